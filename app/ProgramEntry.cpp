@@ -1,0 +1,23 @@
+#include "app/ProgramEntry.h"
+
+#include "app/FailureReport.h"
+#include "app/InstanceGuard.h"
+
+namespace lu14 {
+
+int RunProgram(Shell& shell, FrontEnd& frontEnd) {
+  InstanceGuard guard(shell);
+  // A copy turned away opens no window and starts no command line; the guard's
+  // exit step gives nothing back (its count is 0) and closes the handle.
+  if (!guard.StartInstanceGuard()) return 0;
+  {
+    TMForm form(shell, ApplicationTitle(shell.ProgramPath()));
+    shell.SetEventSink(&form);
+    frontEnd.RunMessageLoop(form);
+    shell.SetEventSink(nullptr);
+  }  // the form and its timers are destroyed before the guard is given back
+  guard.EndInstanceGuard();
+  return 0;
+}
+
+}  // namespace lu14

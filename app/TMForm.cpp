@@ -1,0 +1,116 @@
+#include "app/TMForm.h"
+
+#include "app/FailureReport.h"
+#include "app/ShellTexts.h"
+#include "update/FirmwarePayload.h"
+
+namespace lu14 {
+
+TMForm::TMForm(Shell& shell, std::string applicationTitle)
+    : shell_(shell),
+      applicationTitle_(std::move(applicationTitle)),
+      caption_(kLayoutCaption),
+      Label1(ControlId::Label1, view_),
+      B1(ControlId::B1, view_),
+      Pr1(ControlId::Pr1, view_, kProgressInitialMax),
+      LB(ControlId::LB, view_),
+      G6(ControlId::G6, view_),
+      C1(ControlId::C1, view_),
+      C2(ControlId::C2, view_),
+      C3(ControlId::C3, view_),
+      C4(ControlId::C4, view_),
+      Button1(ControlId::Button1, view_),
+      E1(ControlId::E1, view_),
+      Timer2(shell, kTimer2Id, kTimer2Interval, false),
+      Timer3(shell, kTimer3Id, kTimer3Interval, false),
+      Timer1(shell, kTimer1Id, kTimer1Interval, true) {
+  G6.OnClick = [this] { G6Click(); };
+  Dispatch([this] { FormCreate(); });
+}
+
+void TMForm::TimerTick(TimerId id) {
+  Dispatch([this, id] {
+    for (const TTimer* timer : {&Timer1, &Timer2, &Timer3}) {
+      if (timer->Id() == id) timer->Tick();
+    }
+  });
+}
+
+void TMForm::UserClick(ControlId id) {
+  Dispatch([this, id] {
+    const TControl& control = Control(id);
+    if (!control.Visible() || !control.Enabled()) return;
+    if (LayoutOf(id).insideGroup && !G6.Enabled()) return;
+    if (LayoutOf(id).kind == ControlKind::CheckBox) {
+      static_cast<TCheckBox*>(Clickable(id))->Toggle();
+    } else if (TClickable* clickable = Clickable(id)) {
+      clickable->Click();
+    }
+  });
+}
+
+void TMForm::UserClose() {
+  Dispatch([this] { FormClose(); });
+}
+
+void TMForm::Dispatch(const std::function<void()>& handler) {
+  if (closed_) return;
+  try {
+    handler();
+  } catch (...) {
+    ReportUnhandledFailure(shell_, applicationTitle_, std::current_exception());
+  }
+}
+
+void TMForm::SetCaption(std::string caption) {
+  caption_ = std::move(caption);
+  view_.CaptionChanged();
+}
+
+const TControl& TMForm::Control(ControlId id) const {
+  switch (id) {
+    case ControlId::Label1: return Label1;
+    case ControlId::B1: return B1;
+    case ControlId::Pr1: return Pr1;
+    case ControlId::LB: return LB;
+    case ControlId::G6: return G6;
+    case ControlId::C1: return C1;
+    case ControlId::C2: return C2;
+    case ControlId::C3: return C3;
+    case ControlId::C4: return C4;
+    case ControlId::Button1: return Button1;
+    case ControlId::E1: return E1;
+  }
+  return Label1;
+}
+
+TClickable* TMForm::Clickable(ControlId id) {
+  switch (id) {
+    case ControlId::B1: return &B1;
+    case ControlId::G6: return &G6;
+    case ControlId::C1: return &C1;
+    case ControlId::C2: return &C2;
+    case ControlId::C3: return &C3;
+    case ControlId::C4: return &C4;
+    case ControlId::Button1: return &Button1;
+    default: return nullptr;
+  }
+}
+
+void TMForm::FormCreate() {
+  // Companion meter programs could hold the meter open; end them by force.
+  // Whether the commands start or find anything is of no interest.
+  for (std::string_view command : kCompanionKillCommands) shell_.StartHiddenCommand(std::string(command));
+
+  state_.ModelSuffix = std::string(kStartCaptionHead) + std::string(kStartCaptionGap) +
+                       std::string(kFirmwareVersionText) + std::string(kStartCaptionTail);
+  SetCaption(state_.ModelSuffix);
+}
+
+void TMForm::FormClose() {
+  // The window is going away: no tick, notice or click may run a handler
+  // between now and the end of the message loop.
+  closed_ = true;
+}
+
+}  // namespace lu14

@@ -1,0 +1,17 @@
+# cmake -DINPUT=image.bin -DOUTPUT=FirmwareBlobData.cpp -P WriteFirmwareSource.cmake
+file(READ "${INPUT}" hex HEX)
+string(LENGTH "${hex}" hex_length)
+math(EXPR byte_count "${hex_length} / 2")
+if(NOT byte_count EQUAL 65536)
+  message(FATAL_ERROR "${INPUT} holds ${byte_count} bytes; it must hold 65536")
+endif()
+# 32 bytes a line keeps the generated file readable and quick to compile.
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){32})" "\\1\n" bytes "${bytes}")
+file(WRITE "${OUTPUT}.tmp"
+"// Generated from ${INPUT} at build time; do not edit.\n"
+"#include \"update/FirmwarePayload.h\"\n\n"
+"namespace lu14 {\n"
+"const std::array<std::uint8_t, kFirmwareSize> FirmwareBlob = {\n${bytes}};\n"
+"}  // namespace lu14\n")
+file(RENAME "${OUTPUT}.tmp" "${OUTPUT}")

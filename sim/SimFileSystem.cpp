@@ -1,0 +1,96 @@
+#include "sim/SimFileSystem.h"
+
+namespace lu14::sim {
+namespace {
+constexpr std::uint32_t kErrorPathNotFound = 3;
+}  // namespace
+
+// Writes land in the file system at once; the faults decide what a write,
+// flush or close reports.
+class SimFileSystem::File : public OutputFile {
+ public:
+  File(SimFileSystem& owner, std::shared_ptr<Bytes> contents) : owner_(owner), contents_(std::move(contents)) {}
+
+  bool Write(std::span<const std::uint8_t> bytes) override {
+    if (closed_) return false;
+    std::size_t fitting = bytes.size();
+    if (owner_.freeSpace_) fitting = std::min(fitting, *owner_.freeSpace_);
+    contents_->insert(contents_->end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(fitting));
+    if (owner_.freeSpace_) *owner_.freeSpace_ -= fitting;
+    return fitting == bytes.size();
+  }
+  bool FlushToDisk() override { return !closed_ && !owner_.failFlush_; }
+  bool Close() override {
+    closed_ = true;
+    return !owner_.failClose_;
+  }
+
+ private:
+  SimFileSystem& owner_;
+  std::shared_ptr<Bytes> contents_;
+  bool closed_ = false;
+};
+
+SimFileSystem::SimFileSystem(std::optional<Path> documents) : documents_(std::move(documents)) {}
+
+std::optional<Path> SimFileSystem::DocumentsFolder() {
+  if (!documents_) return std::nullopt;
+  for (Path level = Key(*documents_); !level.empty() && level != level.root_path(); level = level.parent_path()) {
+    directories_.insert(level);
+  }
+  return documents_;
+}
+
+bool SimFileSystem::ParentExists(const Path& path) const {
+  const Path parent = Key(path).parent_path();
+  return parent == parent.root_path() || directories_.contains(parent);
+}
+
+std::uint32_t SimFileSystem::MakeDirectory(const Path& path) {
+  if (directories_.contains(Key(path)) || files_.contains(Key(path))) return kErrorAlreadyExists;
+  if (!ParentExists(path)) return kErrorPathNotFound;
+  directories_.insert(Key(path));
+  return 0;
+}
+
+std::unique_ptr<OutputFile> SimFileSystem::CreateOutputFile(const Path& path) {
+  if (!ParentExists(path) || locked_.contains(Key(path)) || directories_.contains(Key(path))) return nullptr;
+  auto contents = std::make_shared<Bytes>();
+  files_[Key(path)] = contents;
+  return std::make_unique<File>(*this, contents);
+}
+
+bool SimFileSystem::MoveFileReplacing(const Path& from, const Path& to) {
+  const auto source = files_.find(Key(from));
+  if (failMoves_ || source == files_.end() || !ParentExists(to) || locked_.contains(Key(from)) ||
+      locked_.contains(Key(to))) {
+    return false;
+  }
+  std::shared_ptr<Bytes> contents = source->second;
+  files_.erase(source);
+  files_[Key(to)] = std::move(contents);
+  return true;
+}
+
+bool SimFileSystem::RemoveFile(const Path& path) {
+  if (locked_.contains(Key(path))) return false;
+  return files_.erase(Key(path)) == 1;
+}
+
+bool SimFileSystem::DirectoryExists(const Path& path) const { return directories_.contains(Key(path)); }
+
+std::optional<Bytes> SimFileSystem::FileContents(const Path& path) const {
+  const auto found = files_.find(Key(path));
+  if (found == files_.end()) return std::nullopt;
+  return *found->second;
+}
+
+std::vector<Path> SimFileSystem::FilesIn(const Path& directory) const {
+  std::vector<Path> found;
+  for (const auto& [path, contents] : files_) {
+    if (path.parent_path() == Key(directory)) found.push_back(path);
+  }
+  return found;
+}
+
+}  // namespace lu14::sim

@@ -1,0 +1,157 @@
+#include "update/FirmwarePayload.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <numeric>
+#include <set>
+#include <vector>
+
+namespace lu14 {
+namespace {
+
+// A stored form whose bytes name their own position, so a misplaced byte shows.
+std::unique_ptr<FirmwareBytes> PositionPattern() {
+  auto bytes = std::make_unique<FirmwareBytes>();
+  for (std::size_t i = 0; i < kFirmwareSize; ++i) (*bytes)[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+  return bytes;
+}
+
+void BuildAll(FirmwarePayload& payload) {
+  for (const ImageSegment& segment : kImageSegments) payload.BuildImageSegment(segment);
+}
+
+TEST(FirmwarePayload, BuffersStartZeroAndLoadCopiesTheWholeBlob) {
+  const auto source = PositionPattern();
+  FirmwarePayload payload(*source);
+  EXPECT_EQ(payload.BlobCopy(), FirmwareBytes{});
+  EXPECT_EQ(payload.StreamImage(), FirmwareBytes{});
+  payload.LoadBlobCopy();
+  EXPECT_EQ(payload.BlobCopy(), *source);
+  payload.LoadBlobCopy();
+  EXPECT_EQ(payload.BlobCopy(), *source);
+}
+
+TEST(FirmwarePayload, SegmentsTileTheImageWithoutGapOrOverlap) {
+  std::size_t expectedFirst = 0;
+  for (const ImageSegment& segment : kImageSegments) {
+    EXPECT_EQ(segment.first, expectedFirst);
+    expectedFirst = segment.end;
+  }
+  EXPECT_EQ(expectedFirst, kFirmwareSize);
+  EXPECT_EQ(kStreamedLength, 235u * 256u);
+}
+
+TEST(FirmwarePayload, SegmentBoundariesLandReversed) {
+  const auto source = PositionPattern();
+  FirmwarePayload payload(*source);
+  payload.LoadBlobCopy();
+  BuildAll(payload);
+  const auto& image = payload.StreamImage();
+  const auto& blob = payload.BlobCopy();
+  const std::pair<std::size_t, std::size_t> imageFromBlob[] = {
+      {0, 436},         {436, 0},         {437, 8644},      {8644, 437},
+      {8645, 46547},    {46547, 8645},    {46548, 65535},   {65535, 46548},
+  };
+  for (const auto& [imageIndex, blobIndex] : imageFromBlob) {
+    EXPECT_EQ(image[imageIndex], blob[blobIndex]) << "image " << imageIndex << " from blob " << blobIndex;
+  }
+}
+
+TEST(FirmwarePayload, FirstAndLastStreamedChunksAndTheUnsentTail) {
+  const auto source = PositionPattern();
+  FirmwarePayload payload(*source);
+  payload.LoadBlobCopy();
+  BuildAll(payload);
+  const auto& image = payload.StreamImage();
+  const auto& blob = payload.BlobCopy();
+  for (std::size_t k = 0; k < 16; ++k) {
+    EXPECT_EQ(image[k], blob[436 - k]);                          // first chunk: blob 436 down to 421
+    EXPECT_EQ(image[kStreamedLength - 16 + k], blob[51939 - k]);  // last chunk: blob 51939 down to 51924
+  }
+  // Blob bytes 46548..51923 sit at image positions 60160 and above: never sent.
+  for (std::size_t b = 46548; b <= 51923; ++b) EXPECT_GE(65535 - (b - 46548), kStreamedLength);
+}
+
+// Runs the assembly over two sources holding the low and the high byte of each
+// position, and reads back which blob position every image position came from.
+std::vector<std::size_t> AssemblyMap() {
+  auto low = std::make_unique<FirmwareBytes>();
+  auto high = std::make_unique<FirmwareBytes>();
+  for (std::size_t i = 0; i < kFirmwareSize; ++i) {
+    (*low)[i] = static_cast<std::uint8_t>(i & 0xFF);
+    (*high)[i] = static_cast<std::uint8_t>(i >> 8);
+  }
+  FirmwarePayload lowPayload(*low);
+  FirmwarePayload highPayload(*high);
+  for (FirmwarePayload* payload : {&lowPayload, &highPayload}) {
+    payload->LoadBlobCopy();
+    BuildAll(*payload);
+  }
+  std::vector<std::size_t> map(kFirmwareSize);
+  for (std::size_t i = 0; i < kFirmwareSize; ++i) {
+    map[i] = std::size_t{highPayload.StreamImage()[i]} << 8 | lowPayload.StreamImage()[i];
+  }
+  return map;
+}
+
+TEST(FirmwarePayload, EveryPositionWrittenOnceAndEveryByteLandsOnceInItsOwnSegment) {
+  const std::vector<std::size_t> map = AssemblyMap();
+  std::set<std::size_t> landed(map.begin(), map.end());
+  EXPECT_EQ(landed.size(), kFirmwareSize);
+  for (const ImageSegment& segment : kImageSegments) {
+    for (std::size_t i = segment.first; i < segment.end; ++i) {
+      ASSERT_GE(map[i], segment.first) << i;
+      ASSERT_LT(map[i], segment.end) << i;
+    }
+  }
+}
+
+TEST(FirmwarePayload, AssemblyTwiceGivesBackTheInput) {
+  const auto source = PositionPattern();
+  FirmwarePayload once(*source);
+  once.LoadBlobCopy();
+  BuildAll(once);
+  FirmwarePayload twice(once.StreamImage());
+  twice.LoadBlobCopy();
+  BuildAll(twice);
+  EXPECT_EQ(twice.StreamImage(), *source);
+}
+
+TEST(FirmwarePayload, BuildingASegmentAgainChangesNothingAndTouchesOnlyItsRange) {
+  const auto source = PositionPattern();
+  FirmwarePayload payload(*source);
+  payload.LoadBlobCopy();
+  payload.BuildImageSegment(kSegment2);
+  payload.BuildImageSegment(kSegment3);
+  const FirmwareBytes afterFirst = payload.StreamImage();
+  payload.BuildImageSegment(kSegment2);
+  payload.BuildImageSegment(kSegment3);
+  EXPECT_EQ(payload.StreamImage(), afterFirst);
+  // Segments 1 and 4 are still untouched zeros.
+  for (std::size_t i = kSegment1.first; i < kSegment1.end; ++i) ASSERT_EQ(afterFirst[i], 0) << i;
+  for (std::size_t i = kSegment4.first; i < kSegment4.end; ++i) ASSERT_EQ(afterFirst[i], 0) << i;
+}
+
+TEST(FirmwarePayload, RejectsBoundsThatAreNotASegment) {
+  FirmwarePayload payload(FirmwareBlob);
+  payload.LoadBlobCopy();
+  for (auto [first, end] : {std::pair<std::size_t, std::size_t>{0, 65537}, {437, 437}, {8645, 437}, {1, 437}}) {
+    EXPECT_THROW(payload.BuildImageSegment(first, end), std::invalid_argument) << first << ".." << end;
+  }
+  EXPECT_EQ(payload.StreamImage(), FirmwareBytes{});
+}
+
+#ifdef LU14_CARRIES_PLACEHOLDER_IMAGE
+TEST(FirmwarePayload, CarriedPlaceholderStreamsToTheExpectedChecksum) {
+  FirmwarePayload payload;
+  payload.LoadBlobCopy();
+  BuildAll(payload);
+  const auto& image = payload.StreamImage();
+  const std::uint32_t sum = std::accumulate(image.begin(), image.begin() + kStreamedLength, 0u);
+  EXPECT_EQ(sum % (1u << 24), kFirmwareChecksum);
+}
+#endif
+
+}  // namespace
+}  // namespace lu14

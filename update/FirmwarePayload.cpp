@@ -1,0 +1,23 @@
+#include "update/FirmwarePayload.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+namespace lu14 {
+
+FirmwarePayload::FirmwarePayload(const FirmwareBytes& source) : source_(source) {}
+
+void FirmwarePayload::LoadBlobCopy() { blobCopy_ = source_; }
+
+void FirmwarePayload::BuildImageSegment(std::size_t first, std::size_t end) {
+  const ImageSegment requested{first, end};
+  if (std::find(kImageSegments.begin(), kImageSegments.end(), requested) == kImageSegments.end()) {
+    throw std::invalid_argument("not an image segment: " + std::to_string(first) + ".." + std::to_string(end));
+  }
+  std::reverse_copy(blobCopy_.begin() + static_cast<std::ptrdiff_t>(first),
+                    blobCopy_.begin() + static_cast<std::ptrdiff_t>(end),
+                    streamImage_.begin() + static_cast<std::ptrdiff_t>(first));
+}
+
+}  // namespace lu14
