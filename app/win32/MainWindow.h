@@ -1,0 +1,52 @@
+// The main window: real Win32 controls that mirror TMForm and turn the user's
+// clicks and keys into calls on it. It is also the program's front end: it
+// shows the window centred and runs the message loop until the window closes.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+
+#include "app/ProgramEntry.h"
+#include "app/components/FormView.h"
+#include "app/win32/Win32Fonts.h"
+
+namespace lu14::win32 {
+
+inline constexpr wchar_t kMainWindowClass[] = L"TMForm";
+inline constexpr int kMainIconId = 1;
+// Child control ids are kFirstControlId + the control's place in the layout.
+inline constexpr int kFirstControlId = 100;
+
+class MainWindow : public FrontEnd, public FormView {
+ public:
+  MainWindow() = default;
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // FrontEnd
+  void RunMessageLoop(TMForm& form) override;
+
+  // FormView
+  void CaptionChanged() override;
+  void ControlChanged(ControlId id) override;
+  bool LineAppended(const std::string& line) override;
+  void LinesCleared() override;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK GroupProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+  bool Create();
+  void CreateControls();
+  HWND Handle(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
+  void FitLabelToText(HWND label);
+
+  TMForm* form_ = nullptr;
+  HWND window_ = nullptr;
+  std::array<HWND, kControlCount> controls_{};
+  Win32Fonts fonts_;
+};
+
+}  // namespace lu14::win32

@@ -1,0 +1,52 @@
+// Win32Shell: the Documents folder and the files of the settings backup.
+#include <shlobj.h>
+
+#include "app/win32/Win32Handle.h"
+#include "app/win32/Win32Shell.h"
+
+namespace lu14::win32 {
+namespace {
+
+class Win32OutputFile : public OutputFile {
+ public:
+  explicit Win32OutputFile(HANDLE handle) : handle_(handle) {}
+  bool Write(std::span<const std::uint8_t> bytes) override {
+    DWORD written = 0;
+    return handle_ && WriteFile(handle_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+  }
+  bool FlushToDisk() override { return handle_ && FlushFileBuffers(handle_.get()); }
+  bool Close() override {
+    if (!handle_) return false;
+    return CloseHandle(handle_.release()) != 0;  // closing reports write-back errors
+  }
+
+ private:
+  UniqueHandle handle_;
+};
+
+}  // namespace
+
+std::optional<std::filesystem::path> Win32Shell::DocumentsFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PERSONAL, TRUE)) return std::nullopt;
+  return std::filesystem::path(folder);
+}
+
+std::uint32_t Win32Shell::MakeDirectory(const std::filesystem::path& path) {
+  return CreateDirectoryW(path.c_str(), nullptr) ? 0 : GetLastError();
+}
+
+std::unique_ptr<OutputFile> Win32Shell::CreateOutputFile(const std::filesystem::path& path) {
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32OutputFile>(handle);
+}
+
+bool Win32Shell::MoveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool Win32Shell::RemoveFile(const std::filesystem::path& path) { return DeleteFileW(path.c_str()) != 0; }
+
+}  // namespace lu14::win32

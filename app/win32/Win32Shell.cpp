@@ -1,0 +1,78 @@
+#include "app/win32/Win32Shell.h"
+
+#include "app/Utf.h"
+
+namespace lu14::win32 {
+namespace {
+constexpr wchar_t kTimerWindowClass[] = L"LU14ShellWindow";
+}  // namespace
+
+Win32Shell::Win32Shell() {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = &Win32Shell::TimerWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.lpszClassName = kTimerWindowClass;
+  RegisterClassExW(&windowClass);
+  timerWindow_ = CreateWindowExW(WS_EX_TOOLWINDOW, kTimerWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                 instance, this);
+}
+
+Win32Shell::~Win32Shell() {
+  if (timerWindow_) DestroyWindow(timerWindow_);
+}
+
+LRESULT CALLBACK Win32Shell::TimerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<Win32Shell*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (message == WM_TIMER && self) {
+    if (self->sink_) self->sink_->TimerTick(static_cast<TimerId>(wParam));
+    return 0;
+  }
+  // TASKKILL without /F asks every top-level window to close; only the main
+  // window decides that, so this one stays.
+  if (message == WM_CLOSE) return 0;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool Win32Shell::StartTimer(TimerId id, Milliseconds interval) {
+  return timerWindow_ &&
+         SetTimer(timerWindow_, static_cast<UINT_PTR>(id), static_cast<UINT>(interval.count()), nullptr) != 0;
+}
+
+void Win32Shell::StopTimer(TimerId id) {
+  if (timerWindow_) KillTimer(timerWindow_, static_cast<UINT_PTR>(id));
+}
+
+void Win32Shell::Sleep(Milliseconds duration) { ::Sleep(static_cast<DWORD>(duration.count())); }
+
+void Win32Shell::ShowMessageBox(const MessageBoxRequest& box) {
+  UINT style = MB_OK | (box.errorIcon ? MB_ICONERROR : 0u);
+  HWND owner = nullptr;
+  if (box.ownedByActiveWindow) {
+    owner = GetActiveWindow();
+    // With no active window the box disables all of this thread's windows.
+    if (!owner) style |= MB_TASKMODAL;
+  }
+  const std::u16string text = Utf8ToUtf16(box.text);
+  const std::u16string caption = Utf8ToUtf16(box.caption);
+  MessageBoxW(owner, reinterpret_cast<const wchar_t*>(text.c_str()), reinterpret_cast<const wchar_t*>(caption.c_str()),
+              style);
+}
+
+LocalTime Win32Shell::Now() {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  return LocalTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+}
+
+bool Win32Shell::StartHiddenCommand(const std::string& commandLine) {
+  // WinExec returns a value above 31 when the process was started.
+  return WinExec(commandLine.c_str(), SW_HIDE) > 31;
+}
+
+}  // namespace lu14::win32

@@ -1,0 +1,45 @@
+// The Shell over the Windows API: message timers on a hidden window of our own,
+// MessageBoxW, GetLocalTime, WinExec, GetModuleFileNameW, named semaphores,
+// SHGetSpecialFolderPathW and the file API. Paths stay UTF-16 throughout.
+#pragma once
+
+#include <windows.h>
+
+#include "app/Shell.h"
+
+namespace lu14::win32 {
+
+class Win32Shell : public Shell {
+ public:
+  Win32Shell();
+  ~Win32Shell() override;
+  Win32Shell(const Win32Shell&) = delete;
+  Win32Shell& operator=(const Win32Shell&) = delete;
+
+  void SetEventSink(EventSink* sink) override { sink_ = sink; }
+  bool StartTimer(TimerId id, Milliseconds interval) override;
+  void StopTimer(TimerId id) override;
+  void Sleep(Milliseconds duration) override;
+  void ShowMessageBox(const MessageBoxRequest& box) override;
+  LocalTime Now() override;
+  bool StartHiddenCommand(const std::string& commandLine) override;
+  std::u16string ProgramPath() override;
+  std::unique_ptr<NamedSemaphore> CreateNamedSemaphore(const std::u16string& name, std::int32_t initialCount,
+                                                       std::int32_t maximumCount) override;
+  std::optional<std::filesystem::path> DocumentsFolder() override;
+  std::uint32_t MakeDirectory(const std::filesystem::path& path) override;
+  std::unique_ptr<OutputFile> CreateOutputFile(const std::filesystem::path& path) override;
+  bool MoveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  bool RemoveFile(const std::filesystem::path& path) override;
+
+ private:
+  static LRESULT CALLBACK TimerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  // Receives WM_TIMER for the form's timers, the way the toolkit's timers each
+  // own a hidden window. A plain hidden top-level window, so that it can also
+  // receive broadcasts later.
+  HWND timerWindow_ = nullptr;
+  EventSink* sink_ = nullptr;
+};
+
+}  // namespace lu14::win32

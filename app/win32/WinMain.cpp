@@ -1,0 +1,18 @@
+// lu14-updater.exe: the Windows program.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "app/ProgramEntry.h"
+#include "app/win32/MainWindow.h"
+#include "app/win32/Win32Shell.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // The toolkit's own start: common controls (progress bar, themed buttons)
+  // and the shell's hidden window, before the guard runs.
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+  InitCommonControlsEx(&controls);
+  lu14::win32::Win32Shell shell;
+  lu14::win32::MainWindow window;
+  return lu14::RunProgram(shell, window);
+}
