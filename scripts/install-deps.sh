@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the builds, the tests and the main job need.
+# Does nothing when they are all present; otherwise runs apt-get update first.
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build python3                     # native build
+  googletest libgtest-dev libgmock-dev              # test framework (sources serve the mingw build)
+  mingw-w64                                         # the Windows program
+  wine wine64 fonts-wine                            # running it here
+  xvfb xdotool imagemagick x11-utils                # a display, window waits and screenshots
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
+done
+((${#missing[@]} == 0)) && exit 0
+
+sudo=()
+[[ $EUID -ne 0 ]] && sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds both presets and runs every test: the native suites, then the Windows
+# suites (Win32 adapters and the real lu14-updater.exe) under Wine inside Xvfb.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+cmake --preset native
+cmake --build --preset native
+ctest --preset native
+
+cmake --preset mingw
+cmake --build --preset mingw
+
+# A Wine prefix of this run's own, ended and removed at the end.
+WINEPREFIX="$(mktemp -d /tmp/lu14-wine-test.XXXXXX)"
+export WINEPREFIX
+trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
+# shellcheck source=scripts/wine-prefix.sh
+source scripts/wine-prefix.sh
+scripts/with-display.sh bash -c 'source scripts/wine-prefix.sh && lu14_prepare_wine_prefix && ctest --preset mingw'

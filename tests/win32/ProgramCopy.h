@@ -1,0 +1,65 @@
+// Drives copies of the real lu14-updater.exe in end-to-end tests under Wine:
+// places a copy in a folder, starts it, finds its windows and works them
+// through the Windows API, and waits for its exit code.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lu14::win32 {
+
+inline constexpr std::chrono::seconds kWindowTimeout{60};
+
+// A folder under %TEMP% holding lu14-updater.exe and the stand-in taskkill.exe,
+// both taken from beside the running test program. Removed on destruction.
+class ProgramFolder {
+ public:
+  explicit ProgramFolder(const std::wstring& name);
+  ~ProgramFolder();
+  const std::filesystem::path& Path() const { return folder_; }
+  std::filesystem::path Program() const { return folder_ / L"lu14-updater.exe"; }
+  // The lines the stand-in taskkill wrote, in the order the processes started.
+  std::vector<std::string> CommandsStarted() const;
+
+ private:
+  std::filesystem::path folder_;
+};
+
+class ProgramCopy {
+ public:
+  explicit ProgramCopy(const std::filesystem::path& program);
+  ~ProgramCopy();  // ends a copy that is still running, so no test leaves one behind
+  ProgramCopy(const ProgramCopy&) = delete;
+  ProgramCopy& operator=(const ProgramCopy&) = delete;
+
+  DWORD ProcessId() const { return processId_; }
+  // The visible main window (class TMForm) of this process, waiting for it.
+  HWND WaitForMainWindow() const;
+  // The main window now, or null.
+  HWND MainWindow() const;
+  // A message box (dialog class #32770) of this process, waiting for it.
+  HWND WaitForMessageBox() const;
+  // Exit code once the process has ended, waiting for it; nothing on time-out.
+  std::optional<DWORD> WaitForExit() const;
+  bool Running() const;
+
+ private:
+  HANDLE process_ = nullptr;
+  DWORD processId_ = 0;
+};
+
+std::wstring WindowText(HWND window);
+std::wstring ClassName(HWND window);
+// The dialog's child with this id, or null.
+HWND DialogItem(HWND dialog, int id);
+// The position and size of a child window relative to its parent's client area.
+RECT ChildRect(HWND child);
+
+std::wstring Wide(const std::string& utf8);
+
+}  // namespace lu14::win32

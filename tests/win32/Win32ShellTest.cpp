@@ -1,0 +1,131 @@
+// The Win32 adapter of the shell against the real Windows API (run under Wine).
+#include "app/win32/Win32Shell.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "app/InstanceGuard.h"
+#include "tests/win32/WaitFor.h"
+
+namespace lu14::win32 {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::filesystem::path FreshFolder(const wchar_t* name) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::filesystem::path folder =
+      std::filesystem::path(temp) / (std::wstring(name) + L"-" + std::to_wstring(GetCurrentProcessId()));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
+TEST(Win32Shell, ProgramPathIsTheWholeModulePath) {
+  Win32Shell shell;
+  wchar_t expected[4096];
+  const DWORD length = GetModuleFileNameW(nullptr, expected, 4096);
+  const std::u16string path = shell.ProgramPath();
+  EXPECT_EQ(std::wstring(path.begin(), path.end()), std::wstring(expected, length));
+}
+
+TEST(Win32Shell, NamedSemaphoreGuardsOneCopyAndDisappearsWithItsLastHandle) {
+  Win32Shell shell;
+  const std::u16string name = u"Z:/lu14-test/guard-" + [] {
+    const std::wstring id = std::to_wstring(GetCurrentProcessId());
+    return std::u16string(id.begin(), id.end());
+  }();
+  auto first = shell.CreateNamedSemaphore(name, 1, 1);
+  auto second = shell.CreateNamedSemaphore(name, 1, 1);  // opens the same one
+  ASSERT_TRUE(first && second);
+  EXPECT_TRUE(first->Wait(50ms));
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(second->Wait(50ms));
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 40ms);
+  second->Release(0);  // gives nothing back
+  EXPECT_FALSE(second->Wait(0ms));
+  first->Release(1);
+  EXPECT_TRUE(second->Wait(0ms));
+  first.reset();
+  second.reset();
+  const std::wstring wideName(name.begin(), name.end());
+  EXPECT_EQ(OpenSemaphoreW(SYNCHRONIZE, FALSE, wideName.c_str()), nullptr);
+}
+
+TEST(Win32Shell, AGuardNameTakenByAnotherKindOfObjectTurnsTheCopyAway) {
+  Win32Shell shell;
+  const std::wstring name = L"Z:/lu14-test/event-" + std::to_wstring(GetCurrentProcessId());
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, name.c_str());
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(shell.CreateNamedSemaphore(std::u16string(name.begin(), name.end()), 1, 1), nullptr);
+  CloseHandle(event);
+}
+
+TEST(Win32Shell, TimersTickThroughTheMessageLoop) {
+  struct Counter : EventSink {
+    void TimerTick(TimerId id) override { ticks += id == 5 ? 1 : 0; }
+    int ticks = 0;
+  } counter;
+  Win32Shell shell;
+  shell.SetEventSink(&counter);
+  ASSERT_TRUE(shell.StartTimer(5, 20ms));
+  EXPECT_TRUE(PumpUntil([&] { return counter.ticks >= 3; }, 10s));
+  shell.StopTimer(5);
+  const int stopped = counter.ticks;
+  PumpFor(100ms);
+  EXPECT_EQ(counter.ticks, stopped);
+}
+
+TEST(Win32Shell, FilesAreCreatedWrittenFlushedAndMovedInPlace) {
+  Win32Shell shell;
+  const std::filesystem::path folder = FreshFolder(L"lu14-files");
+  const std::filesystem::path sub = folder / L"lu14";
+  EXPECT_EQ(shell.MakeDirectory(sub), 0u);
+  EXPECT_EQ(shell.MakeDirectory(sub), kErrorAlreadyExists);
+  EXPECT_NE(shell.MakeDirectory(folder / L"a" / L"b"), 0u);
+
+  const std::filesystem::path temporary = sub / L"Пинцет_0930_101226.hex.tmp";
+  const std::filesystem::path final = sub / L"Пинцет_0930_101226.hex";
+  auto file = shell.CreateOutputFile(temporary);
+  ASSERT_TRUE(file);
+  const std::uint8_t line[] = {'0', '1', '\r', '\n'};
+  EXPECT_TRUE(file->Write(line));
+  EXPECT_TRUE(file->FlushToDisk());
+  EXPECT_TRUE(file->Close());
+  EXPECT_TRUE(shell.MoveFileReplacing(temporary, final));
+  EXPECT_EQ(std::filesystem::file_size(final), 4u);
+  EXPECT_FALSE(std::filesystem::exists(temporary));
+
+  // A file held open without sharing cannot be created again.
+  HANDLE locked = CreateFileW(final.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(shell.CreateOutputFile(final), nullptr);
+  EXPECT_FALSE(shell.RemoveFile(final));
+  CloseHandle(locked);
+  EXPECT_TRUE(shell.RemoveFile(final));
+  std::filesystem::remove_all(folder);
+}
+
+TEST(Win32Shell, DocumentsFolderExists) {
+  Win32Shell shell;
+  const auto documents = shell.DocumentsFolder();
+  ASSERT_TRUE(documents);
+  EXPECT_TRUE(std::filesystem::is_directory(*documents));
+}
+
+TEST(Win32Shell, HiddenCommandStartsWithoutWaiting) {
+  Win32Shell shell;
+  const std::filesystem::path folder = FreshFolder(L"lu14-command");
+  const std::filesystem::path marker = folder / L"ran.txt";
+  const std::string command = "cmd.exe /c echo ran> \"" + marker.string() + "\"";
+  EXPECT_TRUE(shell.StartHiddenCommand(command));
+  EXPECT_TRUE(PumpUntil([&] { return std::filesystem::exists(marker); }, 30s));
+  EXPECT_FALSE(shell.StartHiddenCommand("no-such-program-lu14.exe"));
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace lu14::win32
