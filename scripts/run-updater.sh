@@ -11,13 +11,10 @@ cmake --build --preset mingw --target lu14-updater
 
 export WINEPREFIX="${WINEPREFIX:-$PWD/build/wine-prefix}"
 mkdir -p build/screenshots
-headless=1
-[[ -n "${DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1 && headless=0
-export LU14_HEADLESS=$headless
 exec scripts/with-display.sh bash -c '
   set -euo pipefail
   source scripts/wine-prefix.sh
-  lu14_prepare_wine_prefix
+  lu14_prepare_wine_prefix "$LU14_DISPLAY_KIND"
   wine build/mingw/bin/lu14-updater.exe &
   program=$!
   if ! window=$(timeout 60 xdotool search --sync --onlyvisible --name "D1.50" | head -n 1); then
@@ -28,7 +25,7 @@ exec scripts/with-display.sh bash -c '
   sleep 1  # the window paints just after it is mapped
   import -window "$window" build/screenshots/lu14-updater.png
   echo "Screenshot: build/screenshots/lu14-updater.png"
-  if [[ $LU14_HEADLESS == 1 ]]; then
+  if [[ $LU14_DISPLAY_KIND == headless ]]; then
     wine taskkill /IM lu14-updater.exe >/dev/null 2>&1
   fi
   status=0

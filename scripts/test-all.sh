@@ -12,10 +12,10 @@ ctest --preset native
 cmake --preset mingw
 cmake --build --preset mingw
 
-# A Wine prefix of this run's own, ended and removed at the end.
+# A Wine prefix of this run's own, ended and removed at the end, and always a
+# display of its own, so that no window of the tests lands on a desktop.
 WINEPREFIX="$(mktemp -d /tmp/lu14-wine-test.XXXXXX)"
 export WINEPREFIX
 trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
-# shellcheck source=scripts/wine-prefix.sh
-source scripts/wine-prefix.sh
-scripts/with-display.sh bash -c 'source scripts/wine-prefix.sh && lu14_prepare_wine_prefix && ctest --preset mingw'
+LU14_FORCE_XVFB=1 scripts/with-display.sh bash -c \
+  'source scripts/wine-prefix.sh && lu14_prepare_wine_prefix "$LU14_DISPLAY_KIND" && ctest --preset mingw'

@@ -1,11 +1,20 @@
 # Sourced by the scripts: prepares the Wine prefix in $WINEPREFIX (made when
-# missing) quietly, without the Mono and Gecko download prompts, and with
-# Wine drawing the window frames itself so that screenshots show them.
+# missing) quietly and without the Mono and Gecko download prompts.
+#
+# lu14_prepare_wine_prefix headless: for Xvfb, which has no window manager.
+# Wine then draws the window frames itself (so screenshots show them) and does
+# not wait for a window manager to withdraw each hidden window, which would
+# cost two seconds every time a message box closes.
+# lu14_prepare_wine_prefix desktop: windows managed by the desktop's manager.
 export WINEDEBUG="${WINEDEBUG:--all}"
 lu14_prepare_wine_prefix() {
   if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
     mkdir -p "$WINEPREFIX"
     WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
   fi
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+  local value=Y
+  [[ "$1" == headless ]] && value=N
+  for setting in Decorated Managed; do
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v "$setting" /d "$value" /f >/dev/null 2>&1
+  done
 }

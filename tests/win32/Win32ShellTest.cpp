@@ -3,10 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
-#include <fstream>
+#include <thread>
 
-#include "app/InstanceGuard.h"
+#include "app/MessageBoxes.h"
 #include "tests/win32/WaitFor.h"
 
 namespace lu14::win32 {
@@ -125,6 +126,66 @@ TEST(Win32Shell, HiddenCommandStartsWithoutWaiting) {
   EXPECT_TRUE(PumpUntil([&] { return std::filesystem::exists(marker); }, 30s));
   EXPECT_FALSE(shell.StartHiddenCommand("no-such-program-lu14.exe"));
   std::filesystem::remove_all(folder);
+}
+
+// What a box looked like to the user, read by a helper thread while it is open.
+struct SeenBox {
+  std::wstring caption;
+  std::wstring text;
+  HWND owner = nullptr;
+  bool icon = false;
+  bool cancel = false;
+};
+
+// Shows `box` through the adapter and answers it with OK from another thread.
+SeenBox ShowAndAnswer(Win32Shell& shell, const MessageBoxRequest& box) {
+  SeenBox seen;
+  std::atomic<bool> answered{false};
+  const DWORD process = GetCurrentProcessId();
+  std::thread user([&] {
+    for (int attempt = 0; attempt < 6000 && !answered; ++attempt) {
+      HWND dialog = FindWindowW(L"#32770", nullptr);
+      DWORD owner = 0;
+      if (dialog) GetWindowThreadProcessId(dialog, &owner);
+      if (dialog && owner == process && IsWindowVisible(dialog)) {
+        wchar_t text[512] = {};
+        GetWindowTextW(dialog, text, 512);
+        seen.caption = text;
+        GetDlgItemTextW(dialog, 0xFFFF, text, 512);
+        seen.text = text;
+        seen.owner = GetWindow(dialog, GW_OWNER);
+        seen.icon = SendMessageW(GetDlgItem(dialog, 0x0440), STM_GETICON, 0, 0) != 0;
+        seen.cancel = GetDlgItem(dialog, IDCANCEL) != nullptr;
+        PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        answered = true;
+      }
+      Sleep(10);
+    }
+  });
+  shell.ShowMessageBox(box);
+  answered = true;
+  user.join();
+  return seen;
+}
+
+TEST(Win32Shell, MessageBoxesOfBothKinds) {
+  Win32Shell shell;
+  const SeenBox device = ShowAndAnswer(shell, DeviceProblemBox("Ошибка записи"));
+  EXPECT_EQ(device.text, L"Ошибка записи");
+  EXPECT_EQ(device.caption, L"");
+  EXPECT_EQ(device.owner, nullptr);
+  EXPECT_FALSE(device.icon);
+  EXPECT_FALSE(device.cancel);
+
+  HWND active = CreateWindowExW(0, L"STATIC", L"active", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                nullptr, nullptr);
+  SetActiveWindow(active);
+  const SeenBox failure = ShowAndAnswer(shell, FailureBox("Unable to insert a line.", "Lu14-updater"));
+  EXPECT_EQ(failure.text, L"Unable to insert a line.");
+  EXPECT_EQ(failure.caption, L"Lu14-updater");
+  EXPECT_EQ(failure.owner, active);
+  EXPECT_TRUE(failure.icon);
+  DestroyWindow(active);
 }
 
 }  // namespace
