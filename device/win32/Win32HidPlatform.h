@@ -1,0 +1,49 @@
+// The HidPlatform over the Windows API: setupapi.dll and hid.dll bound at run
+// time, device handles from CreateFileW, and a hidden top-level window that
+// receives the system's device-tree broadcast (WM_DEVICECHANGE with
+// DBT_DEVNODES_CHANGED).
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "device/HidPlatform.h"
+
+namespace lu14::win32 {
+
+struct HidServices;
+
+class Win32HidPlatform : public HidPlatform {
+ public:
+  // The libraries are looked up by these names with the ordinary search order,
+  // so stand-ins beside the program are found before the system's own.
+  explicit Win32HidPlatform(std::wstring setupApiName = L"setupapi.dll", std::wstring hidName = L"hid.dll");
+  ~Win32HidPlatform() override;
+  Win32HidPlatform(const Win32HidPlatform&) = delete;
+  Win32HidPlatform& operator=(const Win32HidPlatform&) = delete;
+
+  bool Bind() override;
+  std::optional<std::vector<HidInterface>> PresentInterfaces() override;
+  std::unique_ptr<HidHandle> Open(const std::u16string& path, bool readWrite) override;
+  bool StartNotifications(std::function<void(std::intptr_t)> onDevicesChanged) override;
+  void PostDevicesChanged(std::intptr_t secondParameter) override;
+  void StopNotifications() override;
+
+  // The notification window while notifications run, otherwise null.
+  HWND NotificationWindow() const { return window_; }
+
+ private:
+  static LRESULT CALLBACK NotificationWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  std::wstring setupApiName_;
+  std::wstring hidName_;
+  std::shared_ptr<const HidServices> services_;
+  GUID hidGuid_{};
+
+  HWND window_ = nullptr;
+  std::function<void(std::intptr_t)> onDevicesChanged_;
+};
+
+}  // namespace lu14::win32
