@@ -5,17 +5,17 @@
 
 namespace lu14 {
 
-int RunProgram(Shell& shell, FrontEnd& frontEnd) {
+int RunProgram(Shell& shell, HidPlatform& hidPlatform, FrontEnd& frontEnd) {
   InstanceGuard guard(shell);
   // A copy turned away opens no window and starts no command line; the guard's
   // exit step gives nothing back (its count is 0) and closes the handle.
   if (!guard.StartInstanceGuard()) return 0;
   {
-    TMForm form(shell, ApplicationTitle(shell.ProgramPath()));
+    TMForm form(shell, hidPlatform, ApplicationTitle(shell.ProgramPath()));
     shell.SetEventSink(&form);
     frontEnd.RunMessageLoop(form);
     shell.SetEventSink(nullptr);
-  }  // the form and its timers are destroyed before the guard is given back
+  }  // the form, its timers and the HID controller go before the guard is given back
   guard.EndInstanceGuard();
   return 0;
 }

@@ -3,6 +3,7 @@
 
 #include "app/Shell.h"
 #include "app/TMForm.h"
+#include "device/HidPlatform.h"
 
 namespace lu14 {
 
@@ -18,6 +19,6 @@ class FrontEnd {
 
 // Guard, window creation with FormCreate, message loop, exit steps. Returns the
 // process exit code, which is 0 also for a copy that was turned away.
-int RunProgram(Shell& shell, FrontEnd& frontEnd);
+int RunProgram(Shell& shell, HidPlatform& hidPlatform, FrontEnd& frontEnd);
 
 }  // namespace lu14

@@ -6,7 +6,7 @@
 
 namespace lu14 {
 
-TMForm::TMForm(Shell& shell, std::string applicationTitle)
+TMForm::TMForm(Shell& shell, HidPlatform& hidPlatform, std::string applicationTitle)
     : shell_(shell),
       applicationTitle_(std::move(applicationTitle)),
       caption_(kLayoutCaption),
@@ -21,10 +21,18 @@ TMForm::TMForm(Shell& shell, std::string applicationTitle)
       C4(ControlId::C4, view_),
       Button1(ControlId::Button1, view_),
       E1(ControlId::E1, view_),
+      Link(shell, LB),
       Timer2(shell, kTimer2Id, kTimer2Interval, false),
       Timer3(shell, kTimer3Id, kTimer3Interval, false),
+      HID(hidPlatform, [this](const std::function<void()>& work) { Dispatch(work); }),
       Timer1(shell, kTimer1Id, kTimer1Interval, true) {
   G6.OnClick = [this] { G6Click(); };
+  HID.OnEnumerate = [this](TJvHidDevice& device, std::int32_t index) { return HIDEnumerate(device, index); };
+  HID.OnDeviceChange = [this] { HIDDeviceChange(); };
+  HID.OnRemoval = [this](TJvHidDevice& device) { HIDRemoval(device); };
+  HID.OnDeviceCreateError = [this](const TJvHidPnPInfo& pnpInfo, bool& handled, bool& retryCreate) {
+    HIDDeviceCreateError(pnpInfo, handled, retryCreate);
+  };
   Dispatch([this] { FormCreate(); });
 }
 
@@ -108,6 +116,7 @@ void TMForm::FormCreate() {
 }
 
 void TMForm::FormClose() {
+  Link.SetCurrentDevice(nullptr);
   // The window is going away: no tick, notice or click may run a handler
   // between now and the end of the message loop.
   closed_ = true;

@@ -16,6 +16,10 @@
 #include "app/components/Controls.h"
 #include "app/components/FormView.h"
 #include "app/components/TTimer.h"
+#include "device/HidPlatform.h"
+#include "device/MeterLink.h"
+#include "device/TJvHidDeviceController.h"
+#include "update/FirmwarePayload.h"
 
 namespace lu14 {
 
@@ -28,9 +32,10 @@ inline constexpr Milliseconds kTimer3Interval{1};
 
 class TMForm : public EventSink {
  public:
-  // Creates the controls and timers in layout order (Timer1 on, the others
-  // off), then runs FormCreate. applicationTitle: caption of the failure box.
-  TMForm(Shell& shell, std::string applicationTitle);
+  // Creates the controls, timers and the HID controller in layout order
+  // (Timer1 on, the others off; the controller posts its start-up notice),
+  // then runs FormCreate. applicationTitle: caption of the failure box.
+  TMForm(Shell& shell, HidPlatform& hidPlatform, std::string applicationTitle);
   TMForm(const TMForm&) = delete;
   TMForm& operator=(const TMForm&) = delete;
 
@@ -57,9 +62,15 @@ class TMForm : public EventSink {
   // --- handlers -------------------------------------------------------------
   void FormCreate();
   // Never refuses: the close action stays as the toolkit passes it, which for
-  // the main window ends the program.
+  // the main window ends the program. No command reaches the meter afterwards.
   void FormClose();
   void G6Click() {}
+
+  // The HID controller's events.
+  void HIDDeviceChange();
+  bool HIDEnumerate(TJvHidDevice& device, std::int32_t index);
+  void HIDRemoval(TJvHidDevice& device);
+  void HIDDeviceCreateError(const TJvHidPnPInfo& pnpInfo, bool& handled, bool& retryCreate);
 
  private:
   TClickable* Clickable(ControlId id);
@@ -84,8 +95,12 @@ class TMForm : public EventSink {
   TCheckBox C4;
   TButton Button1;
   TEdit E1;
+  // The carried firmware and the link to the meter live as long as the window.
+  FirmwarePayload Payload;
+  MeterLink Link;
   TTimer Timer2;
   TTimer Timer3;
+  TJvHidDeviceController HID;
   TTimer Timer1;
 };
 

@@ -10,8 +10,8 @@ if(NOT _lu14_image_size EQUAL 65536)
   message(FATAL_ERROR "Firmware image ${LU14_FIRMWARE_IMAGE} holds ${_lu14_image_size} bytes; it must hold 65536")
 endif()
 
-# Adds the generated source to `target`. Called from the directory that
-# defines the target, since a generated file is visible only there.
+# Adds the generated source to `target`; call it in the folder that defines
+# the target.
 function(lu14_embed_firmware target)
   set(source "${CMAKE_BINARY_DIR}/generated/FirmwareBlobData.cpp")
   add_custom_command(

@@ -6,6 +6,7 @@
 #include "app/ProgramEntry.h"
 #include "app/win32/MainWindow.h"
 #include "app/win32/Win32Shell.h"
+#include "device/win32/Win32HidPlatform.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The toolkit's own start: common controls (progress bar, themed buttons)
@@ -13,6 +14,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
   lu14::win32::Win32Shell shell;
+  lu14::win32::Win32HidPlatform hid;
   lu14::win32::MainWindow window;
-  return lu14::RunProgram(shell, window);
+  return lu14::RunProgram(shell, hid, window);
 }

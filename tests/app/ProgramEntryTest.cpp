@@ -4,6 +4,7 @@
 
 #include "app/ShellTexts.h"
 #include "sim/SimFrontEnd.h"
+#include "sim/SimHidBus.h"
 
 namespace lu14 {
 namespace {
@@ -20,8 +21,9 @@ TEST(RunProgram, AnAcceptedCopyRunsItsWindowAndGivesTheGuardBack) {
   SimRuntime::Setup setup;
   setup.semaphores = &semaphores;
   SimRuntime runtime(setup);
+  sim::SimHidBus bus(runtime);
   SimFrontEnd frontEnd(runtime, 5s);
-  EXPECT_EQ(RunProgram(runtime, frontEnd), 0);
+  EXPECT_EQ(RunProgram(runtime, bus, frontEnd), 0);
   EXPECT_TRUE(frontEnd.Ran());
   EXPECT_EQ(frontEnd.CaptionAtClose(), "Прошивка версии  D1.50 для ЛУ-14");
   EXPECT_EQ(runtime.StartedCommands().size(), 4u);
@@ -37,8 +39,10 @@ TEST(RunProgram, ARejectedCopyOpensNoWindowStartsNoCommandAndEndsWithZero) {
   auto held = first.CreateNamedSemaphore(kName, 1, 1);
   ASSERT_TRUE(held->Wait(kInstanceWait));
 
+  sim::SimHidBus bus(second);
   SimFrontEnd frontEnd(second, 5s);
-  EXPECT_EQ(RunProgram(second, frontEnd), 0);
+  EXPECT_EQ(RunProgram(second, bus, frontEnd), 0);
+  EXPECT_FALSE(bus.Listening());  // no window, so no controller either
   EXPECT_FALSE(frontEnd.Ran());
   EXPECT_TRUE(second.StartedCommands().empty());
   ASSERT_EQ(second.Boxes().size(), 1u);

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "sim/SimHidBus.h"
 #include "sim/SimRuntime.h"
 
 namespace lu14 {
@@ -15,7 +16,8 @@ using sim::SimRuntime;
 struct FormFixture : ::testing::Test {
   FormFixture() { runtime.SetEventSink(&form); }
   SimRuntime runtime;
-  TMForm form{runtime, "Lu14-updater"};
+  sim::SimHidBus bus{runtime};
+  TMForm form{runtime, bus, "Lu14-updater"};
 };
 
 TEST_F(FormFixture, StartsWithTheLayoutState) {
@@ -65,7 +67,8 @@ TEST_F(FormFixture, FormCreateEndsCompanionProgramsAndSetsTheStartCaption) {
 TEST(TMFormStart, CommandsThatCannotStartAreIgnoredSilently) {
   SimRuntime runtime;
   runtime.FailCommands(true);
-  TMForm form(runtime, "Lu14-updater");
+  sim::SimHidBus bus(runtime);
+  TMForm form(runtime, bus, "Lu14-updater");
   EXPECT_TRUE(runtime.Boxes().empty());
   EXPECT_EQ(form.Caption(), "Прошивка версии  D1.50 для ЛУ-14");
 }

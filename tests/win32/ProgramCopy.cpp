@@ -9,15 +9,10 @@
 namespace lu14::win32 {
 namespace {
 
-std::filesystem::path BesideTests() {
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return std::filesystem::path(path).parent_path();
-}
-
 struct Search {
   DWORD processId;
   const wchar_t* className;
+  bool visibleOnly;
   HWND found;
 };
 
@@ -25,20 +20,29 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter) {
   auto* search = reinterpret_cast<Search*>(parameter);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (owner == search->processId && IsWindowVisible(window) && ClassName(window) == search->className) {
+  if (owner == search->processId && (!search->visibleOnly || IsWindowVisible(window)) &&
+      ClassName(window) == search->className) {
     search->found = window;
     return FALSE;
   }
   return TRUE;
 }
 
-HWND FindTopLevel(DWORD processId, const wchar_t* className) {
-  Search search{processId, className, nullptr};
+HWND FindTopLevel(DWORD processId, const wchar_t* className, bool visibleOnly = true) {
+  Search search{processId, className, visibleOnly, nullptr};
   EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
 }  // namespace
+
+std::filesystem::path TestsFolder() {
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return std::filesystem::path(path).parent_path();
+}
+
+std::filesystem::path UpdaterProgram() { return (TestsFolder() / LU14_UPDATER_FROM_TESTS).lexically_normal(); }
 
 ProgramFolder::ProgramFolder(const std::wstring& name) {
   wchar_t temp[MAX_PATH];
@@ -46,9 +50,8 @@ ProgramFolder::ProgramFolder(const std::wstring& name) {
   folder_ = std::filesystem::path(temp) / (L"lu14-e2e-" + std::to_wstring(GetCurrentProcessId())) / name;
   std::filesystem::remove_all(folder_);
   std::filesystem::create_directories(folder_);
-  for (const wchar_t* file : {L"lu14-updater.exe", L"taskkill.exe"}) {
-    std::filesystem::copy_file(BesideTests() / file, folder_ / file);
-  }
+  std::filesystem::copy_file(UpdaterProgram(), Program());
+  std::filesystem::copy_file(TestsFolder() / L"taskkill.exe", folder_ / L"taskkill.exe");
 }
 
 ProgramFolder::~ProgramFolder() {
@@ -70,6 +73,10 @@ std::vector<std::string> ProgramFolder::CommandsStarted() const {
   std::vector<std::string> commands;
   for (auto& entry : entries) commands.push_back(std::move(entry.second));
   return commands;
+}
+
+HWND FindWindowOfProcess(DWORD processId, const wchar_t* className) {
+  return FindTopLevel(processId, className, false);
 }
 
 ProgramCopy::ProgramCopy(const std::filesystem::path& program) {

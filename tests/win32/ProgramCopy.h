@@ -15,8 +15,13 @@ namespace lu14::win32 {
 
 inline constexpr std::chrono::seconds kWindowTimeout{60};
 
-// A folder under %TEMP% holding lu14-updater.exe and the stand-in taskkill.exe,
-// both taken from beside the running test program. Removed on destruction.
+// The folder of the running test program, where the stand-ins are.
+std::filesystem::path TestsFolder();
+// lu14-updater.exe as built.
+std::filesystem::path UpdaterProgram();
+
+// A folder under %TEMP% holding a copy of lu14-updater.exe and the stand-in
+// taskkill.exe. Removed on destruction.
 class ProgramFolder {
  public:
   explicit ProgramFolder(const std::wstring& name);
@@ -52,6 +57,9 @@ class ProgramCopy {
   HANDLE process_ = nullptr;
   DWORD processId_ = 0;
 };
+
+// A top-level window of this class belonging to the process, visible or not.
+HWND FindWindowOfProcess(DWORD processId, const wchar_t* className);
 
 std::wstring WindowText(HWND window);
 std::wstring ClassName(HWND window);

@@ -3,22 +3,17 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "tests/win32/ProgramCopy.h"
 
 namespace lu14::win32 {
 namespace {
 
-std::filesystem::path Program() {
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return std::filesystem::path(path).parent_path() / L"lu14-updater.exe";
-}
-
 // The program's resources, loaded as data only.
 struct ProgramResources {
-  ProgramResources() : module(LoadLibraryExW(Program().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
+  ProgramResources() : module(LoadLibraryExW(UpdaterProgram().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
   ~ProgramResources() {
     if (module) FreeLibrary(module);
   }
@@ -32,7 +27,7 @@ struct ProgramResources {
 };
 
 TEST(ProgramFile, CarriesItsVersionRecord) {
-  const std::wstring path = Program().wstring();
+  const std::wstring path = UpdaterProgram().wstring();
   const DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
   ASSERT_GT(size, 0u);
   std::vector<char> info(size);

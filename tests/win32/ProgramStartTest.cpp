@@ -119,5 +119,23 @@ TEST(ProgramStart, WindowShowsItsControlsAtTheirPlaces) {
   EXPECT_EQ(Close(copy), 0u);
 }
 
+TEST(ProgramStart, WithoutTheHidServicesTheProgramStillRunsAndNeverScans) {
+  ProgramFolder folder(L"nohid");
+  // The notification window exists only where the HID services could be bound.
+  constexpr wchar_t kNotificationWindow[] = L"LU14HidNotifications";
+  ProgramCopy normal(folder.Program());
+  ASSERT_NE(normal.WaitForMainWindow(), nullptr);
+  EXPECT_NE(FindWindowOfProcess(normal.ProcessId(), kNotificationWindow), nullptr);
+  EXPECT_EQ(Close(normal), 0u);
+
+  std::filesystem::copy_file(TestsFolder() / L"lu14-empty-library.dll", folder.Path() / L"hid.dll");
+  ProgramCopy withoutHid(folder.Program());
+  HWND window = withoutHid.WaitForMainWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(WindowText(window), kStartCaption);
+  EXPECT_EQ(FindWindowOfProcess(withoutHid.ProcessId(), kNotificationWindow), nullptr);
+  EXPECT_EQ(Close(withoutHid), 0u);
+}
+
 }  // namespace
 }  // namespace lu14::win32

@@ -1,0 +1,113 @@
+#include "device/MeterLink.h"
+
+#include <algorithm>
+#include <string>
+
+#include "app/MessageBoxes.h"
+
+namespace lu14 {
+namespace {
+// Busy replies and echo mismatches share one counter: a busy reply that takes
+// it above 2 ends the transaction; an echo mismatch that takes it to 4 opens
+// the box.
+constexpr std::uint8_t kMostBusyAttempts = 2;
+constexpr std::uint8_t kMismatchAttemptsForBox = 4;
+}  // namespace
+
+NoDeviceError::NoDeviceError() : std::runtime_error(std::string(kNoDeviceText)) {}
+DeviceBusyError::DeviceBusyError() : std::runtime_error(std::string(kDeviceBusyText)) {}
+
+MeterLink::MeterLink(Shell& shell, TListBox& log) : shell_(shell), log_(log) {}
+
+TJvHidDevice& MeterLink::Device() const {
+  if (!currentDevice_) throw NoDeviceError();
+  return *currentDevice_;
+}
+
+bool MeterLink::LengthFits(TJvHidDevice& device) {
+  const std::uint16_t length = device.Caps().featureReportByteLength;
+  if (length == kReportSize) return true;
+  // 0: the device gave no capability record (it cannot be opened); the
+  // transfer simply fails. Any other length is a device we do not know.
+  if (length != 0 && lengthReportedFor_ != &device) {
+    lengthReportedFor_ = &device;
+    log_.Append(std::string(kLogWrongReportLength) + std::to_string(length));
+  }
+  return false;
+}
+
+bool MeterLink::SetFeature(const Report& report) {
+  TJvHidDevice& device = Device();
+  return LengthFits(device) && device.SetFeature(report);
+}
+
+bool MeterLink::GetFeature(Report& report) {
+  TJvHidDevice& device = Device();
+  return LengthFits(device) && device.GetFeature(report);
+}
+
+void MeterLink::Log(std::string_view text, std::uint8_t command) {
+  log_.Append(std::string(text) + std::to_string(command));
+}
+
+bool MeterLink::Send(std::uint8_t command) {
+  OutReport[0] = 0;
+  OutReport[kCommandByte] = command;
+  if (SetFeature(OutReport)) return true;
+  shell_.Sleep(kRetryPause);
+  const bool resent = SetFeature(OutReport);
+  Log(kLogResend, command);
+  return resent;
+}
+
+MeterLink::ReadOutcome MeterLink::ReadCycle(std::uint8_t command) {
+  // The status byte is preset before each read, so a read that leaves the
+  // buffer alone never passes for a "done" reply.
+  InReport[kStatusByte] = 2;
+  if (GetFeature(InReport)) return ReadOutcome::Replied;
+  shell_.Sleep(kRetryPause);
+  InReport[kStatusByte] = 1;
+  if (GetFeature(InReport)) return ReadOutcome::Replied;
+  shell_.Sleep(kRetryPause);
+  InReport[kStatusByte] = 3;
+  const bool replied = GetFeature(InReport);
+  log_.Append(std::string(kLogReadFailed));
+  if (replied) return ReadOutcome::Replied;
+  Log(kLogProtocolError, command);
+  return ReadOutcome::GaveUp;
+}
+
+bool MeterLink::SendCommand(std::uint8_t command, bool verify) {
+  Device();
+  if (inTransaction_) throw DeviceBusyError();
+  inTransaction_ = true;
+  struct Clear {
+    bool& flag;
+    ~Clear() { flag = false; }
+  } clear{inTransaction_};
+
+  std::uint8_t attempts = 0;
+  for (;;) {
+    Send(command);  // whether the second send worked, the reply is read
+    for (;;) {
+      if (ReadCycle(command) == ReadOutcome::GaveUp) return false;
+      if (InReport[kStatusByte] == kStatusDone) break;
+      shell_.Sleep(kRetryPause);
+      if (++attempts > kMostBusyAttempts) {
+        Log(kLogStillBusy, command);
+        return false;
+      }
+    }
+    if (!verify ||
+        std::equal(OutReport.begin() + kEchoFirst, OutReport.begin() + kEchoLast + 1, InReport.begin() + kEchoFirst)) {
+      return true;
+    }
+    log_.Append(std::string(kLogEchoMismatch));
+    log_.Append(std::string(kLogRewrite));
+    if (++attempts < kMismatchAttemptsForBox) continue;  // a new pass at once, no wait
+    shell_.ShowMessageBox(DeviceProblemBox(kWriteErrorBox));
+    return false;
+  }
+}
+
+}  // namespace lu14

@@ -1,0 +1,64 @@
+// The meter's feature-report command protocol: report layout, command codes,
+// identifiers, and the fixed texts and pauses of the device link.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace lu14 {
+
+// The meter, matched by its USB identifiers.
+inline constexpr std::uint16_t kMeterVendorId = 0xFF4D;
+inline constexpr std::uint16_t kMeterProductId = 0xF538;
+
+// One feature report: byte 0 is the report ID (always 0: the meter uses none),
+// then 18 payload bytes. Out: 1-2 parameter (high, low), 3-17 data, 18 command.
+// In: 1-3 result bytes, 3-17 echo of the request, 18 status (0 = done).
+inline constexpr std::size_t kReportSize = 19;
+using Report = std::array<std::uint8_t, kReportSize>;
+inline constexpr std::size_t kParamHigh = 1;
+inline constexpr std::size_t kParamLow = 2;
+inline constexpr std::size_t kEchoFirst = 3;  // the range the echo check compares: 3..17
+inline constexpr std::size_t kEchoLast = 17;
+inline constexpr std::size_t kCommandByte = 18;
+inline constexpr std::size_t kStatusByte = 18;
+inline constexpr std::uint8_t kStatusDone = 0;
+
+// The command codes the tool sends. Code 26 is never sent.
+enum Command : std::uint8_t {
+  cmdWriteEeprom = 20,   // 1-2 address, 3 value; verified
+  cmdReadEeprom = 21,    // 1-2 address; reply byte 1 from a second read
+  cmdCommitPage = 22,    // 1 page index, 2 model code
+  cmdWriteChunk = 23,    // 1 image position mod 256, 2-17 image bytes; reply 1-2 the sum, low first
+  cmdInfo24 = 24,        // 1-2 selector; reply byte 1 from a second read
+  cmdReadChecksum = 25,  // reply 1-3 the 24-bit checksum, lowest first
+  cmdMeasure = 27,       // 1-3: 0x20 0x01 0x02; reply 1-2 raw measurement, high first
+  cmdInfo28 = 28,
+  cmdInfo29 = 29,
+  cmdQuery30 = 30,       // 1-2: 0x1118
+};
+
+// Pauses of the link.
+inline constexpr std::chrono::milliseconds kRetryPause{10};        // between attempts of a transaction
+inline constexpr std::chrono::milliseconds kEepromWritePause{5};   // after every EEPROM write
+
+// Log lines and the box of the transaction; each is followed by the command
+// code in decimal where it ends in a blank.
+inline constexpr std::string_view kLogResend = "Повтор команды ";
+inline constexpr std::string_view kLogReadFailed = "Сбой чтения";
+inline constexpr std::string_view kLogProtocolError = "Ошибка протокола ";
+inline constexpr std::string_view kLogStillBusy = "команда ";
+inline constexpr std::string_view kLogEchoMismatch = "Сбой записи";
+inline constexpr std::string_view kLogRewrite = "Повтор записи";
+inline constexpr std::string_view kWriteErrorBox = "Ошибка записи";
+
+// Our own texts for conditions the meter's protocol does not foresee.
+// A device whose feature reports are not 19 bytes gets no transfer at all.
+inline constexpr std::string_view kLogWrongReportLength = "Неверная длина отчёта устройства: ";
+inline constexpr std::string_view kNoDeviceText = "Устройство не подключено";
+inline constexpr std::string_view kDeviceBusyText = "Устройство занято другой командой";
+
+}  // namespace lu14

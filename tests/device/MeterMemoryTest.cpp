@@ -1,0 +1,112 @@
+// EEPROM and information access, the float decoding and the battery test.
+#include "device/MeterMemory.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/device/MeterFixture.h"
+
+namespace lu14::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct MemoryFixture : MeterFixture {
+  MeterMemory memory{form.Link, runtime};
+};
+
+TEST_F(MemoryFixture, ReadSendsTheAddressHighFirstAndTakesByte1OfASecondRead) {
+  meter->result1 = 0x5A;
+  std::uint8_t value = 0;
+  EXPECT_TRUE(memory.ReadEeprom(kEepromFirmwareValidFlag, value));
+  EXPECT_EQ(value, 0x5A);
+  ASSERT_EQ(meter->requests.size(), 1u);
+  EXPECT_EQ(meter->requests[0][1], 0x03);
+  EXPECT_EQ(meter->requests[0][2], 0xFF);
+  EXPECT_EQ(meter->requests[0][kCommandByte], cmdReadEeprom);
+  EXPECT_EQ(meter->getCalls, 2);  // the reply, then the second read into OutReport
+  EXPECT_EQ(form.Link.OutReport[kStatusByte], kStatusDone);  // OutReport now holds the reply
+
+  EXPECT_TRUE(memory.ReadDeviceParam(cmdInfo29, 0x01D0, value));
+  EXPECT_EQ(meter->requests[1][1], 0x01);
+  EXPECT_EQ(meter->requests[1][2], 0xD0);
+  EXPECT_EQ(meter->requests[1][kCommandByte], cmdInfo29);
+}
+
+TEST_F(MemoryFixture, AFailedReadStillGivesTheByteLeftInTheBuffer) {
+  meter->replies = {Reply::Fail, Reply::Fail, Reply::Fail, Reply::Fail};
+  std::uint8_t value = 0x77;
+  EXPECT_FALSE(memory.ReadEeprom(kEepromFirmwareValidFlag, value));
+  EXPECT_EQ(value, 0x03);  // the address's high byte, never overwritten
+}
+
+TEST_F(MemoryFixture, ErrorsBecomeFalseAndLeaveTheValueAlone) {
+  form.Link.SetCurrentDevice(nullptr);
+  std::uint8_t value = 0x77;
+  EXPECT_FALSE(memory.ReadEeprom(0, value));
+  EXPECT_FALSE(memory.ReadDeviceParam(cmdInfo24, 0x0800, value));
+  EXPECT_EQ(value, 0x77);
+  const auto before = runtime.Elapsed();
+  EXPECT_FALSE(memory.WriteEeprom(856, 1));
+  EXPECT_EQ(runtime.Elapsed(), before);  // no pause after an error
+  EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(MemoryFixture, WriteSendsAddressAndValueVerifiedThenPauses) {
+  const auto before = runtime.Elapsed();
+  EXPECT_TRUE(memory.WriteEeprom(kEepromOptionC2, 0));
+  EXPECT_EQ(runtime.Elapsed() - before, 5ms);
+  const Report& sent = meter->requests.back();
+  EXPECT_EQ(sent[1], 0x03);
+  EXPECT_EQ(sent[2], 0x58);
+  EXPECT_EQ(sent[3], 0);
+  EXPECT_EQ(sent[kCommandByte], cmdWriteEeprom);
+}
+
+TEST_F(MemoryFixture, AWriteWhoseEchoNeverMatchesReportsFailureAfterTheBoxAndThePause) {
+  meter->replies = {Reply::Mismatch, Reply::Mismatch, Reply::Mismatch, Reply::Mismatch};
+  const auto before = runtime.Elapsed();
+  EXPECT_FALSE(memory.WriteEeprom(kEepromFirmwareValidFlag, kFirmwareUpdating));
+  EXPECT_EQ(runtime.Boxes().size(), 1u);
+  EXPECT_EQ(runtime.Elapsed() - before, 500ms + 5ms);  // the user's answer, then the pause
+}
+
+TEST_F(MemoryFixture, FloatReadsFourBytesUpwards) {
+  memory.ReadEepromFloat(kEepromBatteryCoefficient);
+  ASSERT_EQ(meter->requests.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(meter->requests[i][1] * 256 + meter->requests[i][2], 976 + static_cast<int>(i));
+  }
+}
+
+TEST(EepromFloat, DecodesWithoutSpecialCases) {
+  const std::pair<std::array<std::uint8_t, 4>, double> cases[] = {
+      {{0x00, 0x00, 0x80, 0x3F}, 1.0},
+      {{0x00, 0x00, 0x80, 0xBF}, -1.0},
+      {{0x00, 0x00, 0x00, 0x00}, std::ldexp(1.0, -127)},
+      {{0x00, 0x00, 0x00, 0x80}, -std::ldexp(1.0, -127)},
+      {{0x00, 0x00, 0x80, 0x7F}, std::ldexp(1.0, 128)},
+      {{0x00, 0x00, 0xC0, 0x7F}, 1.5 * std::ldexp(1.0, 128)},
+      {{0xDB, 0x0F, 0x49, 0x40}, static_cast<double>(3.14159274101257324f)},
+      {{0x01, 0x00, 0x00, 0x00}, std::ldexp(1.0 + std::ldexp(1.0, -23), -127)},
+  };
+  for (const auto& [bytes, value] : cases) {
+    EXPECT_EQ(DecodeEepromFloat(bytes), value) << int(bytes[0]) << " " << int(bytes[3]);
+  }
+}
+
+TEST(BatteryLimit, ExactlyOnePointFourIsLow) {
+  const std::pair<double, bool> cases[] = {
+      {22400 * 1.0 / 16000.0, true},
+      {22401 * 1.0 / 16000.0, false},
+      {0.0, true},
+      {48000 * -1.0 / 16000.0, true},
+      {65535 * std::ldexp(1.0, -127) / 16000.0, true},
+      {std::nextafter(1.4, 2.0), false},
+  };
+  for (const auto& [voltage, low] : cases) EXPECT_EQ(IsBatteryLow(voltage), low) << voltage;
+}
+
+}  // namespace
+}  // namespace lu14::testing
