@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "sim/meter/SimMeter.h"
 #include "tests/device/MeterFixture.h"
 
 namespace lu14::testing {
@@ -78,6 +79,71 @@ TEST_F(MemoryFixture, FloatReadsFourBytesUpwards) {
   for (std::size_t i = 0; i < 4; ++i) {
     EXPECT_EQ(meter->requests[i][1] * 256 + meter->requests[i][2], 976 + static_cast<int>(i));
   }
+}
+
+// The same operations against the simulated meter's EEPROM and battery.
+struct SimMeterMemory : ::testing::Test {
+  SimMeterMemory() {
+    bus.Attach(MeterSpec(meter));
+    runtime.RunFor(1ms);
+  }
+  sim::SimRuntime runtime;
+  sim::SimHidBus bus{runtime};
+  std::shared_ptr<sim::SimMeter> meter = std::make_shared<sim::SimMeter>();
+  TMForm form{runtime, bus, "Lu14-updater"};
+  MeterMemory memory{form.Link, runtime};
+};
+
+TEST_F(SimMeterMemory, WrittenBytesReadBack) {
+  for (const std::uint16_t address : {std::uint16_t{0}, kEepromOptionC2, kEepromFirmwareValidFlag, std::uint16_t{2047}}) {
+    ASSERT_TRUE(memory.WriteEeprom(address, 0xA5));
+    std::uint8_t value = 0;
+    EXPECT_TRUE(memory.ReadEeprom(address, value));
+    EXPECT_EQ(value, 0xA5) << address;
+    EXPECT_EQ(meter->Eeprom(address), 0xA5);
+  }
+}
+
+TEST_F(SimMeterMemory, FloatDecodedFromTheEepromBytes) {
+  const std::pair<std::array<std::uint8_t, 4>, double> cases[] = {
+      {{0x00, 0x00, 0x80, 0x3F}, 1.0},
+      {{0x00, 0x00, 0x00, 0x00}, std::ldexp(1.0, -127)},
+      {{0x00, 0x00, 0xC0, 0x7F}, 1.5 * std::ldexp(1.0, 128)},
+  };
+  for (const auto& [bytes, value] : cases) {
+    meter->SetEeprom(kEepromBatteryCoefficient, bytes);
+    EXPECT_EQ(memory.ReadEepromFloat(kEepromBatteryCoefficient), value);
+  }
+}
+
+TEST_F(SimMeterMemory, BatteryVoltageFromTheRawMeasurementHighByteFirst) {
+  struct Case {
+    std::uint16_t raw;
+    float coefficient;
+    double voltage;
+    bool low;
+  };
+  const Case cases[] = {
+      {22400, 1.0f, 1.4, true},
+      {22401, 1.0f, 22401 / 16000.0, false},
+      {0x9876, 1.0f, 0x9876 / 16000.0, false},  // 2.44 V: a swapped byte order would give 7.6
+      {0, 2.0f, 0.0, true},
+      {48000, -1.0f, -3.0, true},
+  };
+  for (const Case& c : cases) {
+    meter->SetBatteryRaw(c.raw);
+    meter->SetBatteryCoefficient(c.coefficient);
+    const double voltage = memory.MeasureBattery();
+    EXPECT_EQ(voltage, c.voltage) << c.raw;
+    EXPECT_EQ(IsBatteryLow(voltage), c.low) << c.raw;
+  }
+  meter->SetEeprom(kEepromBatteryCoefficient, std::array<std::uint8_t, 4>{0, 0, 0, 0});
+  meter->SetBatteryRaw(65535);
+  EXPECT_TRUE(IsBatteryLow(memory.MeasureBattery()));  // 2^-127 makes any reading tiny
+  const Report measure = meter->Requests(cmdMeasure).back();
+  EXPECT_EQ(measure[1], 0x20);
+  EXPECT_EQ(measure[2], 0x01);
+  EXPECT_EQ(measure[3], 0x02);
 }
 
 TEST(EepromFloat, DecodesWithoutSpecialCases) {
