@@ -126,7 +126,7 @@ TEST_F(SimMeterMemory, BatteryVoltageFromTheRawMeasurementHighByteFirst) {
   const Case cases[] = {
       {22400, 1.0f, 1.4, true},
       {22401, 1.0f, 22401 / 16000.0, false},
-      {0x9876, 1.0f, 0x9876 / 16000.0, false},  // 2.44 V: a swapped byte order would give 7.6
+      {0x9876, 1.0f, 0x9876 / 16000.0, false},  // 2.44 V; bytes swapped it would be 1.90
       {0, 2.0f, 0.0, true},
       {48000, -1.0f, -3.0, true},
   };
