@@ -12,6 +12,13 @@ struct SharedState {
   std::uint8_t ModelCode = 0;
   // Holds the start-up caption from FormCreate until a meter is matched, then "14".
   std::string ModelSuffix;
+  // The meter's identity as the status poll read it: a letter, 34 hex digits
+  // and the 5-character version text. Raw meter bytes appear here as the
+  // characters U+0000..U+00FF (the version text) and up to U+0140 (the letter).
+  std::u32string DeviceIdentity;
+  int FirmwareVersionNumber = 0;
+  // The option boxes write to the meter only while this is set.
+  bool OptionsSyncEnabled = false;
 };
 
 }  // namespace lu14

@@ -22,17 +22,28 @@ TMForm::TMForm(Shell& shell, HidPlatform& hidPlatform, std::string applicationTi
       Button1(ControlId::Button1, view_),
       E1(ControlId::E1, view_),
       Link(shell, LB),
+      Memory(Link, shell),
+      Poll(*this, Memory),
+      Options(*this, Memory, shell),
       Timer2(shell, kTimer2Id, kTimer2Interval, false),
       Timer3(shell, kTimer3Id, kTimer3Interval, false),
       HID(hidPlatform, [this](const std::function<void()>& work) { Dispatch(work); }),
       Timer1(shell, kTimer1Id, kTimer1Interval, true) {
   G6.OnClick = [this] { G6Click(); };
+  C1.OnClick = [this] { C1Click(); };
+  C2.OnClick = [this] { C2Click(); };
+  C3.OnClick = [this] { C3Click(); };
+  C4.OnClick = [this] { C4Click(); };
+  Button1.OnClick = [this] { Button1Click(); };
   HID.OnEnumerate = [this](TJvHidDevice& device, std::int32_t index) { return HIDEnumerate(device, index); };
   HID.OnDeviceChange = [this] { HIDDeviceChange(); };
   HID.OnRemoval = [this](TJvHidDevice& device) { HIDRemoval(device); };
   HID.OnDeviceCreateError = [this](const TJvHidPnPInfo& pnpInfo, bool& handled, bool& retryCreate) {
     HIDDeviceCreateError(pnpInfo, handled, retryCreate);
   };
+  // Attaching the handler arms Timer1, which counts from the window's creation;
+  // a platform without timers is reported like any failure.
+  Dispatch([this] { Timer1.SetOnTimer([this] { Timer1Timer(); }); });
   Dispatch([this] { FormCreate(); });
 }
 
@@ -90,6 +101,16 @@ const TControl& TMForm::Control(ControlId id) const {
     case ControlId::E1: return E1;
   }
   return Label1;
+}
+
+TCheckBox& TMForm::OptionCheckBox(OptionBox box) {
+  switch (box) {
+    case OptionBox::C1: return C1;
+    case OptionBox::C2: return C2;
+    case OptionBox::C3: return C3;
+    case OptionBox::C4: return C4;
+  }
+  return C1;
 }
 
 TClickable* TMForm::Clickable(ControlId id) {

@@ -18,7 +18,10 @@
 #include "app/components/TTimer.h"
 #include "device/HidPlatform.h"
 #include "device/MeterLink.h"
+#include "device/MeterMemory.h"
 #include "device/TJvHidDeviceController.h"
+#include "status/DeviceOptions.h"
+#include "status/StatusPoll.h"
 #include "update/FirmwarePayload.h"
 
 namespace lu14 {
@@ -58,6 +61,7 @@ class TMForm : public EventSink {
   void AttachView(FormView* view) { view_.Attach(view); }
   SharedState& State() { return state_; }
   const TControl& Control(ControlId id) const;
+  TCheckBox& OptionCheckBox(OptionBox box);
 
   // --- handlers -------------------------------------------------------------
   void FormCreate();
@@ -65,6 +69,13 @@ class TMForm : public EventSink {
   // the main window ends the program. No command reaches the meter afterwards.
   void FormClose();
   void G6Click() {}
+
+  void Timer1Timer() { Poll.Tick(); }
+  void C1Click() { Options.BoxClicked(OptionBox::C1); }
+  void C2Click() { Options.BoxClicked(OptionBox::C2); }
+  void C3Click() { Options.BoxClicked(OptionBox::C3); }
+  void C4Click() { Options.BoxClicked(OptionBox::C4); }
+  void Button1Click() { Options.ShowChecksum(); }
 
   // The HID controller's events.
   void HIDDeviceChange();
@@ -98,6 +109,9 @@ class TMForm : public EventSink {
   // The carried firmware and the link to the meter live as long as the window.
   FirmwarePayload Payload;
   MeterLink Link;
+  MeterMemory Memory;
+  StatusPoll Poll;
+  DeviceOptions Options;
   TTimer Timer2;
   TTimer Timer3;
   TJvHidDeviceController HID;

@@ -77,6 +77,13 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   return out;
 }
 
+std::string CodePointsToUtf8(std::u32string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char32_t cp : text) AppendUtf8(out, cp > 0x10FFFF || IsHighSurrogate(cp) || IsLowSurrogate(cp) ? kReplacement : cp);
+  return out;
+}
+
 std::u16string Utf8ToUtf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());

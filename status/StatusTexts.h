@@ -1,0 +1,69 @@
+// Fixed texts and reads of the status poll and the option boxes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "device/MeterMemory.h"
+#include "device/MeterProtocol.h"
+
+namespace lu14 {
+
+// Label1 texts. The version lines are followed by the meter's version text.
+inline constexpr std::string_view kLabelConnectMeter = "Подключите устройство ";
+inline constexpr std::string_view kLabelChargeBattery = "Зарядите батарею";
+inline constexpr std::string_view kLabelCurrentVersion = "Текущая версия прошивки ";
+inline constexpr std::string_view kLabelReloadFirmware = "Перезагрузите прошивку ";
+
+// Logged when characters 2, 4 and 5 of the version text are not a number.
+inline constexpr std::string_view kLogVersionNotANumber = "облом2";
+
+// Command 30 is sent with this parameter before the battery measurement.
+inline constexpr std::uint16_t kQuery30Parameter = 0x1118;
+
+// The identity reads, in order. The first gives one letter (65 + the byte),
+// every other one two upper-case hex digits. 24/0x1100 and 28/0x0300 are not read.
+struct IdentityRead {
+  std::uint8_t command;
+  std::uint16_t parameter;
+};
+inline constexpr std::array<IdentityRead, 18> kIdentityReads{{
+    {cmdInfo29, 0x0093},
+    {cmdInfo24, 0x0800}, {cmdInfo24, 0x0900}, {cmdInfo24, 0x0A00},
+    {cmdInfo24, 0x0B00}, {cmdInfo24, 0x0C00}, {cmdInfo24, 0x0D00},
+    {cmdInfo24, 0x1000}, {cmdInfo24, 0x1200}, {cmdInfo24, 0x1300}, {cmdInfo24, 0x1400}, {cmdInfo24, 0x1500},
+    {cmdInfo28, 0x0000}, {cmdInfo28, 0x0100}, {cmdInfo28, 0x0200}, {cmdInfo28, 0x0400}, {cmdInfo28, 0x0500},
+    {cmdInfo29, 0x01D0},
+}};
+inline constexpr std::uint8_t kIdentityLetterBase = 65;  // "A"
+inline constexpr std::size_t kVersionTextLength = 5;
+
+// The option boxes: where each keeps its byte, and how the byte reads.
+enum class OptionBox { C1, C2, C3, C4 };
+struct OptionByte {
+  OptionBox box;
+  std::uint16_t address;
+  std::uint8_t writtenWhenTicked;
+  std::uint8_t writtenWhenClear;
+};
+// In the order the poll reads them.
+inline constexpr std::array<OptionByte, 4> kOptionBytes{{
+    {OptionBox::C1, kEepromOptionC1, 1, 0},  // ticked when the byte is 1
+    {OptionBox::C2, kEepromOptionC2, 0, 1},  // ticked when the byte is 0
+    {OptionBox::C3, kEepromOptionC3, 1, 0},  // ticked when the byte is not 0
+    {OptionBox::C4, kEepromOptionC4, 0, 1},  // ticked when the byte is 0
+}};
+
+// Whether a stored option byte shows its box ticked.
+constexpr bool OptionTicked(OptionBox box, std::uint8_t stored) {
+  switch (box) {
+    case OptionBox::C1: return stored == 1;
+    case OptionBox::C3: return stored != 0;
+    case OptionBox::C2:
+    case OptionBox::C4: return stored == 0;
+  }
+  return false;
+}
+
+}  // namespace lu14
