@@ -25,6 +25,7 @@ TMForm::TMForm(Shell& shell, HidPlatform& hidPlatform, std::string applicationTi
       Memory(Link, shell),
       Poll(*this, Memory),
       Options(*this, Memory, shell),
+      Update(*this, Memory, shell),
       Timer2(shell, kTimer2Id, kTimer2Interval, false),
       Timer3(shell, kTimer3Id, kTimer3Interval, false),
       HID(hidPlatform, [this](const std::function<void()>& work) { Dispatch(work); }),
@@ -35,6 +36,7 @@ TMForm::TMForm(Shell& shell, HidPlatform& hidPlatform, std::string applicationTi
   C3.OnClick = [this] { C3Click(); };
   C4.OnClick = [this] { C4Click(); };
   Button1.OnClick = [this] { Button1Click(); };
+  B1.OnClick = [this] { B1Click(); };
   HID.OnEnumerate = [this](TJvHidDevice& device, std::int32_t index) { return HIDEnumerate(device, index); };
   HID.OnDeviceChange = [this] { HIDDeviceChange(); };
   HID.OnRemoval = [this](TJvHidDevice& device) { HIDRemoval(device); };
@@ -43,7 +45,11 @@ TMForm::TMForm(Shell& shell, HidPlatform& hidPlatform, std::string applicationTi
   };
   // Attaching the handler arms Timer1, which counts from the window's creation;
   // a platform without timers is reported like any failure.
-  Dispatch([this] { Timer1.SetOnTimer([this] { Timer1Timer(); }); });
+  Dispatch([this] {
+    Timer2.SetOnTimer([this] { Timer2Timer(); });
+    Timer3.SetOnTimer([this] { Timer3Timer(); });
+    Timer1.SetOnTimer([this] { Timer1Timer(); });
+  });
   Dispatch([this] { FormCreate(); });
 }
 

@@ -23,6 +23,7 @@
 #include "status/DeviceOptions.h"
 #include "status/StatusPoll.h"
 #include "update/FirmwarePayload.h"
+#include "update/UpdateSequence.h"
 
 namespace lu14 {
 
@@ -71,6 +72,9 @@ class TMForm : public EventSink {
   void G6Click() {}
 
   void Timer1Timer() { Poll.Tick(); }
+  void B1Click() { Update.Start(); }
+  void Timer2Timer() { Update.ChunkTick(); }
+  void Timer3Timer() { Update.FinishTick(); }
   void C1Click() { Options.BoxClicked(OptionBox::C1); }
   void C2Click() { Options.BoxClicked(OptionBox::C2); }
   void C3Click() { Options.BoxClicked(OptionBox::C3); }
@@ -112,6 +116,7 @@ class TMForm : public EventSink {
   MeterMemory Memory;
   StatusPoll Poll;
   DeviceOptions Options;
+  UpdateSequence Update;
   TTimer Timer2;
   TTimer Timer3;
   TJvHidDeviceController HID;

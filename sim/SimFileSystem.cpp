@@ -3,6 +3,7 @@
 namespace lu14::sim {
 namespace {
 constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorAccessDenied = 5;
 }  // namespace
 
 // Writes land in the file system at once; the faults decide what a write,
@@ -49,6 +50,7 @@ bool SimFileSystem::ParentExists(const Path& path) const {
 std::uint32_t SimFileSystem::MakeDirectory(const Path& path) {
   if (directories_.contains(Key(path)) || files_.contains(Key(path))) return kErrorAlreadyExists;
   if (!ParentExists(path)) return kErrorPathNotFound;
+  if (failMakeDirectory_) return kErrorAccessDenied;
   directories_.insert(Key(path));
   return 0;
 }

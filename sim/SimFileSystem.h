@@ -38,6 +38,8 @@ class SimFileSystem {
   void FailFlush(bool fail) { failFlush_ = fail; }
   void FailClose(bool fail) { failClose_ = fail; }
   void FailMoves(bool fail) { failMoves_ = fail; }
+  // Directories cannot be made (access denied).
+  void FailMakeDirectory(bool fail) { failMakeDirectory_ = fail; }
 
   // --- inspection ---
   bool DirectoryExists(const Path& path) const;
@@ -58,6 +60,7 @@ class SimFileSystem {
   bool failFlush_ = false;
   bool failClose_ = false;
   bool failMoves_ = false;
+  bool failMakeDirectory_ = false;
 };
 
 }  // namespace lu14::sim

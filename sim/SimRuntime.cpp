@@ -37,6 +37,7 @@ LocalTime SimRuntime::Now() {
   const sys_days date = floor<days>(now);
   const year_month_day ymd(date);
   const hh_mm_ss<seconds> clock(now - date);
+  now_ += clockReadDuration_;
   return LocalTime{static_cast<int>(ymd.year()), static_cast<int>(static_cast<unsigned>(ymd.month())),
                    static_cast<int>(static_cast<unsigned>(ymd.day())), static_cast<int>(clock.hours().count()),
                    static_cast<int>(clock.minutes().count()), static_cast<int>(clock.seconds().count())};

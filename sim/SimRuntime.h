@@ -64,6 +64,9 @@ class SimRuntime : public Shell {
   SimTime Elapsed() const { return now_; }
   // Moves the clock without dispatching anything (a blocking call).
   void Advance(SimTime duration) { now_ += duration; }
+  // Each reading of the local clock takes this long (0 unless set), so that
+  // two readings in a row can fall on either side of midnight.
+  void SetClockReadDuration(SimTime duration) { clockReadDuration_ = duration; }
   // Queues a message, handled before any due timer tick.
   void Post(std::function<void()> message) { posted_.push_back(std::move(message)); }
   // Scripts an event (user input, plug, unplug) at a virtual time.
@@ -124,6 +127,7 @@ class SimRuntime : public Shell {
 
   EventSink* sink_ = nullptr;
   SimTime now_{0};
+  SimTime clockReadDuration_{0};
   std::map<TimerId, Timer> timers_;
   std::deque<std::function<void()>> posted_;
   std::vector<Scripted> scripted_;

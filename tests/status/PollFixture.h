@@ -22,8 +22,19 @@ struct PollFixture : ::testing::Test {
   }
   // Runs the loop up to and through the next Timer1 tick.
   void Tick() {
-    const std::size_t before = runtime.Ticks().size();
-    ASSERT_TRUE(runtime.RunUntil([&] { return runtime.Ticks().size() > before; }, std::chrono::seconds(2)));
+    const std::size_t before = PollTicks();
+    ASSERT_TRUE(runtime.RunUntil([&] { return PollTicks() > before; }, std::chrono::seconds(2)));
+  }
+  std::size_t PollTicks() const {
+    return static_cast<std::size_t>(std::count_if(runtime.Ticks().begin(), runtime.Ticks().end(),
+                                                  [](const auto& tick) { return tick.id == kTimer1Id; }));
+  }
+  // Stands in for a running update: the update timers on, their handlers idle.
+  void PretendUpdateTimersRun() {
+    form.Timer2.SetOnTimer([] {});
+    form.Timer3.SetOnTimer([] {});
+    form.Timer2.SetEnabled(true);
+    form.Timer3.SetEnabled(true);
   }
   std::string Identity() { return CodePointsToUtf8(form.State().DeviceIdentity); }
   std::size_t CommandsSent() const { return meter->CommandCodes().size(); }

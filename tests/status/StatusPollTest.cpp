@@ -22,7 +22,7 @@ struct NoMeter : PollFixture {
 
 TEST_F(NoMeter, EveryTickAsksForTheMeterAndLeavesTheUpdateTimersAlone) {
   EXPECT_EQ(form.Label1.Text(), "Пинцет ЛУ");  // until the first tick
-  form.Timer2.SetEnabled(true);
+  PretendUpdateTimersRun();
   for (int tick = 0; tick < 3; ++tick) {
     form.B1.SetEnabled(true);
     Tick();
@@ -42,8 +42,7 @@ class CompleteTick : public PollFixture, public ::testing::WithParamInterface<Fl
 
 TEST_P(CompleteTick, ShowsVersionAndStateEnablesTheButtonsAndReadsEverythingIn34Transactions) {
   meter->SetFirmwareFlag(GetParam().flag);
-  form.Timer2.SetEnabled(true);  // a poll with a meter stops the update timers
-  form.Timer3.SetEnabled(true);
+  PretendUpdateTimersRun();  // a poll with a meter stops them
   Tick();
   EXPECT_EQ(form.Label1.Text(), GetParam().label);
   EXPECT_TRUE(form.B1.Enabled());
