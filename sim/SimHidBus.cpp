@@ -62,7 +62,7 @@ class SimHidBus::Handle : public HidHandle {
   std::u16string path_;
 };
 
-SimHidBus::SimHidBus(SimRuntime& runtime) : runtime_(runtime) {}
+SimHidBus::SimHidBus(EventLoop& loop) : loop_(loop) {}
 
 void SimHidBus::Record(const std::string& call, const std::u16string& path) {
   calls_.push_back(call + " " + std::string(path.begin(), path.end()));
@@ -93,7 +93,7 @@ bool SimHidBus::StartNotifications(std::function<void(std::intptr_t)> onDevicesC
 }
 
 void SimHidBus::PostDevicesChanged(std::intptr_t secondParameter) {
-  runtime_.Post([this, secondParameter] {
+  loop_.Post([this, secondParameter] {
     if (notify_) notify_(secondParameter);
   });
 }
@@ -119,7 +119,7 @@ void SimHidBus::Unplug(std::uint32_t deviceId) {
 
 bool SimHidBus::BeginTransfer() {
   ++transfers_;
-  runtime_.Advance(latency_);
+  loop_.Spend(latency_);
   if (const auto unplug = unplugAt_.find(transfers_); unplug != unplugAt_.end()) Unplug(unplug->second);
   return !failingTransfers_.contains(transfers_);
 }

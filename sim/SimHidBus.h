@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/EventLoop.h"
 #include "device/HidPlatform.h"
 #include "sim/SimHidDevice.h"
 #include "sim/SimRuntime.h"
@@ -35,7 +36,8 @@ struct SimHidSpec {
 
 class SimHidBus : public HidPlatform {
  public:
-  explicit SimHidBus(SimRuntime& runtime);
+  // loop: where notices go and transfer latency is spent, virtual or real.
+  explicit SimHidBus(EventLoop& loop);
 
   // --- HidPlatform ---
   bool Bind() override;
@@ -82,7 +84,7 @@ class SimHidBus : public HidPlatform {
   // Counts a transfer and applies the bus faults; false when it must fail.
   bool BeginTransfer();
 
-  SimRuntime& runtime_;
+  EventLoop& loop_;
   std::vector<std::uint32_t> order_;  // interface order: attach/plug order
   std::map<std::uint32_t, SimHidSpec> present_;
   std::map<std::uint32_t, int> openHandles_;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/EventLoop.h"
 #include "app/Shell.h"
 #include "sim/SimFileSystem.h"
 #include "sim/SimSemaphores.h"
@@ -25,7 +26,7 @@ namespace lu14::sim {
 
 using SimTime = std::chrono::microseconds;
 
-class SimRuntime : public Shell {
+class SimRuntime : public Shell, public EventLoop {
  public:
   struct Setup {
     std::u16string programPath = u"C:\\Program Files\\LU14\\lu14-updater.exe";
@@ -64,11 +65,12 @@ class SimRuntime : public Shell {
   SimTime Elapsed() const { return now_; }
   // Moves the clock without dispatching anything (a blocking call).
   void Advance(SimTime duration) { now_ += duration; }
+  void Spend(std::chrono::microseconds duration) override { Advance(duration); }
   // Each reading of the local clock takes this long (0 unless set), so that
   // two readings in a row can fall on either side of midnight.
   void SetClockReadDuration(SimTime duration) { clockReadDuration_ = duration; }
   // Queues a message, handled before any due timer tick.
-  void Post(std::function<void()> message) { posted_.push_back(std::move(message)); }
+  void Post(std::function<void()> message) override { posted_.push_back(std::move(message)); }
   // Scripts an event (user input, plug, unplug) at a virtual time.
   void At(SimTime when, std::function<void()> action);
   // Dispatches everything that falls due within `duration`, then stands at its end.

@@ -1,0 +1,156 @@
+#include "app/realtime/RealTimeRuntime.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <system_error>
+#include <thread>
+
+#include "app/Utf.h"
+
+namespace lu14 {
+namespace {
+
+constexpr auto kSpinStretch = std::chrono::microseconds(200);
+constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorAccessDenied = 5;
+
+// A semaphore of this process only: the runtime has no system-wide named
+// objects, so it cannot keep other processes out.
+class LocalSemaphore : public NamedSemaphore {
+ public:
+  LocalSemaphore(std::int32_t count, std::int32_t maximum) : count_(count), maximum_(maximum) {}
+  bool Wait(Milliseconds) override {
+    if (count_ == 0) return false;
+    --count_;
+    return true;
+  }
+  void Release(std::int32_t count) override {
+    if (count > 0 && count_ + count <= maximum_) count_ += count;
+  }
+
+ private:
+  std::int32_t count_;
+  std::int32_t maximum_;
+};
+
+class StdioFile : public OutputFile {
+ public:
+  explicit StdioFile(std::FILE* file) : file_(file) {}
+  ~StdioFile() override {
+    if (file_) std::fclose(file_);
+  }
+  bool Write(std::span<const std::uint8_t> bytes) override {
+    return file_ && std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+  }
+  // The standard library reaches the system's buffers, not the disk itself.
+  bool FlushToDisk() override { return file_ && std::fflush(file_) == 0; }
+  bool Close() override {
+    if (!file_) return false;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return closed;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+}  // namespace
+
+RealTimeRuntime::RealTimeRuntime(std::filesystem::path documents, std::ostream& boxes)
+    : documents_(std::move(documents)), boxes_(boxes) {}
+
+void RealTimeRuntime::WaitUntil(Clock::time_point deadline) {
+  if (deadline - Clock::now() > kSpinStretch) std::this_thread::sleep_until(deadline - kSpinStretch);
+  while (Clock::now() < deadline) {
+  }
+}
+
+bool RealTimeRuntime::StartTimer(TimerId id, Milliseconds interval) {
+  timers_[id] = Timer{interval, Clock::now() + interval};
+  return true;
+}
+
+void RealTimeRuntime::Sleep(Milliseconds duration) {
+  paused_ += duration;
+  WaitUntil(Clock::now() + duration);
+}
+
+void RealTimeRuntime::Spend(std::chrono::microseconds duration) { WaitUntil(Clock::now() + duration); }
+
+void RealTimeRuntime::ShowMessageBox(const MessageBoxRequest& box) {
+  boxes_ << (box.caption.empty() ? std::string() : box.caption + ": ") << box.text << '\n';
+}
+
+LocalTime RealTimeRuntime::Now() {
+  const std::time_t now = std::time(nullptr);
+  const std::tm* local = std::localtime(&now);  // one thread: the shared buffer is safe
+  return LocalTime{local->tm_year + 1900, local->tm_mon + 1, local->tm_mday,
+                   local->tm_hour,        local->tm_min,     local->tm_sec};
+}
+
+bool RealTimeRuntime::StartHiddenCommand(const std::string&) {
+  return false;  // no companion programs to end outside Windows
+}
+
+std::unique_ptr<NamedSemaphore> RealTimeRuntime::CreateNamedSemaphore(const std::u16string&, std::int32_t initialCount,
+                                                                      std::int32_t maximumCount) {
+  return std::make_unique<LocalSemaphore>(initialCount, maximumCount);
+}
+
+std::optional<std::filesystem::path> RealTimeRuntime::DocumentsFolder() {
+  std::error_code error;
+  std::filesystem::create_directories(documents_, error);
+  if (error) return std::nullopt;
+  return documents_;
+}
+
+std::uint32_t RealTimeRuntime::MakeDirectory(const std::filesystem::path& path) {
+  std::error_code error;
+  if (std::filesystem::exists(path, error)) return kErrorAlreadyExists;
+  if (!std::filesystem::exists(path.parent_path(), error)) return kErrorPathNotFound;
+  return std::filesystem::create_directory(path, error) ? 0 : kErrorAccessDenied;
+}
+
+std::unique_ptr<OutputFile> RealTimeRuntime::CreateOutputFile(const std::filesystem::path& path) {
+  std::FILE* file = std::fopen(path.string().c_str(), "wb");
+  if (!file) return nullptr;
+  return std::make_unique<StdioFile>(file);
+}
+
+bool RealTimeRuntime::MoveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+  std::error_code error;
+  std::filesystem::rename(from, to, error);
+  return !error;
+}
+
+bool RealTimeRuntime::RemoveFile(const std::filesystem::path& path) {
+  std::error_code error;
+  return std::filesystem::remove(path, error);
+}
+
+bool RealTimeRuntime::RunUntil(const std::function<bool()>& condition, Clock::duration limit) {
+  const Clock::time_point deadline = Clock::now() + limit;
+  while (!condition()) {
+    if (!posted_.empty()) {
+      auto message = std::move(posted_.front());
+      posted_.pop_front();
+      message();
+      continue;
+    }
+    const auto next = std::min_element(timers_.begin(), timers_.end(),
+                                       [](const auto& a, const auto& b) { return a.second.due < b.second.due; });
+    const Clock::time_point wake = next == timers_.end() ? deadline : std::min(next->second.due, deadline);
+    if (Clock::now() < wake) WaitUntil(wake);
+    if (Clock::now() >= deadline) return condition();
+    if (next != timers_.end() && Clock::now() >= next->second.due) {
+      const TimerId id = next->first;
+      next->second.due = Clock::now() + next->second.interval;
+      if (sink_) sink_->TimerTick(id);
+    }
+  }
+  return true;
+}
+
+}  // namespace lu14

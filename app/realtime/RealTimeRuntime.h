@@ -1,0 +1,75 @@
+// A wall-clock runtime over the standard library: a message loop with timers
+// and posted messages, precise pauses, the local clock and the file system.
+// It serves the benchmarks now and the console front end later.
+//
+// Timers follow the same rules as the window's: a tick only while on, the
+// first one a full interval after switching on, never more than one waiting,
+// and posted messages before due ticks. Pauses and waits end on time to a
+// few microseconds: the last stretch of each is spun rather than slept, as a
+// plain sleep overshoots by tens of microseconds, which 3761 chunk ticks add up.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <ostream>
+
+#include "app/EventLoop.h"
+#include "app/Shell.h"
+
+namespace lu14 {
+
+class RealTimeRuntime : public Shell, public EventLoop {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // documents: the folder that stands for the user's Documents.
+  // boxes: where the text of a message box goes (nobody answers it: it is
+  // dismissed at once).
+  RealTimeRuntime(std::filesystem::path documents, std::ostream& boxes);
+
+  // --- Shell ---
+  void SetEventSink(EventSink* sink) override { sink_ = sink; }
+  bool StartTimer(TimerId id, Milliseconds interval) override;
+  void StopTimer(TimerId id) override { timers_.erase(id); }
+  void Sleep(Milliseconds duration) override;
+  void ShowMessageBox(const MessageBoxRequest& box) override;
+  LocalTime Now() override;
+  bool StartHiddenCommand(const std::string& commandLine) override;
+  std::u16string ProgramPath() override { return u"lu14"; }
+  std::unique_ptr<NamedSemaphore> CreateNamedSemaphore(const std::u16string& name, std::int32_t initialCount,
+                                                       std::int32_t maximumCount) override;
+  std::optional<std::filesystem::path> DocumentsFolder() override;
+  std::uint32_t MakeDirectory(const std::filesystem::path& path) override;
+  std::unique_ptr<OutputFile> CreateOutputFile(const std::filesystem::path& path) override;
+  bool MoveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  bool RemoveFile(const std::filesystem::path& path) override;
+
+  // --- EventLoop ---
+  void Post(std::function<void()> message) override { posted_.push_back(std::move(message)); }
+  void Spend(std::chrono::microseconds duration) override;
+
+  // Dispatches until `condition` holds (true) or `limit` has passed (false).
+  bool RunUntil(const std::function<bool()>& condition, Clock::duration limit);
+
+  // Time asked for in pauses (Sleep) since the runtime was made.
+  Clock::duration Paused() const { return paused_; }
+
+ private:
+  struct Timer {
+    Clock::duration interval;
+    Clock::time_point due;
+  };
+  static void WaitUntil(Clock::time_point deadline);
+
+  std::filesystem::path documents_;
+  std::ostream& boxes_;
+  EventSink* sink_ = nullptr;
+  std::map<TimerId, Timer> timers_;
+  std::deque<std::function<void()>> posted_;
+  Clock::duration paused_{};
+};
+
+}  // namespace lu14

@@ -1,0 +1,63 @@
+// The wall-clock runtime's loop and file system, without timing assertions.
+#include "app/realtime/RealTimeRuntime.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace lu14 {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Recorder : EventSink {
+  void TimerTick(TimerId id) override { events.push_back("tick " + std::to_string(id)); }
+  std::vector<std::string> events;
+};
+
+std::filesystem::path TempFolder(const char* name) {
+  const auto folder = std::filesystem::temp_directory_path() / (std::string("lu14-test-") + name);
+  std::filesystem::remove_all(folder);
+  return folder;
+}
+
+TEST(RealTimeRuntime, PostedMessagesGoFirstAndStoppedTimersStayQuiet) {
+  std::ostringstream boxes;
+  RealTimeRuntime runtime(TempFolder("loop"), boxes);
+  Recorder recorder;
+  runtime.SetEventSink(&recorder);
+  runtime.StartTimer(1, 1ms);
+  runtime.StartTimer(2, 1ms);
+  runtime.StopTimer(2);
+  runtime.Post([&] { recorder.events.push_back("posted"); });
+  ASSERT_TRUE(runtime.RunUntil([&] { return recorder.events.size() >= 3; }, 10s));
+  EXPECT_EQ(recorder.events, (std::vector<std::string>{"posted", "tick 1", "tick 1"}));
+  runtime.ShowMessageBox({"Ошибка записи", "", false, false});
+  EXPECT_EQ(boxes.str(), "Ошибка записи\n");
+  runtime.Sleep(2ms);
+  EXPECT_EQ(runtime.Paused(), 2ms);
+}
+
+TEST(RealTimeRuntime, FilesAreMadeMovedAndRemoved) {
+  std::ostringstream boxes;
+  const auto documents = TempFolder("files");
+  RealTimeRuntime runtime(documents, boxes);
+  ASSERT_EQ(runtime.DocumentsFolder(), documents);
+  EXPECT_EQ(runtime.MakeDirectory(documents / "lu14"), 0u);
+  EXPECT_EQ(runtime.MakeDirectory(documents / "lu14"), kErrorAlreadyExists);
+  EXPECT_NE(runtime.MakeDirectory(documents / "a" / "b"), 0u);
+  auto file = runtime.CreateOutputFile(documents / "lu14" / "x.part");
+  ASSERT_TRUE(file);
+  const std::uint8_t bytes[] = {'4', '2', '\r', '\n'};
+  EXPECT_TRUE(file->Write(bytes));
+  EXPECT_TRUE(file->FlushToDisk());
+  EXPECT_TRUE(file->Close());
+  EXPECT_TRUE(runtime.MoveFileReplacing(documents / "lu14" / "x.part", documents / "lu14" / "x.hex"));
+  EXPECT_EQ(std::filesystem::file_size(documents / "lu14" / "x.hex"), 4u);
+  EXPECT_TRUE(runtime.RemoveFile(documents / "lu14" / "x.hex"));
+  EXPECT_FALSE(runtime.CreateOutputFile(documents / "missing" / "x"));
+  std::filesystem::remove_all(documents);
+}
+
+}  // namespace
+}  // namespace lu14
