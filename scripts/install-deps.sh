@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build python3                     # native build
+  g++ cmake ninja-build python3 pkg-config          # native build
+  libudev-dev umockdev libumockdev-dev              # the Linux HID adapter and its tests
   googletest libgtest-dev libgmock-dev              # test framework (sources serve the mingw build)
   mingw-w64                                         # the Windows program
   wine wine64 fonts-wine                            # running it here
