@@ -47,12 +47,21 @@ void MainWindow::RunMessageLoop(TMForm& form) {
   form.AttachView(this);
   ShowWindow(window_, SW_SHOW);
   UpdateWindow(window_);
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    // Tab and the space bar move through and press the controls, as in a dialog.
-    if (window_ && IsDialogMessageW(window_, &message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
+  for (;;) {
+    MSG message;
+    if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) return;
+      // Tab and the space bar move through and press the controls, as in a dialog.
+      if (window_ && IsDialogMessageW(window_, &message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+      continue;
+    }
+    // Nothing waits: now a precise timer may tick, as WM_TIMER would.
+    if (shell_.DispatchDuePreciseTick()) continue;
+    HANDLE timer = shell_.PreciseTimerHandle();
+    MsgWaitForMultipleObjectsEx(timer ? 1 : 0, timer ? &timer : nullptr, INFINITE, QS_ALLINPUT,
+                                MWMO_INPUTAVAILABLE);
   }
 }
 
@@ -81,6 +90,7 @@ bool MainWindow::Create() {
   if (!window_) return false;
   SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.Get(kWindowFont)), FALSE);
   CreateControls();
+  CreateHints();
   return true;
 }
 
@@ -98,6 +108,43 @@ void MainWindow::CreateControls() {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.Get(layout.font)), FALSE);
     if (layout.kind == ControlKind::GroupBox) SetWindowSubclass(control, &MainWindow::GroupProc, 0, 0);
     ControlChanged(layout.id);
+  }
+}
+
+void MainWindow::CreateHints() {
+  hints_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+  if (!hints_) return;
+  // Up after the pointer rests 500 ms, away after 2500 ms; moving onto another
+  // control with a hint shows that one at once.
+  SendMessageW(hints_, TTM_SETDELAYTIME, TTDT_INITIAL, MAKELPARAM(500, 0));
+  SendMessageW(hints_, TTM_SETDELAYTIME, TTDT_AUTOPOP, MAKELPARAM(2500, 0));
+  SendMessageW(hints_, TTM_SETDELAYTIME, TTDT_RESHOW, MAKELPARAM(0, 0));
+  SendMessageW(hints_, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.Get(kWindowFont)), FALSE);
+  for (const ControlLayout& layout : kControlLayouts) {
+    // Hints are on for C1, C2 and C3 only; C1 is hidden, so its hint never shows.
+    if (!layout.hintsOn || layout.hint.empty()) continue;
+    std::wstring text = Wide(layout.hint);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = GetParent(Handle(layout.id));
+    tool.uId = reinterpret_cast<UINT_PTR>(Handle(layout.id));
+    tool.lpszText = text.data();
+    SendMessageW(hints_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
+}
+
+void MainWindow::ShowProgressNow(HWND progress) {
+  UpdateWindow(progress);
+  // A thread that looks at its queue now and then is not marked "not
+  // responding"; PM_NOREMOVE looks without taking or dispatching a message.
+  const DWORD now = GetTickCount();
+  if (now - lastAliveCheck_ >= 100) {
+    lastAliveCheck_ = now;
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_NOYIELD);
   }
 }
 
@@ -176,6 +223,7 @@ void MainWindow::ControlChanged(ControlId id) {
     case ControlId::Pr1:
       SendMessageW(control, PBM_SETRANGE32, 0, form_->Pr1.Max());
       SendMessageW(control, PBM_SETPOS, static_cast<WPARAM>(form_->Pr1.Position()), 0);
+      ShowProgressNow(control);
       break;
     case ControlId::C1:
     case ControlId::C2:

@@ -10,6 +10,7 @@
 #include "app/ProgramEntry.h"
 #include "app/components/FormView.h"
 #include "app/win32/Win32Fonts.h"
+#include "app/win32/Win32Shell.h"
 
 namespace lu14::win32 {
 
@@ -20,7 +21,7 @@ inline constexpr int kFirstControlId = 100;
 
 class MainWindow : public FrontEnd, public FormView {
  public:
-  MainWindow() = default;
+  explicit MainWindow(Win32Shell& shell) : shell_(shell) {}
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
@@ -40,11 +41,19 @@ class MainWindow : public FrontEnd, public FormView {
 
   bool Create();
   void CreateControls();
+  void CreateHints();
+  // Lets the window show a progress change at once, and the system see that
+  // the program is alive, while a long handler (the backup) runs. Nothing is
+  // dispatched: no other handler may run in between.
+  void ShowProgressNow(HWND progress);
   HWND Handle(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
   void FitLabelToText(HWND label);
 
+  Win32Shell& shell_;
   TMForm* form_ = nullptr;
   HWND window_ = nullptr;
+  HWND hints_ = nullptr;
+  DWORD lastAliveCheck_ = 0;
   std::array<HWND, kControlCount> controls_{};
   Win32Fonts fonts_;
 };

@@ -40,15 +40,29 @@ LRESULT CALLBACK Win32Shell::TimerWindowProc(HWND window, UINT message, WPARAM w
 }
 
 bool Win32Shell::StartTimer(TimerId id, Milliseconds interval) {
+  if (preciseIds_.contains(id) && precise_.WaitHandle()) {
+    precise_.Start(id, interval);
+    return true;
+  }
   return timerWindow_ &&
          SetTimer(timerWindow_, static_cast<UINT_PTR>(id), static_cast<UINT>(interval.count()), nullptr) != 0;
 }
 
 void Win32Shell::StopTimer(TimerId id) {
+  precise_.Stop(id);
   if (timerWindow_) KillTimer(timerWindow_, static_cast<UINT_PTR>(id));
 }
 
-void Win32Shell::Sleep(Milliseconds duration) { ::Sleep(static_cast<DWORD>(duration.count())); }
+bool Win32Shell::DispatchDuePreciseTick() {
+  const std::optional<TimerId> due = precise_.TakeDue();
+  if (!due) return false;
+  if (sink_) sink_->TimerTick(*due);
+  return true;
+}
+
+// ::Sleep waits whole scheduler quanta (up to 16 ms for 10); the pauses of the
+// protocol are meant as given.
+void Win32Shell::Sleep(Milliseconds duration) { PreciseTimers::PreciseSleep(duration); }
 
 void Win32Shell::ShowMessageBox(const MessageBoxRequest& box) {
   UINT style = MB_OK | (box.errorIcon ? MB_ICONERROR : 0u);

@@ -5,7 +5,10 @@
 
 #include <windows.h>
 
+#include <set>
+
 #include "app/Shell.h"
+#include "app/win32/PreciseTimers.h"
 
 namespace lu14::win32 {
 
@@ -32,6 +35,14 @@ class Win32Shell : public Shell {
   bool MoveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override;
   bool RemoveFile(const std::filesystem::path& path) override;
 
+  // Drives this timer with a precise period instead of a message timer. Its
+  // ticks are handed out by the main loop through DispatchDuePreciseTick.
+  void DrivePrecisely(TimerId id) { preciseIds_.insert(id); }
+  // Handle the main loop waits on besides its messages; null without timers.
+  HANDLE PreciseTimerHandle() const { return precise_.WaitHandle(); }
+  // Runs one due precise tick; false when none is due.
+  bool DispatchDuePreciseTick();
+
  private:
   static LRESULT CALLBACK TimerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -40,6 +51,8 @@ class Win32Shell : public Shell {
   // receive broadcasts later.
   HWND timerWindow_ = nullptr;
   EventSink* sink_ = nullptr;
+  std::set<TimerId> preciseIds_;
+  PreciseTimers precise_;
 };
 
 }  // namespace lu14::win32

@@ -20,6 +20,14 @@ LRESULT CALLBACK Win32HidPlatform::NotificationWindowProc(HWND window, UINT mess
   }
   auto* self = reinterpret_cast<Win32HidPlatform*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 
+  // A broadcast that is sent rather than posted would run the scan wherever
+  // this thread happens to look at its queue, even inside a handler that only
+  // peeks (to stay responsive during a long backup). Reposted, the notice
+  // waits its turn in the queue like every other message.
+  if (message == WM_DEVICECHANGE && wParam == DBT_DEVNODES_CHANGED && InSendMessage()) {
+    PostMessageW(window, message, wParam, lParam);
+    return TRUE;
+  }
   if (message == WM_DEVICECHANGE && wParam == DBT_DEVNODES_CHANGED && self && self->onDevicesChanged_) {
     // A copy: the callback may stop the notifications, which drops the stored one.
     const std::function<void(std::intptr_t)> onDevicesChanged = self->onDevicesChanged_;

@@ -2,6 +2,10 @@
 // controls, the companion command lines, and a clean exit.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <commctrl.h>
+
 #include <algorithm>
 
 #include "app/ShellTexts.h"
@@ -116,6 +120,59 @@ TEST(ProgramStart, WindowShowsItsControlsAtTheirPlaces) {
       EXPECT_EQ(WindowText(control), Wide(std::string(layout.text)));
     }
   }
+
+  // The first poll finds no meter; the label takes the width of its new text
+  // and keeps its left edge.
+  HWND label = GetDlgItem(window, 100 + static_cast<int>(ControlId::Label1));
+  const RECT before = ChildRect(label);
+  ASSERT_TRUE(PumpUntil([&] { return WindowText(label) == L"Подключите устройство "; }, kWindowTimeout));
+  const RECT after = ChildRect(label);
+  EXPECT_EQ(after.left, before.left);
+  EXPECT_GT(after.right - after.left, before.right - before.left);
+
+  // Hints for C1, C2 and C3 only (C1 is hidden), up after 500 ms for 2500 ms.
+  HWND hints = FindWindowOfProcess(copy.ProcessId(), L"tooltips_class32");
+  ASSERT_NE(hints, nullptr);
+  EXPECT_EQ(SendMessageW(hints, TTM_GETTOOLCOUNT, 0, 0), 3);
+  EXPECT_EQ(SendMessageW(hints, TTM_GETDELAYTIME, TTDT_INITIAL, 0), 500);
+  EXPECT_EQ(SendMessageW(hints, TTM_GETDELAYTIME, TTDT_AUTOPOP, 0), 2500);
+  EXPECT_EQ(Close(copy), 0u);
+}
+
+// The keyboard focus inside another process's window.
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof(info);
+  GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+  return info.hwndFocus;
+}
+
+TEST(ProgramStart, Button1BelowTheWindowIsReachedWithTabAndPressedWithSpace) {
+  ProgramFolder folder(L"keyboard");
+  ProgramCopy copy(folder.Program());
+  HWND window = copy.WaitForMainWindow();
+  ASSERT_NE(window, nullptr);
+  HWND button1 = GetDlgItem(window, 100 + static_cast<int>(ControlId::Button1));
+  HWND e1 = GetDlgItem(window, 100 + static_cast<int>(ControlId::E1));
+  for (int presses = 0; presses < 10 && FocusOf(window) != button1; ++presses) {
+    PostMessageW(FocusOf(window) ? FocusOf(window) : window, WM_KEYDOWN, VK_TAB, 0);
+    PumpUntil([&, before = FocusOf(window)] { return FocusOf(window) != before; }, 10s);
+  }
+  ASSERT_EQ(FocusOf(window), button1);
+  PostMessageW(button1, WM_KEYDOWN, VK_SPACE, 0);
+  PostMessageW(button1, WM_KEYUP, VK_SPACE, 0xC0000001);
+  // Without a meter the checksum readout fails: the failure report, owned by
+  // the window, with the application title and the error icon; E1 keeps its text.
+  HWND box = copy.WaitForMessageBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(WindowText(box), L"lu14-updater");
+  EXPECT_EQ(WindowText(DialogItem(box, kMessageBoxTextId)), L"Устройство не подключено.");
+  EXPECT_NE(SendMessageW(DialogItem(box, kMessageBoxIconId), STM_GETICON, 0, 0), 0);
+  EXPECT_EQ(GetWindow(box, GW_OWNER), window);
+  EXPECT_FALSE(IsWindowEnabled(window));  // disabled while its box is open
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(PumpUntil([&] { return IsWindowEnabled(window) != FALSE; }, kWindowTimeout));
+  EXPECT_EQ(WindowText(e1), L"E1");
   EXPECT_EQ(Close(copy), 0u);
 }
 

@@ -1,0 +1,52 @@
+// Timers that keep a period below the message timer's resolution. A message
+// timer ticks no faster than every 10 to 16 ms, which would stretch the
+// update's 3761 chunk ticks of 2 ms to about a minute. These timers sit on a
+// high-resolution waitable timer that the main message loop waits on; the
+// loop hands out a due tick only when no message is waiting, exactly as the
+// system does with WM_TIMER, so a queued device notice still goes first.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <optional>
+
+#include "app/Shell.h"
+#include "app/win32/Win32Handle.h"
+
+namespace lu14::win32 {
+
+class PreciseTimers {
+ public:
+  PreciseTimers();
+
+  // The first tick is one full interval from now; starting again restarts.
+  void Start(TimerId id, Milliseconds interval);
+  void Stop(TimerId id);
+
+  // The handle that becomes signalled when the earliest timer is due (null
+  // when the system has no waitable timers).
+  HANDLE WaitHandle() const { return waitable_.get(); }
+
+  // A timer whose tick is due, rescheduled one interval from now; nothing
+  // when none is due. One tick per call, so ticks never pile up.
+  std::optional<TimerId> TakeDue();
+
+  // Blocks for `duration` to within a few microseconds: the high-resolution
+  // timer for the bulk, a short spin for the rest.
+  static void PreciseSleep(Milliseconds duration);
+
+ private:
+  struct Timer {
+    LONGLONG interval;  // in performance-counter ticks
+    LONGLONG due;
+  };
+  static LONGLONG Now();
+  static LONGLONG Frequency();
+  void Arm();
+
+  UniqueHandle waitable_;
+  std::map<TimerId, Timer> timers_;
+};
+
+}  // namespace lu14::win32
