@@ -1,5 +1,6 @@
-// A runtime's message loop as seen by what feeds it from outside the window:
-// a device bus that posts device-change notices and whose transfers take time.
+// A runtime's message loop: what feeds it from outside the window (a device
+// bus that posts device-change notices and whose transfers take time), and
+// what drives it without a window (the console tool).
 #pragma once
 
 #include <chrono>
@@ -14,6 +15,8 @@ class EventLoop {
   virtual void Post(std::function<void()> message) = 0;
   // A blocking call on the user-interface thread takes this long.
   virtual void Spend(std::chrono::microseconds duration) = 0;
+  // Dispatches until `condition` holds (true) or `limit` has passed (false).
+  virtual bool RunUntil(const std::function<bool()>& condition, std::chrono::microseconds limit) = 0;
 };
 
 }  // namespace lu14

@@ -76,7 +76,7 @@ class SimRuntime : public Shell, public EventLoop {
   // Dispatches everything that falls due within `duration`, then stands at its end.
   void RunFor(SimTime duration);
   // Dispatches until `condition` holds (true) or `limit` has passed (false).
-  bool RunUntil(const std::function<bool()>& condition, SimTime limit);
+  bool RunUntil(const std::function<bool()>& condition, SimTime limit) override;
 
   // --- the scripted user ------------------------------------------------------
   struct ShownBox {

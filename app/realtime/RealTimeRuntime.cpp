@@ -130,7 +130,7 @@ bool RealTimeRuntime::RemoveFile(const std::filesystem::path& path) {
   return std::filesystem::remove(path, error);
 }
 
-bool RealTimeRuntime::RunUntil(const std::function<bool()>& condition, Clock::duration limit) {
+bool RealTimeRuntime::RunUntil(const std::function<bool()>& condition, std::chrono::microseconds limit) {
   const Clock::time_point deadline = Clock::now() + limit;
   while (!condition()) {
     if (!posted_.empty()) {

@@ -51,8 +51,8 @@ class RealTimeRuntime : public Shell, public EventLoop {
   void Post(std::function<void()> message) override { posted_.push_back(std::move(message)); }
   void Spend(std::chrono::microseconds duration) override;
 
-  // Dispatches until `condition` holds (true) or `limit` has passed (false).
-  bool RunUntil(const std::function<bool()>& condition, Clock::duration limit);
+  bool RunUntil(const std::function<bool()>& condition, std::chrono::microseconds limit) override;
+
 
   // Time asked for in pauses (Sleep) since the runtime was made.
   Clock::duration Paused() const { return paused_; }

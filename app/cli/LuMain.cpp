@@ -1,0 +1,34 @@
+// lu14: the console front end of the meter tool, for Linux and for scripts.
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/cli/CliOptions.h"
+#include "app/cli/CliSession.h"
+#include "app/cli/DocumentsFolder.h"
+#include "app/cli/HardwarePlatform.h"
+#include "app/cli/SimulatedMeter.h"
+
+int main(int argc, char** argv) {
+  using namespace lu14::cli;
+  const ParseResult parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.options) {
+    (parsed.exitCode == 0 ? std::cout : std::cerr) << parsed.message;
+    return parsed.exitCode;
+  }
+  const CliOptions& options = *parsed.options;
+  const std::filesystem::path documents = UsersDocumentsFolder().value_or(std::filesystem::current_path());
+  lu14::RealTimeRuntime runtime(documents, std::cerr);
+  const bool terminal = isatty(STDOUT_FILENO) != 0;
+  if (options.simulate) {
+    SimulatedMeter meter(runtime, options.simulatedFault, std::chrono::microseconds(options.latencyMicroseconds));
+    CliSession session(options, runtime, runtime, meter.Platform(), std::cout, std::cerr, terminal,
+                       [&] { meter.Step(); });
+    return session.Run();
+  }
+  HardwarePlatform hardware = MakeHardwarePlatform(runtime, std::cerr);
+  CliSession session(options, runtime, runtime, *hardware.platform, std::cout, std::cerr, terminal, hardware.step);
+  return session.Run();
+}
