@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# The tool's main job, on a fresh machine: builds the lu14 console tool and runs
+# a whole firmware update against the built-in simulated meter (about ten
+# seconds: the backup, 3760 chunks, the checks). Extra arguments go to lu14,
+# e.g. `bash scripts/run.sh --simulate=sum-mismatch update` or `... status`.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake --preset native >/dev/null
+cmake --build --preset native --target lu14
+if (($# == 0)); then set -- --simulate update; fi
+exec build/native/bin/lu14 "$@"
