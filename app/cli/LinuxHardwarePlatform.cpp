@@ -1,19 +1,19 @@
 #include "app/cli/HardwarePlatform.h"
+#include "device/MeterProtocol.h"
+#include "device/linux/LinuxHidPlatform.h"
 
 namespace lu14::cli {
-namespace {
-// Until the hidraw adapter is wired in, the hardware path binds nothing.
-class NoHid : public HidPlatform {
- public:
-  bool Bind() override { return false; }
-  std::optional<std::vector<HidInterface>> PresentInterfaces() override { return std::nullopt; }
-  std::unique_ptr<HidHandle> Open(const std::u16string&, bool) override { return nullptr; }
-  bool StartNotifications(std::function<void(std::intptr_t)>) override { return false; }
-  void PostDevicesChanged(std::intptr_t) override {}
-  void StopNotifications() override {}
-};
-}  // namespace
 
-HardwarePlatform MakeHardwarePlatform(RealTimeRuntime&, std::ostream&) { return {std::make_unique<NoHid>(), {}}; }
+HardwarePlatform MakeHardwarePlatform(RealTimeRuntime& runtime, std::ostream& problems) {
+  auto platform = std::make_unique<linux_hid::LinuxHidPlatform>(runtime);
+  // A meter that is attached but that this user may not open would otherwise
+  // look like no meter at all.
+  for (const linux_hid::AccessProblem& problem : platform->AccessProblems(kMeterVendorId, kMeterProductId)) {
+    problems << problem.message << '\n';
+  }
+  linux_hid::LinuxHidPlatform* hidraw = platform.get();
+  // udev's events are read between messages, as they come.
+  return {std::move(platform), [hidraw] { hidraw->Poll(); }};
+}
 
 }  // namespace lu14::cli
