@@ -1,0 +1,635 @@
+// The real lu14-updater.exe under Wine with simulated meters behind the
+// stand-in hid.dll and setupapi.dll: what the user sees in the window, and
+// what the meter and the Documents folder hold afterwards.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/MeterControl.h"
+#include "tests/e2e/WindowDriver.h"
+#include "tests/win32/ProgramCopy.h"
+#include "tests/win32/WaitFor.h"
+#include "update/FirmwarePayload.h"
+
+namespace lu14::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using win32::ProgramCopy;
+using win32::ProgramFolder;
+
+// Generous: Wine under a loaded CI machine is slow to start a program, and a
+// whole update streams 3760 chunks, one per Timer2 tick.
+constexpr std::chrono::milliseconds kScreenTimeout = 60s;
+constexpr std::chrono::milliseconds kUpdateTimeout = 180s;
+
+const std::wstring kStartCaption = L"Прошивка версии  D1.50 для ЛУ-14";
+const std::wstring kMeterCaption = L"Прошивка версии D1.50 для пинцет ЛУ-14";
+const std::wstring kConnected = L"Пинцет ЛУ-14 подключен";
+const std::wstring kDisconnected = L"Пинцет ЛУ-14 отключен";
+const std::wstring kConnectMeter = L"Подключите устройство ";
+const std::wstring kCurrentVersion = L"Текущая версия прошивки ";
+const std::wstring kReloadFirmware = L"Перезагрузите прошивку ";
+const std::wstring kUpdating = L"Обновление прошивки";
+const std::wstring kBackupSaved = L"Настройки прибора сохранены в";
+const std::wstring kBackupFolder = L"папку \"Мои документы/lu14\"";
+const std::wstring kUpdateDone = L"Процесс завершен успешно !!";
+const std::wstring kChunkFailedBox = L"Сбой записи 1 ";
+
+// Meter commands and addresses.
+constexpr int kWriteEeprom = 20;
+constexpr int kCommitPage = 22;
+constexpr int kWriteChunk = 23;
+constexpr int kReadChecksum = 25;
+constexpr int kQuery30 = 30;  // sent once by every poll tick that reaches the meter
+constexpr std::size_t kVersionAddress = 832;
+constexpr std::size_t kAfterUpdateAddress = 958;
+constexpr std::size_t kFlagAddress = 1023;
+constexpr int kFlagComplete = 1;
+constexpr int kFlagUpdating = 0x88;
+constexpr std::size_t kStreamed = 60160;
+constexpr std::size_t kChunks = kStreamed / 16;
+constexpr int kPages = 235;
+
+std::string Utf8(const std::wstring& wide) {
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size, nullptr, nullptr);
+  return utf8;
+}
+
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = kScreenTimeout) {
+  return win32::PumpUntil(condition, limit);
+}
+
+// Lets the program run for a while, to show that something does not happen.
+void ObserveQuietly(std::chrono::milliseconds duration) { win32::PumpFor(duration); }
+
+// What the window shows, for the message of a failed expectation.
+std::string Describe(const WindowDriver& window) {
+  std::string text = "caption \"" + Utf8(window.Caption()) + "\", label \"" + Utf8(window.Label()) + "\", B1 " +
+                     (window.Enabled(ControlId::B1) ? "enabled" : "disabled") + ", Pr1 " +
+                     std::to_string(window.Progress()) + "/" + std::to_string(window.ProgressMax()) + ", log:";
+  for (const std::wstring& line : window.Log()) text += " [" + Utf8(line) + "]";
+  return text;
+}
+
+bool LogHas(const WindowDriver& window, const std::wstring& line) {
+  const std::vector<std::wstring> log = window.Log();
+  return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+// `expected` appears in the log in this order, other lines possibly in between.
+bool LogHasInOrder(const WindowDriver& window, const std::vector<std::wstring>& expected) {
+  const std::vector<std::wstring> log = window.Log();
+  auto next = log.begin();
+  for (const std::wstring& line : expected) {
+    next = std::find(next, log.end(), line);
+    if (next == log.end()) return false;
+    ++next;
+  }
+  return true;
+}
+
+bool Streaming(const WindowDriver& window) {
+  // Past the first two pages, well before the end. (Until the first page is
+  // committed the bar still shows the backup's 127.)
+  const int pages = window.Progress();
+  return window.ProgressMax() == kPages && pages >= 2 && pages <= 100 && window.Label() == kUpdating;
+}
+
+bool SemaphoreExists(const std::filesystem::path& program) {
+  std::wstring name = program.wstring();
+  std::replace(name.begin(), name.end(), L'\\', L'/');
+  HANDLE semaphore = OpenSemaphoreW(SYNCHRONIZE, FALSE, name.c_str());
+  if (!semaphore) return false;
+  CloseHandle(semaphore);
+  return true;
+}
+
+// The image the meter must hold after an update: the carried payload with each
+// of its four segments reversed.
+std::vector<std::uint8_t> StreamedImage() {
+  constexpr std::array<std::pair<std::size_t, std::size_t>, 4> kSegments{
+      {{0, 437}, {437, 8645}, {8645, 46548}, {46548, 65536}}};
+  std::vector<std::uint8_t> image(FirmwareBlob.size());
+  for (const auto& [first, end] : kSegments) {
+    for (std::size_t k = 0; k < end - first; ++k) image[first + k] = FirmwareBlob[end - 1 - k];
+  }
+  image.resize(kStreamed);
+  return image;
+}
+
+// The settings backup of an EEPROM: 128 lines of 16 bytes in upper-case hex.
+std::string BackupText(const std::vector<std::uint8_t>& eeprom) {
+  std::string text;
+  char digits[3];
+  for (std::size_t i = 0; i < eeprom.size(); ++i) {
+    std::snprintf(digits, sizeof(digits), "%02X", static_cast<unsigned>(eeprom[i]));
+    text += digits;
+    if (i % 16 == 15) text += "\r\n";
+  }
+  return text;
+}
+
+std::filesystem::path BackupFolder() {
+  wchar_t documents[MAX_PATH] = {};
+  SHGetSpecialFolderPathW(nullptr, documents, CSIDL_PERSONAL, TRUE);
+  return std::filesystem::path(documents) / L"lu14";
+}
+
+// The settings backups a program copy writes into the Documents folder, which
+// Wine may share with the desktop user's own: removed again afterwards.
+class BackupWatch {
+ public:
+  BackupWatch() : folder_(BackupFolder()), before_(FilesIn(folder_)) {}
+  ~BackupWatch() {
+    std::error_code ignored;
+    for (const std::filesystem::path& file : Written()) std::filesystem::remove(file, ignored);
+  }
+  BackupWatch(const BackupWatch&) = delete;
+  BackupWatch& operator=(const BackupWatch&) = delete;
+
+  const std::filesystem::path& Folder() const { return folder_; }
+  // Files made or changed since the watch began.
+  std::vector<std::filesystem::path> Written() const {
+    std::vector<std::filesystem::path> written;
+    for (const auto& [file, time] : FilesIn(folder_)) {
+      const auto old = before_.find(file);
+      if (old == before_.end() || old->second != time) written.push_back(file);
+    }
+    return written;
+  }
+
+ private:
+  using Listing = std::map<std::filesystem::path, std::filesystem::file_time_type>;
+  static Listing FilesIn(const std::filesystem::path& folder) {
+    Listing files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+      files[entry.path()] = entry.last_write_time();
+    }
+    return files;
+  }
+
+  std::filesystem::path folder_;
+  Listing before_;
+};
+
+std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string LocalDate() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_s(&local, &now);
+  char text[8];
+  std::strftime(text, sizeof(text), "%d%m%y", &local);
+  return text;
+}
+
+std::string TempFile(const std::wstring& name) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  return Utf8((std::filesystem::path(temp) / (name + L"-" + std::to_wstring(GetCurrentProcessId()))).wstring());
+}
+
+// A copy of the program in a folder of its own, with the stand-ins beside it.
+class ProgramWithMeters {
+ public:
+  ProgramWithMeters(const std::wstring& name, const std::vector<std::string>& startCommands)
+      : folder_(name),
+        installed_(Install(folder_, startCommands)),
+        copy_(folder_.Program()),
+        window_(copy_.WaitForMainWindow()),
+        meters_(copy_.ProcessId()) {}
+
+  bool Started() const { return installed_ && window_.Window() != nullptr; }
+  const WindowDriver& Window() const { return window_; }
+  const MeterControl& Meters() const { return meters_; }
+  const ProgramCopy& Copy() const { return copy_; }
+  const ProgramFolder& Folder() const { return folder_; }
+  const BackupWatch& Backups() const { return backups_; }
+
+  // Waits for a poll tick that read the meter whole: the label shows its
+  // version. The tick that set it has also set the option boxes, since the
+  // window is read only between the program's handlers.
+  bool WaitForPoll(const std::wstring& version, const std::wstring& labelHead = kCurrentVersion) const {
+    return Eventually([&] { return window_.Label() == labelHead + version && window_.Enabled(ControlId::B1); });
+  }
+
+  // Waits until a whole poll tick has run after this call. Control commands
+  // run between the program's handlers, so a tick counted here began after
+  // everything sent before.
+  bool WaitForNextPoll(std::uint32_t meterId) const {
+    const std::optional<MeterDump> before = meters_.Dump(meterId);
+    if (!before) return false;
+    return Eventually([&] {
+      const std::optional<MeterDump> now = meters_.Dump(meterId);
+      return now && now->Received(kQuery30) > before->Received(kQuery30);
+    });
+  }
+
+ private:
+  static bool Install(const ProgramFolder& folder, const std::vector<std::string>& startCommands) {
+    InstallStandIns(folder.Path(), startCommands);
+    return true;
+  }
+
+  BackupWatch backups_;
+  ProgramFolder folder_;
+  bool installed_;
+  ProgramCopy copy_;
+  WindowDriver window_;
+  MeterControl meters_;
+};
+
+// --- discovery and the status poll ---------------------------------------------------
+
+TEST(EndToEnd, WithoutAMeterTheWindowAsksForOneAndFollowsPlugAndUnplug) {
+  ProgramWithMeters program(L"no-meter", {});
+  ASSERT_TRUE(program.Started());
+  const WindowDriver& window = program.Window();
+  const MeterControl& meters = program.Meters();
+
+  ASSERT_TRUE(Eventually([&] { return window.Label() == kConnectMeter; })) << Describe(window);
+  EXPECT_FALSE(window.Enabled(ControlId::B1));
+  EXPECT_FALSE(window.Enabled(ControlId::G6));
+  EXPECT_EQ(window.Caption(), kStartCaption);
+  EXPECT_TRUE(window.Log().empty());
+
+  // A mouse arriving changes nothing on the window; the meter is found when it comes.
+  ASSERT_TRUE(meters.Send("plug 9 0x046D 0xC077"));
+  ASSERT_TRUE(meters.Send("plug 1"));
+  ASSERT_TRUE(program.WaitForPoll(L"D1.50")) << Describe(window);
+  EXPECT_EQ(window.Log(), std::vector<std::wstring>{kConnected});
+  EXPECT_EQ(window.Caption(), kMeterCaption);
+  EXPECT_TRUE(window.Enabled(ControlId::G6));
+
+  // Another device leaving makes the program look again and find the meter again.
+  ASSERT_TRUE(meters.Send("unplug 9"));
+  ASSERT_TRUE(Eventually([&] { return window.Log().size() == 2; })) << Describe(window);
+  EXPECT_EQ(window.Log(), (std::vector<std::wstring>{kConnected, kConnected}));
+
+  ASSERT_TRUE(meters.Send("unplug 1"));
+  ASSERT_TRUE(Eventually([&] { return window.Label() == kConnectMeter && !window.Enabled(ControlId::B1); }))
+      << Describe(window);
+  EXPECT_EQ(window.Log(), (std::vector<std::wstring>{kConnected, kConnected, kDisconnected}));
+  EXPECT_FALSE(window.Enabled(ControlId::G6));
+  EXPECT_EQ(window.Caption(), kMeterCaption);  // stays once a meter was seen
+
+  const std::optional<MeterDump> meter = meters.Dump(1);
+  ASSERT_TRUE(meter);
+  EXPECT_FALSE(meter->present);
+  EXPECT_EQ(meter->setsOpen, 0);  // every interface set was destroyed again
+  EXPECT_EQ(meter->refusedCalls, 0);
+
+  window.Close();
+  EXPECT_EQ(program.Copy().WaitForExit(), 0u);
+}
+
+TEST(EndToEnd, AMeterPresentAtStartIsFoundOnceAndPolled) {
+  ProgramWithMeters program(L"meter-at-start", {"plug 1", "version 1 D1.42"});
+  ASSERT_TRUE(program.Started());
+  const WindowDriver& window = program.Window();
+
+  ASSERT_TRUE(program.WaitForPoll(L"D1.42")) << Describe(window);
+  EXPECT_EQ(window.Caption(), kMeterCaption);
+  EXPECT_EQ(window.Log(), std::vector<std::wstring>{kConnected});
+  EXPECT_TRUE(window.Enabled(ControlId::G6));
+  EXPECT_EQ(window.Progress(), 0);
+  EXPECT_EQ(window.ProgressMax(), 127);
+
+  const std::optional<MeterDump> meter = program.Meters().Dump(1);
+  ASSERT_TRUE(meter);
+  EXPECT_EQ(meter->Received(kWriteEeprom), 0u);  // polling writes nothing
+  EXPECT_EQ(meter->refusedCalls, 0);
+  EXPECT_EQ(meter->setsOpen, 0);
+
+  window.Close();
+  EXPECT_EQ(program.Copy().WaitForExit(), 0u);
+}
+
+// --- options -------------------------------------------------------------------------
+
+struct OptionBytes {
+  int at947, at856, at1022, at957;
+  bool c1, c2, c3, c4;  // ticked
+};
+
+TEST(EndToEnd, TheOptionBoxesShowTheMetersBytesWithoutWritingThem) {
+  ProgramWithMeters program(L"options", {"plug 1"});
+  ASSERT_TRUE(program.Started());
+  const WindowDriver& window = program.Window();
+  const MeterControl& meters = program.Meters();
+  ASSERT_TRUE(program.WaitForPoll(L"D1.50")) << Describe(window);
+
+  // C1 counts only 1, C3 anything but 0; C2 and C4 are ticked by a 0.
+  const OptionBytes kCases[] = {
+      {0, 1, 0, 1, false, false, false, false},  // the fresh meter: every option off
+      {1, 0, 5, 7, true, true, true, false},
+      {2, 9, 0, 0, false, false, false, true},
+      {1, 0, 0xFF, 0, true, true, true, true},
+      {0xFF, 0xFF, 1, 0xFF, false, false, true, false},
+  };
+  for (const OptionBytes& bytes : kCases) {
+    SCOPED_TRACE(std::to_string(bytes.at947) + " " + std::to_string(bytes.at856) + " " +
+                 std::to_string(bytes.at1022) + " " + std::to_string(bytes.at957));
+    ASSERT_TRUE(meters.Send("eeprom 1 947 " + std::to_string(bytes.at947)));
+    ASSERT_TRUE(meters.Send("eeprom 1 856 " + std::to_string(bytes.at856)));
+    ASSERT_TRUE(meters.Send("eeprom 1 1022 " + std::to_string(bytes.at1022)));
+    ASSERT_TRUE(meters.Send("eeprom 1 957 " + std::to_string(bytes.at957)));
+    ASSERT_TRUE(program.WaitForNextPoll(1));
+    EXPECT_EQ(window.Checked(ControlId::C1), bytes.c1);
+    EXPECT_EQ(window.Checked(ControlId::C2), bytes.c2);
+    EXPECT_EQ(window.Checked(ControlId::C3), bytes.c3);
+    EXPECT_EQ(window.Checked(ControlId::C4), bytes.c4);
+  }
+  const std::optional<MeterDump> meter = meters.Dump(1);
+  ASSERT_TRUE(meter);
+  EXPECT_EQ(meter->Received(kWriteEeprom), 0u);
+
+  window.Close();
+  EXPECT_EQ(program.Copy().WaitForExit(), 0u);
+}
+
+struct OptionClick {
+  ControlId box;
+  std::size_t address;
+  int ticked;
+  int cleared;
+};
+
+TEST(EndToEnd, TickingAnOptionBoxWritesItsByteAndClearingItWritesItBack) {
+  ProgramWithMeters program(L"option-click", {"plug 1"});
+  ASSERT_TRUE(program.Started());
+  const WindowDriver& window = program.Window();
+  const MeterControl& meters = program.Meters();
+  ASSERT_TRUE(program.WaitForPoll(L"D1.50")) << Describe(window);
+
+  const OptionClick kClicks[] = {
+      {ControlId::C2, 856, 0, 1},
+      {ControlId::C3, 1022, 1, 0},
+  };
+  for (const OptionClick& click : kClicks) {
+    SCOPED_TRACE(click.address);
+    ASSERT_FALSE(window.Checked(click.box));  // the fresh meter has every option off
+    const auto byteIs = [&](int value) {
+      const std::optional<MeterDump> meter = meters.Dump(1);
+      return meter && meter->eeprom.at(click.address) == value;
+    };
+    window.Click(click.box);
+    ASSERT_TRUE(Eventually([&] { return byteIs(click.ticked) && window.Checked(click.box); }));
+    // The next poll reads the byte back and leaves the box as the user set it.
+    ASSERT_TRUE(program.WaitForNextPoll(1));
+    EXPECT_TRUE(window.Checked(click.box));
+    window.Click(click.box);
+    ASSERT_TRUE(Eventually([&] { return byteIs(click.cleared) && !window.Checked(click.box); }));
+  }
+  const std::optional<MeterDump> meter = meters.Dump(1);
+  ASSERT_TRUE(meter);
+  EXPECT_EQ(meter->Received(kWriteEeprom), 4u);  // one write per click, nothing more
+
+  window.Close();
+  EXPECT_EQ(program.Copy().WaitForExit(), 0u);
+}
+
+// --- the update ------------------------------------------------------------------------
+
+// The meter's identity bytes, as the poll reads them (command, selector,
+// byte), and the identity text they make: one letter, then hex.
+struct IdentityByte {
+  int command;
+  int selector;
+  int value;
+};
+constexpr IdentityByte kIdentity[] = {
+    {29, 0x0093, 3},    {24, 0x0800, 0x11}, {24, 0x0900, 0x22}, {24, 0x0A00, 0x33}, {24, 0x0B00, 0x44},
+    {24, 0x0C00, 0x55}, {24, 0x0D00, 0x66}, {24, 0x1000, 0x77}, {24, 0x1200, 0x88}, {24, 0x1300, 0x99},
+    {24, 0x1400, 0xAA}, {24, 0x1500, 0xBB}, {28, 0x0000, 0xCC}, {28, 0x0100, 0xDD}, {28, 0x0200, 0xEE},
+    {28, 0x0400, 0x0F}, {28, 0x0500, 0x10}, {29, 0x01D0, 0x5A},
+};
+const std::string kIdentityText = "D112233445566778899AABBCCDDEE0F105A";
+
+TEST(EndToEnd, AWholeUpdateLeavesTheImageTheVersionAndABackupOfTheSettings) {
+  std::vector<std::string> start{"plug 1", "version 1 D1.42", "latency 50"};
+  for (const IdentityByte& byte : kIdentity) {
+    start.push_back("info 1 " + std::to_string(byte.command) + " " + std::to_string(byte.selector) + " " +
+                    std::to_string(byte.value));
+  }
+  ProgramWithMeters program(L"update", start);
+  ASSERT_TRUE(program.Started());
+  const WindowDriver& window = program.Window();
+  const MeterControl& meters = program.Meters();
+  ASSERT_TRUE(program.WaitForPoll(L"D1.42")) << Describe(window);
+
+  const std::optional<MeterDump> before = meters.Dump(1);
+  ASSERT_TRUE(before);
+  const std::string dateAtStart = LocalDate();
+
+  window.Click(ControlId::B1);
+  ASSERT_TRUE(Eventually([&] { return window.Label() == kUpdating; })) << Describe(window);
+  EXPECT_FALSE(window.Enabled(ControlId::B1));
+  EXPECT_FALSE(window.Enabled(ControlId::G6));
+  ASSERT_TRUE(Eventually([&] { return LogHas(window, kUpdateDone); }, kUpdateTimeout)) << Describe(window);
+  const std::string dateAtEnd = LocalDate();
+
+  EXPECT_EQ(window.Log(), (std::vector<std::wstring>{kConnected, kBackupSaved, kBackupFolder, kUpdateDone}));
+  EXPECT_EQ(window.Progress(), kPages);
+  EXPECT_EQ(window.ProgressMax(), kPages);
+  // The poll runs again and reads the new version.
+  ASSERT_TRUE(program.WaitForPoll(L"D1.50")) << Describe(window);
+  EXPECT_TRUE(window.Enabled(ControlId::G6));
+
+  const std::optional<MeterDump> after = meters.Dump(1);
+  ASSERT_TRUE(after);
+  EXPECT_TRUE(after->flash == StreamedImage()) << "the meter's flash differs from the carried image";
+  EXPECT_EQ(after->flag, kFlagComplete);
+  EXPECT_EQ(after->version, "D1.50");
+  EXPECT_EQ(after->eeprom.at(kAfterUpdateAddress), 0);
+  std::vector<int> pages(kPages);
+  for (int page = 0; page < kPages; ++page) pages[static_cast<std::size_t>(page)] = page;
+  EXPECT_EQ(after->commits, pages);
+  EXPECT_EQ(after->refusedCommits, 0u);
+  EXPECT_EQ(after->Received(kWriteChunk), kChunks);
+  EXPECT_EQ(after->Received(kCommitPage), static_cast<std::size_t>(kPages));
+  EXPECT_EQ(after->Received(kReadChecksum), 1u);
+  // Nothing else of the EEPROM changed: only the version, byte 958 and the flag.
+  ASSERT_EQ(after->eeprom.size(), before->eeprom.size());
+  for (std::size_t address = 0; address < after->eeprom.size(); ++address) {
+    const bool written = (address >= kVersionAddress && address < kVersionAddress + 5) ||
+                         address == kAfterUpdateAddress || address == kFlagAddress;
+    if (!written) {
+      EXPECT_EQ(after->eeprom[address], before->eeprom[address]) << "EEPROM " << address;
+    }
+  }
+  EXPECT_EQ(after->refusedCalls, 0);
+
+  // The backup: one new file, named after the identity, the version and the
+  // time, holding the EEPROM as it was before the update.
+  const std::vector<std::filesystem::path> written = program.Backups().Written();
+  ASSERT_EQ(written.size(), 1u) << Utf8(program.Backups().Folder().wstring());
+  const std::string name = Utf8(written.front().filename().wstring());
+  const std::string head = kIdentityText + "D1.42_";
+  ASSERT_EQ(name.size(), head.size() + 4 + 1 + 6 + 4) << name;
+  EXPECT_EQ(name.substr(0, head.size()), head);
+  const std::string time = name.substr(head.size(), 4);
+  EXPECT_TRUE(std::all_of(time.begin(), time.end(), [](char c) { return c >= '0' && c <= '9'; })) << name;
+  const std::string date = name.substr(head.size() + 5, 6);
+  EXPECT_TRUE(date == dateAtStart || date == dateAtEnd) << name;
+  EXPECT_EQ(name.substr(head.size() + 4, 1) + name.substr(head.size() + 11), "_.hex");
+  EXPECT_EQ(ReadFile(written.front()), BackupText(before->eeprom));
+
+  window.Close();
+  EXPECT_EQ(program.Copy().WaitForExit(), 0u);
+}
+
+// How an update is cut short, and what the log shows before the meter is gone.
+struct Interruption {
+  const char* name;
+  std::vector<std::string> beforeStart;     // sent before B1 is pressed
+  std::vector<std::string> whileStreaming;  // sent once pages are going out
+  bool chunkFailedBox;                      // "Сбой записи 1 " comes up
+  bool stillPluggedAfterBox;                // the test then pulls the meter out
+  std::vector<std::wstring> logBeforeRemoval;
+};
+
+class InterruptedUpdate : public testing::TestWithParam<Interruption> {};
+
+TEST_P(InterruptedUpdate, LeavesTheMeterMarkedIncompleteAndAskingForAReload) {
+  const Interruption& cut = GetParam();
+  std::vector<std::string> start{"plug 1"};
+  start.insert(start.end(), cut.beforeStart.begin(), cut.beforeStart.end());
+  ProgramWithMeters program(win32::Wide(cut.name), start);
+  ASSERT_TRUE(program.Started());
+  const WindowDriver& window = program.Window();
+  const MeterControl& meters = program.Meters();
+  ASSERT_TRUE(program.WaitForPoll(L"D1.50")) << Describe(window);
+
+  window.Click(ControlId::B1);
+  if (!cut.whileStreaming.empty()) {
+    ASSERT_TRUE(Eventually([&] { return Streaming(window); })) << Describe(window);
+    for (const std::string& command : cut.whileStreaming) ASSERT_TRUE(meters.Send(command)) << command;
+  }
+
+  if (cut.chunkFailedBox) {
+    HWND box = nullptr;
+    ASSERT_TRUE(Eventually([&] { return (box = FindMessageBox(program.Copy().ProcessId())) != nullptr; }))
+        << Describe(window);
+    EXPECT_EQ(MessageBoxText(box), kChunkFailedBox);
+    EXPECT_EQ(win32::WindowText(box), L"");
+    if (cut.stillPluggedAfterBox) {
+      // The stream stopped at the failed chunk and stays stopped after OK.
+      const std::optional<MeterDump> atBox = meters.Dump(1);
+      ASSERT_TRUE(atBox);
+      AnswerOk(box);
+      ASSERT_TRUE(Eventually([&] { return FindMessageBox(program.Copy().ProcessId()) == nullptr; }));
+      ObserveQuietly(1500ms);  // longer than a poll period and many chunk periods
+      const std::optional<MeterDump> stalled = meters.Dump(1);
+      ASSERT_TRUE(stalled);
+      EXPECT_EQ(stalled->Received(kWriteChunk), atBox->Received(kWriteChunk));
+      EXPECT_EQ(stalled->transfers, atBox->transfers);
+      EXPECT_EQ(stalled->flag, kFlagUpdating);
+      EXPECT_EQ(window.Label(), kUpdating);
+      EXPECT_FALSE(window.Enabled(ControlId::B1));
+      ASSERT_TRUE(meters.Send("unplug 1"));
+    } else {
+      AnswerOk(box);
+    }
+  }
+
+  ASSERT_TRUE(Eventually([&] {
+    return LogHas(window, kDisconnected) && window.Label() == kConnectMeter && !window.Enabled(ControlId::B1);
+  })) << Describe(window);
+  EXPECT_EQ(window.Progress(), 0);
+  std::vector<std::wstring> expected = cut.logBeforeRemoval;
+  expected.push_back(kDisconnected);
+  EXPECT_TRUE(LogHasInOrder(window, expected)) << Describe(window);
+  EXPECT_FALSE(LogHas(window, kUpdateDone));
+  EXPECT_EQ(FindMessageBox(program.Copy().ProcessId()), nullptr);
+
+  const std::optional<MeterDump> meter = meters.Dump(1);
+  ASSERT_TRUE(meter);
+  EXPECT_FALSE(meter->present);
+  EXPECT_EQ(meter->flag, kFlagUpdating);
+  EXPECT_LT(meter->Received(kWriteChunk), kChunks);
+  EXPECT_EQ(meter->Received(kReadChecksum), 0u);
+
+  // Plugged in again: the poll finds the mark and asks for a reload.
+  ASSERT_TRUE(meters.Send("plug 1"));
+  ASSERT_TRUE(program.WaitForPoll(L"D1.50", kReloadFirmware)) << Describe(window);
+  EXPECT_EQ(window.Log().back(), kConnected);
+
+  window.Close();
+  EXPECT_EQ(program.Copy().WaitForExit(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EndToEnd, InterruptedUpdate,
+    testing::Values(
+        Interruption{"SumMismatch", {"sum-mismatch-at-chunk 1 40"}, {}, true, true, {kConnected, kBackupSaved}},
+        // A chunk the meter never finishes: the transaction gives up and the stream stops.
+        Interruption{"MeterBusyForever",
+                     {"busy-forever 1 23 30"},
+                     {},
+                     true,
+                     true,
+                     {kConnected, kBackupSaved, L"команда 23"}},
+        Interruption{"PulledOutBetweenChunks", {}, {"unplug 1"}, false, false, {kConnected, kBackupSaved}},
+        // Gone after the chunk went out, before its answer could be read.
+        Interruption{"PulledOutInsideAChunk",
+                     {},
+                     {"unplug-at-transfer 2 1"},
+                     true,
+                     false,
+                     {kConnected, kBackupSaved, L"Сбой чтения", L"Ошибка протокола 23"}}),
+    [](const testing::TestParamInfo<Interruption>& param) { return std::string(param.param.name); });
+
+TEST(EndToEnd, ClosingDuringAnUpdateEndsTheProgramWithoutFinishingIt) {
+  const std::string exitDump = TempFile(L"lu14-e2e-exit-dump");
+  std::filesystem::remove(win32::Wide(exitDump));
+  ProgramWithMeters program(L"close-updating", {"plug 1", "version 1 D1.42", "dump-at-exit 1 " + exitDump});
+  ASSERT_TRUE(program.Started());
+  const WindowDriver& window = program.Window();
+  ASSERT_TRUE(program.WaitForPoll(L"D1.42")) << Describe(window);
+
+  window.Click(ControlId::B1);
+  ASSERT_TRUE(Eventually([&] { return Streaming(window); })) << Describe(window);
+  window.Close();
+  EXPECT_EQ(program.Copy().WaitForExit(), 0u);
+  EXPECT_FALSE(SemaphoreExists(program.Folder().Program()));
+
+  // What the meter holds as the process ended.
+  const std::optional<MeterDump> meter = MeterDump::Read(win32::Wide(exitDump));
+  ASSERT_TRUE(meter);
+  EXPECT_EQ(meter->flag, kFlagUpdating);
+  EXPECT_EQ(meter->version, "D1.42");  // the finishing step never ran
+  EXPECT_LT(meter->Received(kWriteChunk), kChunks);
+  EXPECT_EQ(meter->Received(kReadChecksum), 0u);
+  // The program gave back everything it had from the HID services.
+  EXPECT_EQ(meter->setsOpen, 0);
+  EXPECT_EQ(meter->preparsedLive, 0);
+  std::filesystem::remove(win32::Wide(exitDump));
+}
+
+}  // namespace
+}  // namespace lu14::e2e

@@ -1,0 +1,96 @@
+// What the stand-in hid.dll and setupapi.dll share with the tests that drive
+// them: the control window, the file of meters present at start, and the
+// state dump. Standard library only, so the test side includes it as well.
+//
+// The stand-ins serve simulated meters (lu14::sim::SimMeter) to the real
+// lu14-updater.exe. They are copied beside a copy of the program; the program
+// binds "setupapi.dll" and "hid.dll" by name and the loader finds these first
+// (under Wine once the prefix prefers native ones for the program: see
+// PreferStandInsToWineBuiltins in tests/e2e/MeterControl.h).
+//
+// One bus per process. It lives in hid.dll; setupapi.dll imports
+// Lu14StandInListInterfaces and the counters from hid.dll (StandInBus.h), so
+// both libraries see the same devices without any shared memory. The bus is
+// made at the first call into either library, on the calling thread, which in
+// the program is the user-interface thread. At that moment it
+//   - reads `meters.txt` beside hid.dll, if present: one control command per
+//     line (below; blank lines and lines starting with '#' skipped), run
+//     without device-change notices, so `plug` lines are meters present at start;
+//   - creates a hidden top-level window of class LU14SimMeterControl on that
+//     thread. A test sends it WM_COPYDATA with dwData = kControlCopyDataTag and
+//     the command as UTF-8 text (no terminating zero needed). The result is 1
+//     when the command was carried out, 0 when it was refused (unknown
+//     command, bad argument, unknown meter). Commands therefore run between the
+//     program's handlers, or inside the message loop of one of its boxes, as
+//     real device events would.
+//
+// Each meter is present at a device path that is a real file (so that the
+// program's CreateFileW, which is kernel32's, opens it); the bus tells device
+// handles apart by the file's identity (GetFileInformationByHandle). Every plug
+// makes a new file and a new device instance; handles to an unplugged one fail
+// every call, and its file is deleted at the first scan that finds no handle
+// holding it, so that opening the stale path fails too.
+//
+// Commands (numbers decimal or 0x-hexadecimal; <id> a meter's number):
+//   plug <id> [<vendor> <product>]   connect meter <id>. The first plug makes a
+//                                    fresh meter (firmware "D1.50", complete, every
+//                                    option off); later plugs reconnect the same
+//                                    meter with its memory. Vendor and product
+//                                    (default 0xFF4D 0xF538) make another HID device.
+//   unplug <id>                      pull it out.
+//   devices-changed                  a device-tree change that touches no HID device.
+//       plug, unplug and devices-changed post WM_DEVICECHANGE (DBT_DEVNODES_CHANGED,
+//       second parameter 0) to every top-level window, as the system does.
+//   latency <us>                     time every feature transfer takes from now on (default 0).
+//   unplug-at-transfer <n> <id>      the n-th feature transfer from now on (1-based,
+//                                    over all devices) finds meter <id> pulled out:
+//                                    it is unplugged as that transfer starts.
+//   eeprom <id> <address> <value>    set an EEPROM byte.
+//   version <id> <text>              the five characters at EEPROM 832-836.
+//   info <id> <command> <selector> <value>   the information byte of command 24, 28 or 29.
+//   battery <id> <raw>               the raw battery measurement (command 27).
+//   report-length <id> <bytes>       FeatureReportByteLength that HidP_GetCaps reports
+//                                    from its next call on (default 19).
+//   sum-mismatch-at-chunk <id> <n>   the n-th chunk write (0-based, counted from now
+//                                    on) is answered with a wrong sum.
+//   busy-forever <id> <command> <n>  the n-th command with this code (0-based, from
+//                                    now on) answers busy to every read.
+//   busy <id> <command> <n> <reads>  the same for <reads> reads.
+//   corrupt-echo <id> <command> <n> [<count>]  <count> (default 1) commands from the
+//                                    n-th on echo their data wrongly.
+//   fail-sends <id> <n>, fail-reads <id> <n>   the next n SetFeature / GetFeature fail.
+//   checksum <id> <value>            what command 25 reports from now on.
+//   clear-faults <id>                forget every fault of the meter.
+//   dump <id> <path>                 write the meter's state to <path> now (below).
+//   dump-at-exit <id> <path>         write it when the program's process ends.
+//
+// The dump is UTF-8 text, one "<key> <value>" line each:
+//   present 1|0          connected now
+//   flag <n>             EEPROM 1023, decimal
+//   version <text>       EEPROM 832-836 as characters
+//   eeprom <hex>         the 2048 EEPROM bytes, two hexadecimal digits each
+//   flash <hex>          the first 60160 flash bytes (the streamed image)
+//   commits <pages>      page indexes of the accepted commits, in order, blank-separated
+//   refused-commits <n>  commits refused (wrong page or model code)
+//   received <code>:<count> ...   commands received, by code
+//   transfers <n>        feature transfers the meter has seen
+//   sets-open <n>        device information sets not yet destroyed (whole bus)
+//   preparsed-live <n>   preparsed data not yet freed (whole bus)
+//   refused-calls <n>    calls refused for a wrong record size or argument (whole bus)
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace lu14::e2e {
+
+inline constexpr wchar_t kControlWindowClass[] = L"LU14SimMeterControl";
+inline constexpr std::uintptr_t kControlCopyDataTag = 0x4C553134;  // "LU14"
+inline constexpr wchar_t kMetersFileName[] = L"meters.txt";
+// Beside hid.dll; holds the device files.
+inline constexpr wchar_t kDeviceFolderName[] = L"lu14-sim-devices";
+
+inline constexpr std::uint16_t kMeterVendorId = 0xFF4D;
+inline constexpr std::uint16_t kMeterProductId = 0xF538;
+
+}  // namespace lu14::e2e
