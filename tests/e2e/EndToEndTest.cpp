@@ -31,6 +31,7 @@ namespace {
 using namespace std::chrono_literals;
 using win32::ProgramCopy;
 using win32::ProgramFolder;
+using win32::Utf8;
 
 // Generous: Wine under a loaded CI machine is slow to start a program, and a
 // whole update streams 3760 chunks, one per Timer2 tick.
@@ -64,14 +65,6 @@ constexpr int kFlagUpdating = 0x88;
 constexpr std::size_t kStreamed = 60160;
 constexpr std::size_t kChunks = kStreamed / 16;
 constexpr int kPages = 235;
-
-std::string Utf8(const std::wstring& wide) {
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size, nullptr, nullptr);
-  return utf8;
-}
 
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = kScreenTimeout) {
   return win32::PumpUntil(condition, limit);

@@ -28,14 +28,6 @@ std::filesystem::path TempDumpFile() {
          (L"lu14-e2e-dump-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) + L".txt");
 }
 
-std::string Utf8(const std::wstring& wide) {
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size, nullptr, nullptr);
-  return utf8;
-}
-
 }  // namespace
 
 std::filesystem::path StandInsFolder() {
@@ -149,7 +141,7 @@ bool MeterControl::Send(const std::string& command) const {
 
 std::optional<MeterDump> MeterControl::Dump(std::uint32_t meterId) const {
   const std::filesystem::path file = TempDumpFile();
-  if (!Send("dump " + std::to_string(meterId) + " " + Utf8(file.wstring()))) return std::nullopt;
+  if (!Send("dump " + std::to_string(meterId) + " " + win32::Utf8(file.wstring()))) return std::nullopt;
   std::optional<MeterDump> dump = MeterDump::Read(file);
   std::error_code ignored;
   std::filesystem::remove(file, ignored);

@@ -27,21 +27,6 @@ std::wstring TextOf(HWND window) {
   return text;
 }
 
-struct BoxSearch {
-  DWORD processId;
-  HWND found;
-};
-
-BOOL CALLBACK MatchBox(HWND window, LPARAM parameter) {
-  auto* search = reinterpret_cast<BoxSearch*>(parameter);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (owner == search->processId && IsWindowVisible(window) && win32::ClassName(window) == L"#32770") {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
 
 }  // namespace
 
@@ -86,9 +71,7 @@ void WindowDriver::Click(ControlId id) const { PostMessageW(Control(id), BM_CLIC
 void WindowDriver::Close() const { PostMessageW(window_, WM_CLOSE, 0, 0); }
 
 HWND FindMessageBox(DWORD processId) {
-  BoxSearch search{processId, nullptr};
-  EnumWindows(&MatchBox, reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  return win32::FindVisibleWindowOfProcess(processId, L"#32770");
 }
 
 std::wstring MessageBoxText(HWND box) { return TextOf(GetDlgItem(box, kMessageBoxTextId)); }

@@ -79,6 +79,10 @@ HWND FindWindowOfProcess(DWORD processId, const wchar_t* className) {
   return FindTopLevel(processId, className, false);
 }
 
+HWND FindVisibleWindowOfProcess(DWORD processId, const wchar_t* className) {
+  return FindTopLevel(processId, className, true);
+}
+
 ProgramCopy::ProgramCopy(const std::filesystem::path& program) {
   std::wstring commandLine = L"\"" + program.wstring() + L"\"";
   STARTUPINFOW startup{};
@@ -152,6 +156,14 @@ std::wstring Wide(const std::string& utf8) {
   std::wstring wide(static_cast<std::size_t>(size), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
   return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size, nullptr, nullptr);
+  return utf8;
 }
 
 }  // namespace lu14::win32

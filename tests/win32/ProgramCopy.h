@@ -60,6 +60,8 @@ class ProgramCopy {
 
 // A top-level window of this class belonging to the process, visible or not.
 HWND FindWindowOfProcess(DWORD processId, const wchar_t* className);
+// The same, visible ones only.
+HWND FindVisibleWindowOfProcess(DWORD processId, const wchar_t* className);
 
 std::wstring WindowText(HWND window);
 std::wstring ClassName(HWND window);
@@ -69,5 +71,6 @@ HWND DialogItem(HWND dialog, int id);
 RECT ChildRect(HWND child);
 
 std::wstring Wide(const std::string& utf8);
+std::string Utf8(const std::wstring& wide);
 
 }  // namespace lu14::win32
