@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -596,6 +597,30 @@ INSTANTIATE_TEST_SUITE_P(
                      false,
                      {kConnected, kBackupSaved, L"Сбой чтения", L"Ошибка протокола 23"}}),
     [](const testing::TestParamInfo<Interruption>& param) { return std::string(param.param.name); });
+
+TEST(EndToEnd, DuringALongBackupTheWindowAnswersAndTheBarMoves) {
+  // 1 ms per transfer: the backup's 2048 reads take about six seconds, longer
+  // than the system waits before it calls a silent window "not responding".
+  ProgramWithMeters program(L"slow-backup", {"plug 1", "latency 1000"});
+  ASSERT_TRUE(program.Started());
+  const WindowDriver& window = program.Window();
+  ASSERT_TRUE(program.WaitForPoll(L"D1.50")) << Describe(window);
+  window.Click(ControlId::B1);
+  std::set<int> positions;
+  int unanswered = 0;
+  ASSERT_TRUE(Eventually(
+      [&] {
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutW(window.Window(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &result)) ++unanswered;
+        positions.insert(window.Progress());
+        return window.Label() == kUpdating;
+      },
+      kUpdateTimeout));
+  EXPECT_EQ(unanswered, 0);
+  EXPECT_GE(positions.size(), 5u);  // seen at several points of the backup, not only at its end
+  window.Close();
+  EXPECT_EQ(program.Copy().WaitForExit(), 0u);
+}
 
 TEST(EndToEnd, ClosingDuringAnUpdateEndsTheProgramWithoutFinishingIt) {
   const std::string exitDump = TempFile(L"lu14-e2e-exit-dump");
