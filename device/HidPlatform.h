@@ -20,6 +20,7 @@ namespace lu14 {
 struct HidInterface {
   std::u16string path;    // what the device is opened with
   std::uint32_t deviceId; // the device node behind it; stable while it stays attached
+  friend bool operator==(const HidInterface&, const HidInterface&) = default;
 };
 
 // HIDD_ATTRIBUTES without its size field.

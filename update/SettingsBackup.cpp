@@ -63,10 +63,12 @@ SettingsBackup::Outcome SettingsBackup::SaveSettingsBackup() {
 
   // The time is read before the date, each at its own moment.
   const LocalTime time = shell_.Now();
-  std::u32string name = FileNameSafe(form_.State().DeviceIdentity) + U"_" + TwoDigits(time.hour) + TwoDigits(time.minute);
+  std::u32string name = FileNameSafe(form_.State().DeviceIdentity);
+  name.append(U"_").append(TwoDigits(time.hour)).append(TwoDigits(time.minute));
   const LocalTime date = shell_.Now();
-  name += U"_" + TwoDigits(date.day) + TwoDigits(date.month) + TwoDigits(date.year);
-  const std::filesystem::path file = folder / PathOf(name + U".hex");
+  name.append(U"_").append(TwoDigits(date.day)).append(TwoDigits(date.month)).append(TwoDigits(date.year));
+  for (const char c : kBackupExtension) name += static_cast<char32_t>(c);
+  const std::filesystem::path file = folder / PathOf(name);
   std::filesystem::path part = file;
   part += std::string(kBackupPartSuffix);
 

@@ -32,16 +32,7 @@
 #include "device/MeterProtocol.h"
 #include "device/TJvHidDeviceController.h"
 #include "sim/meter/SimMeter.h"
-
-namespace lu14 {
-inline void PrintTo(const HidInterface& interface, std::ostream* out) {
-  *out << "{" << std::string(interface.path.begin(), interface.path.end()) << ", 0x" << std::hex << interface.deviceId
-       << std::dec << "}";
-}
-inline bool operator==(const HidInterface& a, const HidInterface& b) {
-  return a.path == b.path && a.deviceId == b.deviceId;
-}
-}  // namespace lu14
+#include "tests/device/HidInterfacePrinting.h"
 
 namespace lu14::linux_hid {
 namespace {

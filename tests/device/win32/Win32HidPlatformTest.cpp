@@ -16,19 +16,9 @@
 #include <vector>
 
 #include "app/win32/Win32Handle.h"
+#include "tests/device/HidInterfacePrinting.h"
 #include "tests/device/win32/FakeHidServices.h"
 #include "tests/win32/WaitFor.h"
-
-namespace lu14 {
-// Printed by GoogleTest when a comparison of scan results fails.
-inline void PrintTo(const HidInterface& interface, std::ostream* out) {
-  *out << "{" << std::string(interface.path.begin(), interface.path.end()) << ", 0x" << std::hex << interface.deviceId
-       << std::dec << "}";
-}
-inline bool operator==(const HidInterface& a, const HidInterface& b) {
-  return a.path == b.path && a.deviceId == b.deviceId;
-}
-}  // namespace lu14
 
 namespace lu14::win32 {
 namespace {
