@@ -12,6 +12,15 @@ lu14_prepare_wine_prefix() {
     mkdir -p "$WINEPREFIX"
     WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
   fi
+  # Wine links the profile's Documents to the Unix home, which every prefix
+  # shares: give this prefix a Documents of its own, so that the backups of
+  # one run never meet those of another, nor land in the user's home.
+  local documents
+  documents="$WINEPREFIX/drive_c/users/$(id -un)/Documents"
+  if [[ -L "$documents" ]]; then
+    rm "$documents"
+    mkdir "$documents"
+  fi
   local value=Y
   [[ "$1" == headless ]] && value=N
   for setting in Decorated Managed; do
