@@ -1,7 +1,7 @@
 #include "app/FailureReport.h"
 
 #include "app/MessageBoxes.h"
-#include "app/Utf.h"
+#include "ports/Utf.h"
 
 namespace lu14 {
 namespace {

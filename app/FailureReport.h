@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/Shell.h"
+#include "ports/Shell.h"
 
 namespace lu14 {
 

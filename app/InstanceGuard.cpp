@@ -4,7 +4,7 @@
 
 #include "app/MessageBoxes.h"
 #include "app/ShellTexts.h"
-#include "app/Utf.h"
+#include "ports/Utf.h"
 
 namespace lu14 {
 

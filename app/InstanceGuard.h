@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/Shell.h"
+#include "ports/Shell.h"
 
 namespace lu14 {
 

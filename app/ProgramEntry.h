@@ -1,9 +1,9 @@
 // The program's life from launch to exit, the same for every front end.
 #pragma once
 
-#include "app/Shell.h"
+#include "ports/Shell.h"
 #include "app/TMForm.h"
-#include "device/HidPlatform.h"
+#include "ports/HidPlatform.h"
 
 namespace lu14 {
 

@@ -1,5 +1,6 @@
-// State shared by the subsystems for the whole run of the program, in one
-// clearly owned place: the form owns it, subsystems get it by reference.
+// What the window knows of the meter for the whole run of the program, in one
+// clearly owned place: the form owns it and fills it from what the session
+// reports; the session's parts get what they need of it as arguments.
 #pragma once
 
 #include <cstdint>

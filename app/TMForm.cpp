@@ -1,7 +1,9 @@
 #include "app/TMForm.h"
 
 #include "app/FailureReport.h"
+#include "app/MessageBoxes.h"
 #include "app/ShellTexts.h"
+#include "app/WindowTexts.h"
 #include "update/FirmwarePayload.h"
 
 namespace lu14 {
@@ -21,11 +23,7 @@ TMForm::TMForm(Shell& shell, HidPlatform& hidPlatform, std::string applicationTi
       C4(ControlId::C4, view_),
       Button1(ControlId::Button1, view_),
       E1(ControlId::E1, view_),
-      Link(shell, LB),
-      Memory(Link, shell),
-      Poll(*this, Memory),
-      Options(*this, Memory, shell),
-      Update(*this, Memory, shell),
+      Meter(shell, *this, *this, *this),
       Timer2(shell, kTimer2Id, kTimer2Interval, false),
       Timer3(shell, kTimer3Id, kTimer3Interval, false),
       HID(hidPlatform, [this](const std::function<void()>& work) { Dispatch(work); }),
@@ -142,8 +140,34 @@ void TMForm::FormCreate() {
   SetCaption(state_.ModelSuffix);
 }
 
+void TMForm::Log(std::string_view head, std::string_view tail) {
+  LB.Append(std::string(head) + std::string(tail));
+}
+
+void TMForm::OptionClicked(OptionBox box) {
+  if (state_.OptionsSyncEnabled) Meter.Options.Write(box, OptionCheckBox(box).Checked());
+}
+
+void TMForm::Button1Click() { E1.SetText(std::to_string(Meter.Memory.ReadChecksum().value)); }
+
+void TMForm::LinkEventHappened(const LinkEvent& event) {
+  const std::string command = std::to_string(event.command);
+  switch (event.kind) {
+    case LinkEventKind::Resent: return Log(kLogResend, command);
+    case LinkEventKind::ReadsFailed: return Log(kLogReadFailed);
+    case LinkEventKind::GaveUp: return Log(kLogProtocolError, command);
+    case LinkEventKind::StillBusy: return Log(kLogStillBusy, command);
+    case LinkEventKind::EchoMismatch:
+      Log(kLogEchoMismatch);
+      return Log(kLogRewrite);
+    case LinkEventKind::WrongReportLength: return Log(kLogWrongReportLength, std::to_string(event.reportLength));
+  }
+}
+
+void TMForm::WriteNotConfirmed(std::uint8_t) { shell_.ShowMessageBox(DeviceProblemBox(kWriteErrorBox)); }
+
 void TMForm::FormClose() {
-  Link.SetCurrentDevice(nullptr);
+  Meter.Link.SetCurrentDevice(nullptr);
   // The window is going away: no tick, notice or click may run a handler
   // between now and the end of the message loop.
   closed_ = true;

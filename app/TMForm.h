@@ -1,7 +1,11 @@
 // TMForm: the model of the program's one window. It owns the state of every
-// control, the three timers and the handlers. A front end mirrors it in a real
-// window (through FormView) and turns user input into calls on it; tests read
-// its state directly.
+// control, the three timers, the handlers and the session with the meter it
+// shows. A front end mirrors it in a real window (through FormView) and turns
+// user input into calls on it; tests read its state directly.
+//
+// It is the one place that knows the window's controls: the session reports
+// events and outcomes as values through the views the form implements, and
+// the form gives them the window's texts, boxes and timers.
 //
 // Every event enters through a dispatch boundary (TimerTick, UserClick,
 // UserClose, Dispatch) that catches what a handler throws and shows it with
@@ -9,21 +13,21 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/SharedState.h"
-#include "app/Shell.h"
 #include "app/components/Controls.h"
 #include "app/components/FormView.h"
 #include "app/components/TTimer.h"
-#include "device/HidPlatform.h"
-#include "device/MeterLink.h"
-#include "device/MeterMemory.h"
 #include "device/TJvHidDeviceController.h"
-#include "status/DeviceOptions.h"
-#include "status/StatusPoll.h"
-#include "update/FirmwarePayload.h"
-#include "update/UpdateSequence.h"
+#include "ports/HidPlatform.h"
+#include "ports/LinkObserver.h"
+#include "ports/Shell.h"
+#include "ports/StatusView.h"
+#include "ports/UpdateView.h"
+#include "session/MeterSession.h"
+#include "update/UpdateParameters.h"
 
 namespace lu14 {
 
@@ -31,10 +35,10 @@ inline constexpr TimerId kTimer1Id = 1;
 inline constexpr TimerId kTimer2Id = 2;
 inline constexpr TimerId kTimer3Id = 3;
 inline constexpr Milliseconds kTimer1Interval{1000};
-inline constexpr Milliseconds kTimer2Interval{2};
-inline constexpr Milliseconds kTimer3Interval{1};
+inline constexpr Milliseconds kTimer2Interval = kChunkTickPeriod;
+inline constexpr Milliseconds kTimer3Interval = kFinishTickDelay;
 
-class TMForm : public EventSink {
+class TMForm : public EventSink, LinkObserver, StatusView, UpdateView {
  public:
   // Creates the controls, timers and the HID controller in layout order
   // (Timer1 on, the others off; the controller posts its start-up notice),
@@ -71,15 +75,17 @@ class TMForm : public EventSink {
   void FormClose();
   void G6Click() {}
 
-  void Timer1Timer() { Poll.Tick(); }
-  void B1Click() { Update.Start(); }
-  void Timer2Timer() { Update.ChunkTick(); }
-  void Timer3Timer() { Update.FinishTick(); }
-  void C1Click() { Options.BoxClicked(OptionBox::C1); }
-  void C2Click() { Options.BoxClicked(OptionBox::C2); }
-  void C3Click() { Options.BoxClicked(OptionBox::C3); }
-  void C4Click() { Options.BoxClicked(OptionBox::C4); }
-  void Button1Click() { Options.ShowChecksum(); }
+  void Timer1Timer() { Meter.Poll.Tick(); }
+  void B1Click();
+  void Timer2Timer() { Meter.Update.ChunkTick(); }
+  void Timer3Timer() { Meter.Update.FinishTick(); }
+  void C1Click() { OptionClicked(OptionBox::C1); }
+  void C2Click() { OptionClicked(OptionBox::C2); }
+  void C3Click() { OptionClicked(OptionBox::C3); }
+  void C4Click() { OptionClicked(OptionBox::C4); }
+  // Asks for the firmware checksum and shows it in E1 as a decimal number.
+  // Errors reach the failure report.
+  void Button1Click();
 
   // The HID controller's events.
   void HIDDeviceChange();
@@ -87,8 +93,45 @@ class TMForm : public EventSink {
   void HIDRemoval(TJvHidDevice& device);
   void HIDDeviceCreateError(const TJvHidPnPInfo& pnpInfo, bool& handled, bool& retryCreate);
 
+  // How the last update ended; nothing before the first.
+  const std::optional<UpdateOutcome>& LastUpdate() const { return lastUpdate_; }
+
  private:
   TClickable* Clickable(ControlId id);
+  // A box changed (by the user, or by the program): writes its byte while the
+  // options are in sync with the meter. The write's result is not looked at:
+  // the box shows the meter's byte again at the next complete poll.
+  void OptionClicked(OptionBox box);
+  // An update holds the meter it started on, from B1 until the poll takes
+  // over again (or the meter leaves): a meter found meanwhile is only noted.
+  bool MeterHeld() const { return boundMeter_ != nullptr || Meter.Update.Starting(); }
+  // Once no update holds the window's meter, shows the meter that came meanwhile.
+  void FollowNewcomer();
+  void Log(std::string_view head, std::string_view tail = {});
+
+  // LinkObserver: the transaction's log lines and its box.
+  void LinkEventHappened(const LinkEvent& event) override;
+  void WriteNotConfirmed(std::uint8_t command) override;
+  // StatusView: the poll's label, enable states, identity and option boxes.
+  void ShowNoMeter() override;
+  void StopUpdateTicks() override;
+  void ShowBatteryLow() override;
+  void ShowIdentity(const std::u32string& identity) override;
+  void ShowVersionText(const std::u32string& versionText) override;
+  void ShowVersionNotANumber() override;
+  void ShowFirmware(const std::u32string& versionText, int versionNumber, bool complete) override;
+  void OptionsRefreshing() override;
+  void ShowOption(OptionBox box, bool ticked) override;
+  void OptionsRefreshed() override;
+  // UpdateView: the update's log lines, boxes, label, progress and timers.
+  void UpdateStarted() override;
+  void PhaseStarted(UpdatePhase phase) override;
+  void ProgressMade(const UpdateProgress& progress) override;
+  void BackupEnded(const BackupOutcome& backup) override;
+  void FaultFound(UpdateFault fault) override;
+  void SetChunkTicks(bool armed) override;
+  void SetFinishTick(bool armed) override;
+  void UpdateEnded(const UpdateOutcome& outcome) override;
 
   Shell& shell_;
   std::string applicationTitle_;
@@ -96,6 +139,9 @@ class TMForm : public EventSink {
   SharedState state_;
   std::string caption_;
   bool closed_ = false;
+  TJvHidDevice* boundMeter_ = nullptr;
+  TJvHidDevice* newcomer_ = nullptr;
+  std::optional<UpdateOutcome> lastUpdate_;
 
  public:
   // The components, declared (and so created) in the layout's order.
@@ -111,12 +157,7 @@ class TMForm : public EventSink {
   TButton Button1;
   TEdit E1;
   // The carried firmware and the link to the meter live as long as the window.
-  FirmwarePayload Payload;
-  MeterLink Link;
-  MeterMemory Memory;
-  StatusPoll Poll;
-  DeviceOptions Options;
-  UpdateSequence Update;
+  MeterSession Meter;
   TTimer Timer2;
   TTimer Timer3;
   TJvHidDeviceController HID;

@@ -17,7 +17,8 @@
 #include "device/MeterProtocol.h"
 #include "sim/SimHidBus.h"
 #include "sim/meter/SimMeter.h"
-#include "update/UpdateTexts.h"
+#include "app/WindowTexts.h"
+#include "update/UpdateParameters.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <string>
 
-#include "app/MessageBoxes.h"
 
 namespace lu14 {
 namespace {
@@ -17,7 +16,22 @@ constexpr std::uint8_t kMismatchAttemptsForBox = 4;
 NoDeviceError::NoDeviceError() : std::runtime_error(std::string(kNoDeviceText)) {}
 DeviceBusyError::DeviceBusyError() : std::runtime_error(std::string(kDeviceBusyText)) {}
 
-MeterLink::MeterLink(Shell& shell, TListBox& log) : shell_(shell), log_(log) {}
+MeterLink::MeterLink(Shell& shell, LinkObserver& observer) : shell_(shell), observer_(observer) {}
+
+void MeterLink::SetParameter(std::uint16_t parameter) {
+  OutReport[kParamHigh] = static_cast<std::uint8_t>(parameter >> 8);
+  OutReport[kParamLow] = static_cast<std::uint8_t>(parameter & 0xFF);
+}
+
+void MeterLink::SetRequestByte(std::size_t index, std::uint8_t value) {
+  if (index == 0 || index >= kCommandByte) throw std::out_of_range("request byte outside 1..17");
+  OutReport[index] = value;
+}
+
+void MeterLink::SetRequestBytes(std::size_t first, std::span<const std::uint8_t> bytes) {
+  if (first == 0 || first + bytes.size() > kCommandByte) throw std::out_of_range("request bytes outside 1..17");
+  std::copy(bytes.begin(), bytes.end(), OutReport.begin() + static_cast<std::ptrdiff_t>(first));
+}
 
 TJvHidDevice& MeterLink::Device() const {
   if (!currentDevice_) throw NoDeviceError();
@@ -31,7 +45,7 @@ bool MeterLink::LengthFits(TJvHidDevice& device) {
   // transfer simply fails. Any other length is a device we do not know.
   if (length != 0 && lengthReportedFor_ != &device) {
     lengthReportedFor_ = &device;
-    log_.Append(std::string(kLogWrongReportLength) + std::to_string(length));
+    observer_.LinkEventHappened({LinkEventKind::WrongReportLength, 0, length});
   }
   return false;
 }
@@ -46,17 +60,13 @@ bool MeterLink::GetFeature(Report& report) {
   return LengthFits(device) && device.GetFeature(report);
 }
 
-void MeterLink::Log(std::string_view text, std::uint8_t command) {
-  log_.Append(std::string(text) + std::to_string(command));
-}
-
 bool MeterLink::Send(std::uint8_t command) {
   OutReport[0] = 0;
   OutReport[kCommandByte] = command;
   if (SetFeature(OutReport)) return true;
   shell_.Sleep(kRetryPause);
   const bool resent = SetFeature(OutReport);
-  Log(kLogResend, command);
+  Tell(LinkEventKind::Resent, command);
   return resent;
 }
 
@@ -71,9 +81,9 @@ MeterLink::ReadOutcome MeterLink::ReadCycle(std::uint8_t command) {
   shell_.Sleep(kRetryPause);
   InReport[kStatusByte] = 3;
   const bool replied = GetFeature(InReport);
-  log_.Append(std::string(kLogReadFailed));
+  Tell(LinkEventKind::ReadsFailed, command);
   if (replied) return ReadOutcome::Replied;
-  Log(kLogProtocolError, command);
+  Tell(LinkEventKind::GaveUp, command);
   return ReadOutcome::GaveUp;
 }
 
@@ -94,7 +104,7 @@ bool MeterLink::SendCommand(std::uint8_t command, bool verify) {
       if (InReport[kStatusByte] == kStatusDone) break;
       shell_.Sleep(kRetryPause);
       if (++attempts > kMostBusyAttempts) {
-        Log(kLogStillBusy, command);
+        Tell(LinkEventKind::StillBusy, command);
         return false;
       }
     }
@@ -102,10 +112,9 @@ bool MeterLink::SendCommand(std::uint8_t command, bool verify) {
         std::equal(OutReport.begin() + kEchoFirst, OutReport.begin() + kEchoLast + 1, InReport.begin() + kEchoFirst)) {
       return true;
     }
-    log_.Append(std::string(kLogEchoMismatch));
-    log_.Append(std::string(kLogRewrite));
+    Tell(LinkEventKind::EchoMismatch, command);
     if (++attempts < kMismatchAttemptsForBox) continue;  // a new pass at once, no wait
-    shell_.ShowMessageBox(DeviceProblemBox(kWriteErrorBox));
+    observer_.WriteNotConfirmed(command);
     return false;
   }
 }

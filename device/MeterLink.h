@@ -1,5 +1,5 @@
-// MeterLink: the one path to the meter. Owns the two report buffers and the
-// reference to the current meter, and runs the command transaction.
+// MeterLink: the one path to a meter. Owns the two report buffers and the
+// reference to the meter it talks to, and runs the command transaction.
 //
 // Not re-entrant: there is one OutReport and one InReport. The only point
 // inside a transaction where other handlers can run is the "Ошибка записи"
@@ -7,13 +7,15 @@
 // before anything is sent, and handlers can ask InTransaction() to stay out.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <stdexcept>
 
-#include "app/Shell.h"
-#include "app/components/Controls.h"
 #include "device/MeterProtocol.h"
 #include "device/TJvHidDevice.h"
+#include "ports/LinkObserver.h"
+#include "ports/Shell.h"
 
 namespace lu14 {
 
@@ -31,14 +33,22 @@ class DeviceBusyError : public std::runtime_error {
 
 class MeterLink {
  public:
-  // log: the window's message log, where the transaction reports retries.
-  MeterLink(Shell& shell, TListBox& log);
+  // observer: told of retries and asked when a verified write is not echoed.
+  MeterLink(Shell& shell, LinkObserver& observer);
 
-  // The buffers, alive and shared for the whole run; zero at start.
-  Report OutReport{};
-  Report InReport{};
+  // The request the next command sends: bytes 1..17 keep what they hold until
+  // set again (a reply read into the request stays there too).
+  void SetParameter(std::uint16_t parameter);  // bytes 1-2, high byte first
+  void SetRequestByte(std::size_t index, std::uint8_t value);
+  void SetRequestBytes(std::size_t first, std::span<const std::uint8_t> bytes);
+  const Report& Request() const { return OutReport; }
+  // The last reply read by a transaction.
+  const Report& Reply() const { return InReport; }
+  // Reads the meter's latest reply again, into the request buffer: the meter
+  // answers some reads only there (see MeterMemory). false when it failed.
+  bool RereadReplyIntoRequest() { return GetFeature(OutReport); }
 
-  // The checked-out meter the tool works with, or null. Refers to an object
+  // The checked-out meter the link talks to, or null. Refers to an object
   // of the controller's list; never owned here.
   TJvHidDevice* CurrentDevice() const { return currentDevice_; }
   void SetCurrentDevice(TJvHidDevice* device) { currentDevice_ = device; }
@@ -61,16 +71,22 @@ class MeterLink {
   // true while a transaction runs (and so while its box is open).
   bool InTransaction() const { return inTransaction_; }
 
+  // A pause of the protocol, on the user-interface thread.
+  void Pause(std::chrono::milliseconds duration) { shell_.Sleep(duration); }
+
  private:
   TJvHidDevice& Device() const;
   bool LengthFits(TJvHidDevice& device);
-  void Log(std::string_view text, std::uint8_t command);
+  void Tell(LinkEventKind kind, std::uint8_t command) { observer_.LinkEventHappened({kind, command}); }
   bool Send(std::uint8_t command);
   enum class ReadOutcome { Replied, GaveUp };
   ReadOutcome ReadCycle(std::uint8_t command);
 
+  // The buffers, alive for the link's whole life; zero at start.
+  Report OutReport{};
+  Report InReport{};
   Shell& shell_;
-  TListBox& log_;
+  LinkObserver& observer_;
   TJvHidDevice* currentDevice_ = nullptr;
   const TJvHidDevice* lengthReportedFor_ = nullptr;
   bool inTransaction_ = false;

@@ -13,37 +13,46 @@ double DecodeEepromFloat(const std::array<std::uint8_t, 4>& bytes) {
 
 bool IsBatteryLow(double voltage) { return voltage <= 1.4; }
 
-MeterMemory::MeterMemory(MeterLink& link, Shell& shell) : link_(link), shell_(shell) {}
+std::uint16_t ChunkSum(std::uint8_t positionInPage, std::span<const std::uint8_t, kChunkSize> bytes) {
+  unsigned sum = positionInPage;
+  for (const std::uint8_t byte : bytes) sum += byte;
+  return static_cast<std::uint16_t>(sum);
+}
 
-void MeterMemory::PutParameter(std::uint16_t parameter) {
-  link_.OutReport[kParamHigh] = static_cast<std::uint8_t>(parameter >> 8);
-  link_.OutReport[kParamLow] = static_cast<std::uint8_t>(parameter & 0xFF);
+MeterMemory::MeterMemory(MeterLink& link) : link_(link) {}
+
+ByteRead MeterMemory::ReadReplyByte(std::uint8_t command, std::uint16_t parameter) {
+  try {
+    link_.SetParameter(parameter);
+    const bool done = link_.SendCommand(command, false);
+    // The meter repeats its latest reply; reading it into the request buffer
+    // leaves the reply there, and later commands send its bytes on where they
+    // set none.
+    link_.RereadReplyIntoRequest();
+    return {done, link_.Request()[kParamHigh]};
+  } catch (const std::exception&) {
+    return {};
+  }
 }
 
 bool MeterMemory::ReadDeviceParam(std::uint8_t command, std::uint16_t parameter, std::uint8_t& value) {
-  try {
-    PutParameter(parameter);
-    const bool done = link_.SendCommand(command, false);
-    // The meter repeats its latest reply; reading it into OutReport leaves the
-    // reply there, and later commands send its bytes on where they set none.
-    link_.GetFeature(link_.OutReport);
-    value = link_.OutReport[kParamHigh];
-    return done;
-  } catch (const std::exception&) {
-    return false;
-  }
+  const ByteRead read = ReadReplyByte(command, parameter);
+  if (read.value) value = *read.value;
+  return read.confirmed;
 }
 
 bool MeterMemory::ReadEeprom(std::uint16_t address, std::uint8_t& value) {
   return ReadDeviceParam(cmdReadEeprom, address, value);
 }
 
+ByteRead MeterMemory::ReadEepromByte(std::uint16_t address) { return ReadReplyByte(cmdReadEeprom, address); }
+
 bool MeterMemory::WriteEeprom(std::uint16_t address, std::uint8_t value) {
   try {
-    PutParameter(address);
-    link_.OutReport[kEchoFirst] = value;
+    link_.SetParameter(address);
+    link_.SetRequestByte(kEchoFirst, value);
     const bool done = link_.SendCommand(cmdWriteEeprom, true);
-    shell_.Sleep(kEepromWritePause);
+    link_.Pause(kEepromWritePause);
     return done;
   } catch (const std::exception&) {
     return false;
@@ -57,14 +66,36 @@ double MeterMemory::ReadEepromFloat(std::uint16_t address) {
 }
 
 double MeterMemory::MeasureBattery() {
-  link_.OutReport[1] = kMeasureRequest[0];
-  link_.OutReport[2] = kMeasureRequest[1];
-  link_.OutReport[3] = kMeasureRequest[2];
+  link_.SetRequestBytes(1, kMeasureRequest);
   link_.SendCommand(cmdMeasure, false);
-  link_.GetFeature(link_.OutReport);
-  const unsigned raw = link_.OutReport[1] * 256u + link_.OutReport[2];
+  link_.RereadReplyIntoRequest();
+  const unsigned raw = link_.Request()[1] * 256u + link_.Request()[2];
   const double coefficient = ReadEepromFloat(kEepromBatteryCoefficient);
   return raw * coefficient / kMeasureDivisor;
+}
+
+std::optional<std::uint16_t> MeterMemory::WriteChunk(std::size_t position,
+                                                     std::span<const std::uint8_t, kChunkSize> bytes) {
+  link_.SetRequestByte(1, static_cast<std::uint8_t>(position % kPageSize));
+  link_.SetRequestBytes(2, bytes);
+  if (!link_.SendCommand(cmdWriteChunk, true)) return std::nullopt;
+  const Report& reply = link_.Reply();
+  return static_cast<std::uint16_t>(reply[1] | reply[2] << 8);
+}
+
+bool MeterMemory::CommitPage(std::uint8_t pageIndex) {
+  link_.SetRequestByte(1, pageIndex);
+  link_.SetRequestByte(2, kPageTag);
+  const bool committed = link_.SendCommand(cmdCommitPage, false);
+  link_.Pause(kCommitPause);
+  return committed;
+}
+
+ChecksumReading MeterMemory::ReadChecksum() {
+  const bool confirmed = link_.SendCommand(cmdReadChecksum, false);
+  link_.Pause(kChecksumPause);
+  const Report& reply = link_.Reply();
+  return {confirmed, reply[1] | reply[2] * 256u | reply[3] * 65536u};
 }
 
 }  // namespace lu14

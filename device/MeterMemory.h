@@ -1,11 +1,15 @@
-// Byte-wise access to the meter's EEPROM and information bytes, and the
-// battery measurement, on top of the command transaction.
+// The meter's memories on top of the command transaction: byte-wise access to
+// the EEPROM and the information bytes, the battery measurement, and the
+// firmware flash (chunks, page commits, checksum).
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 
-#include "app/Shell.h"
+#include "ports/Shell.h"
 #include "device/MeterLink.h"
 
 namespace lu14 {
@@ -37,14 +41,34 @@ double DecodeEepromFloat(const std::array<std::uint8_t, 4>& bytes);
 // same as "at most the double nearest 1.4", so exactly 1.4 counts as low.
 bool IsBatteryLow(double voltage);
 
+// One byte read: `value` is nothing when the read raised an error (no meter,
+// busy link); otherwise the byte the meter left, also when the transaction
+// was not confirmed.
+struct ByteRead {
+  bool confirmed = false;
+  std::optional<std::uint8_t> value;
+};
+
+// The 16-bit sum the meter must report for a chunk: the position byte plus
+// the sixteen image bytes.
+std::uint16_t ChunkSum(std::uint8_t positionInPage, std::span<const std::uint8_t, kChunkSize> bytes);
+
+// The meter's firmware checksum: 24 bits, lowest byte first in reply bytes 1..3.
+struct ChecksumReading {
+  bool confirmed = false;   // the request's transaction succeeded
+  std::uint32_t value = 0;  // what reply bytes 1..3 hold, also when not confirmed
+  std::optional<std::uint32_t> Confirmed() const { return confirmed ? std::optional(value) : std::nullopt; }
+};
+
 class MeterMemory {
  public:
-  MeterMemory(MeterLink& link, Shell& shell);
+  explicit MeterMemory(MeterLink& link);
 
   // One EEPROM byte. The value is byte 1 of a second read of the reply into
   // OutReport, given back also when the transaction failed. An error (no
   // meter, busy link) gives false and leaves `value` untouched.
   bool ReadEeprom(std::uint16_t address, std::uint8_t& value);
+  ByteRead ReadEepromByte(std::uint16_t address);
   // One information byte of command 24, 28, 29 or 30, as ReadEeprom.
   bool ReadDeviceParam(std::uint8_t command, std::uint16_t parameter, std::uint8_t& value);
   // Stores one byte (verified), then pauses 5 ms. Returns whether the
@@ -56,11 +80,22 @@ class MeterMemory {
   // The battery voltage. Errors of its transaction pass to the caller.
   double MeasureBattery();
 
+  // Sends one chunk of the image (command 23, verified) for the stream
+  // position `position`: the meter's 16-bit sum of it, or nothing when the
+  // transaction gave up (an older reply's sum must never pass for this one's).
+  // Errors of the link pass to the caller.
+  std::optional<std::uint16_t> WriteChunk(std::size_t position, std::span<const std::uint8_t, kChunkSize> bytes);
+  // Commits page `pageIndex` to flash (command 22), then pauses 10 ms. Returns
+  // whether the meter confirmed it; errors pass to the caller.
+  bool CommitPage(std::uint8_t pageIndex);
+  // Asks for the firmware checksum (command 25) and reads it after a 10 ms
+  // pause. Errors pass to the caller.
+  ChecksumReading ReadChecksum();
+
  private:
-  void PutParameter(std::uint16_t parameter);
+  ByteRead ReadReplyByte(std::uint8_t command, std::uint16_t parameter);
 
   MeterLink& link_;
-  Shell& shell_;
 };
 
 }  // namespace lu14

@@ -1,5 +1,5 @@
 // The meter's feature-report command protocol: report layout, command codes,
-// identifiers, and the fixed texts and pauses of the device link.
+// identifiers, the packet layout of the firmware transfer, and the pauses.
 #pragma once
 
 #include <array>
@@ -41,23 +41,20 @@ enum Command : std::uint8_t {
   cmdQuery30 = 30,       // 1-2: 0x1118
 };
 
-// Pauses of the link.
+// Pauses of the protocol.
 inline constexpr std::chrono::milliseconds kRetryPause{10};        // between attempts of a transaction
 inline constexpr std::chrono::milliseconds kEepromWritePause{5};   // after every EEPROM write
+inline constexpr std::chrono::milliseconds kCommitPause{10};       // after every page commit
+inline constexpr std::chrono::milliseconds kChecksumPause{10};     // between the checksum request and its reading
 
-// Log lines and the box of the transaction; each is followed by the command
-// code in decimal where it ends in a blank.
-inline constexpr std::string_view kLogResend = "Повтор команды ";
-inline constexpr std::string_view kLogReadFailed = "Сбой чтения";
-inline constexpr std::string_view kLogProtocolError = "Ошибка протокола ";
-inline constexpr std::string_view kLogStillBusy = "команда ";
-inline constexpr std::string_view kLogEchoMismatch = "Сбой записи";
-inline constexpr std::string_view kLogRewrite = "Повтор записи";
-inline constexpr std::string_view kWriteErrorBox = "Ошибка записи";
+// The firmware transfer: the image goes out in chunks (command 23), each
+// carrying its position within the page; after every page the meter commits
+// it to flash (command 22, with the page index and the page tag).
+inline constexpr std::size_t kChunkSize = 16;
+inline constexpr std::size_t kPageSize = 256;
+inline constexpr std::uint8_t kPageTag = 14;
 
-// Our own texts for conditions the meter's protocol does not foresee.
-// A device whose feature reports are not 19 bytes gets no transfer at all.
-inline constexpr std::string_view kLogWrongReportLength = "Неверная длина отчёта устройства: ";
+// The texts of the errors the link raises.
 inline constexpr std::string_view kNoDeviceText = "Устройство не подключено";
 inline constexpr std::string_view kDeviceBusyText = "Устройство занято другой командой";
 

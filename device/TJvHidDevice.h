@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "device/HidPlatform.h"
+#include "ports/HidPlatform.h"
 
 namespace lu14 {
 

@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "device/HidPlatform.h"
+#include "ports/HidPlatform.h"
 #include "device/TJvHidDevice.h"
 
 namespace lu14 {

@@ -1,4 +1,4 @@
-#include "app/Utf.h"
+#include "ports/Utf.h"
 
 namespace lu14 {
 namespace {

@@ -11,7 +11,7 @@
 #include <set>
 #include <vector>
 
-#include "app/Shell.h"
+#include "ports/Shell.h"
 
 namespace lu14::sim {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/EventLoop.h"
-#include "device/HidPlatform.h"
+#include "ports/EventLoop.h"
+#include "ports/HidPlatform.h"
 #include "sim/SimHidDevice.h"
 #include "sim/SimRuntime.h"
 

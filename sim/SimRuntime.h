@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "app/EventLoop.h"
-#include "app/Shell.h"
+#include "ports/EventLoop.h"
+#include "ports/Shell.h"
 #include "sim/SimFileSystem.h"
 #include "sim/SimSemaphores.h"
 

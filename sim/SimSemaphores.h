@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-#include "app/Shell.h"
+#include "ports/Shell.h"
 
 namespace lu14::sim {
 

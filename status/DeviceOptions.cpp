@@ -1,29 +1,33 @@
 #include "status/DeviceOptions.h"
 
 #include <algorithm>
-#include <string>
-
-#include "app/TMForm.h"
 
 namespace lu14 {
+namespace {
 
-DeviceOptions::DeviceOptions(TMForm& form, MeterMemory& memory, Shell& shell)
-    : form_(form), memory_(memory), shell_(shell) {}
-
-void DeviceOptions::BoxClicked(OptionBox box) {
-  if (!form_.State().OptionsSyncEnabled) return;
-  const auto option = std::find_if(kOptionBytes.begin(), kOptionBytes.end(),
-                                   [box](const OptionByte& candidate) { return candidate.box == box; });
-  const bool ticked = form_.OptionCheckBox(box).Checked();
-  memory_.WriteEeprom(option->address, ticked ? option->writtenWhenTicked : option->writtenWhenClear);
+const OptionByte& ByteOf(OptionBox box) {
+  return *std::find_if(kOptionBytes.begin(), kOptionBytes.end(),
+                       [box](const OptionByte& candidate) { return candidate.box == box; });
 }
 
-void DeviceOptions::ShowChecksum() {
-  form_.Link.SendCommand(cmdReadChecksum, false);
-  shell_.Sleep(kRetryPause);
-  const Report& reply = form_.Link.InReport;
-  const std::uint32_t checksum = reply[1] + reply[2] * 256u + reply[3] * 65536u;
-  form_.E1.SetText(std::to_string(checksum));
+}  // namespace
+
+DeviceOptions::DeviceOptions(MeterMemory& memory) : memory_(memory) {}
+
+bool DeviceOptions::Write(OptionBox box, bool on) {
+  const OptionByte& option = ByteOf(box);
+  return memory_.WriteEeprom(option.address, on ? option.writtenWhenTicked : option.writtenWhenClear);
+}
+
+std::optional<bool> DeviceOptions::Read(OptionBox box) {
+  const ByteRead read = memory_.ReadEepromByte(ByteOf(box).address);
+  if (!read.confirmed) return std::nullopt;
+  return OptionTicked(box, *read.value);
+}
+
+OptionWriteOutcome DeviceOptions::WriteAndConfirm(OptionBox box, bool on) {
+  const bool written = Write(box, on);
+  return {box, on, written, Read(box)};
 }
 
 }  // namespace lu14

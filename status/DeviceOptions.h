@@ -1,30 +1,35 @@
-// The option boxes' writes to the meter and the debug checksum readout.
+// Writing and reading the meter's option bytes.
 #pragma once
 
+#include <optional>
+
 #include "device/MeterMemory.h"
-#include "status/StatusTexts.h"
+#include "status/StatusParameters.h"
 
 namespace lu14 {
 
-class TMForm;
+// What an option write with its read-back ended in.
+struct OptionWriteOutcome {
+  OptionBox box = OptionBox::C1;
+  bool requested = false;        // on or off
+  bool written = false;          // the meter confirmed the write's echo
+  std::optional<bool> readBack;  // what the meter holds afterwards; nothing when unread
+  bool Succeeded() const { return written && readBack == requested; }
+};
 
 class DeviceOptions {
  public:
-  DeviceOptions(TMForm& form, MeterMemory& memory, Shell& shell);
+  explicit DeviceOptions(MeterMemory& memory);
 
-  // A box changed (by the user, or by the program): writes its byte while the
-  // options are in sync with the meter. The write's result is not looked at:
-  // the box shows the meter's byte again at the next complete poll.
-  void BoxClicked(OptionBox box);
-
-  // Asks for the firmware checksum (command 25) and shows InReport bytes 1..3,
-  // lowest first, in E1 as a decimal number. Errors reach the failure report.
-  void ShowChecksum();
+  // Writes the option's byte for on or off; whether the meter confirmed it.
+  bool Write(OptionBox box, bool on);
+  // Whether the option is on, from a confirmed read; nothing otherwise.
+  std::optional<bool> Read(OptionBox box);
+  // Writes the option, then reads it back.
+  OptionWriteOutcome WriteAndConfirm(OptionBox box, bool on);
 
  private:
-  TMForm& form_;
   MeterMemory& memory_;
-  Shell& shell_;
 };
 
 }  // namespace lu14

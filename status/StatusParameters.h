@@ -1,23 +1,14 @@
-// Fixed texts and reads of the status poll and the option boxes.
+// The fixed reads of the status poll and the meter's option bytes.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <string_view>
 
 #include "device/MeterMemory.h"
 #include "device/MeterProtocol.h"
+#include "ports/StatusView.h"
 
 namespace lu14 {
-
-// Label1 texts. The version lines are followed by the meter's version text.
-inline constexpr std::string_view kLabelConnectMeter = "Подключите устройство ";
-inline constexpr std::string_view kLabelChargeBattery = "Зарядите батарею";
-inline constexpr std::string_view kLabelCurrentVersion = "Текущая версия прошивки ";
-inline constexpr std::string_view kLabelReloadFirmware = "Перезагрузите прошивку ";
-
-// Logged when characters 2, 4 and 5 of the version text are not a number.
-inline constexpr std::string_view kLogVersionNotANumber = "облом2";
 
 // Command 30 is sent with this parameter before the battery measurement.
 inline constexpr std::uint16_t kQuery30Parameter = 0x1118;
@@ -39,15 +30,14 @@ inline constexpr std::array<IdentityRead, 18> kIdentityReads{{
 inline constexpr std::uint8_t kIdentityLetterBase = 65;  // "A"
 inline constexpr std::size_t kVersionTextLength = 5;
 
-// The option boxes: where each keeps its byte, and how the byte reads.
-enum class OptionBox { C1, C2, C3, C4 };
+// The option bytes: where each is kept, and how the byte reads.
 struct OptionByte {
   OptionBox box;
   std::uint16_t address;
   std::uint8_t writtenWhenTicked;
   std::uint8_t writtenWhenClear;
 };
-// In the order the poll reads them.
+// In the order the poll reads them, which is kOptionBoxes' order.
 inline constexpr std::array<OptionByte, 4> kOptionBytes{{
     {OptionBox::C1, kEepromOptionC1, 1, 0},  // ticked when the byte is 1
     {OptionBox::C2, kEepromOptionC2, 0, 1},  // ticked when the byte is 0
@@ -55,7 +45,7 @@ inline constexpr std::array<OptionByte, 4> kOptionBytes{{
     {OptionBox::C4, kEepromOptionC4, 0, 1},  // ticked when the byte is 0
 }};
 
-// Whether a stored option byte shows its box ticked.
+// Whether a stored option byte means the option is on (its box ticked).
 constexpr bool OptionTicked(OptionBox box, std::uint8_t stored) {
   switch (box) {
     case OptionBox::C1: return stored == 1;

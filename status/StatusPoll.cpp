@@ -1,8 +1,6 @@
 #include "status/StatusPoll.h"
 
-#include "app/TMForm.h"
-#include "app/Utf.h"
-#include "status/StatusTexts.h"
+#include "status/StatusParameters.h"
 #include "status/VersionNumber.h"
 
 namespace lu14 {
@@ -16,49 +14,45 @@ void AppendHex(std::u32string& text, std::uint8_t byte) {
 
 }  // namespace
 
-StatusPoll::StatusPoll(TMForm& form, MeterMemory& memory) : form_(form), memory_(memory) {}
+StatusPoll::StatusPoll(MeterLink& link, MeterMemory& memory, FirmwarePayload& payload, StatusView& view)
+    : link_(link), memory_(memory), payload_(payload), view_(view) {}
 
-void StatusPoll::Tick() {
-  // Inside another transaction's "Ошибка записи" box the shared buffers are
-  // taken: this tick is skipped, the next one comes a second later.
-  if (form_.Link.InTransaction()) return;
-  if (!form_.Link.CurrentDevice()) {
-    form_.Label1.SetText(std::string(kLabelConnectMeter));
-    form_.B1.SetEnabled(false);
-    form_.G6.SetEnabled(false);
-    return;
+MeterStatus StatusPoll::Tick() {
+  MeterStatus status;
+  // Inside another transaction's "write not confirmed" question the shared
+  // buffers are taken: this tick is skipped, the next one comes a second later.
+  if (link_.InTransaction()) return status;
+  if (!link_.CurrentDevice()) {
+    view_.ShowNoMeter();
+    return status;
   }
-  form_.Timer2.SetEnabled(false);
-  form_.Timer3.SetEnabled(false);
+  status.meterPresent = true;
+  view_.StopUpdateTicks();
 
-  std::uint8_t firmwareState = 0;
-  std::u32string versionText;
-  if (!ReadMeter(firmwareState, versionText)) return;
-
-  const std::optional<int> number = ParseInteger(VersionNumberText(versionText));
-  if (!number) {
-    form_.LB.Append(std::string(kLogVersionNotANumber));
-    return;
+  if (!ReadMeter(status)) return status;
+  status.versionNumber = ParseInteger(VersionNumberText(*status.versionText));
+  if (!status.versionNumber) {
+    view_.ShowVersionNotANumber();
+    return status;
   }
-  SharedState& state = form_.State();
-  state.FirmwareVersionNumber = *number;
-  const std::string_view head = firmwareState == kFirmwareComplete ? kLabelCurrentVersion : kLabelReloadFirmware;
-  form_.Label1.SetText(std::string(head) + CodePointsToUtf8(versionText));
-  form_.G6.SetEnabled(true);
-  RefreshOptions();
+  view_.ShowFirmware(*status.versionText, *status.versionNumber, status.firmwareFlag == kFirmwareComplete);
+  status.complete = RefreshOptions(status);
+  return status;
 }
 
-bool StatusPoll::ReadMeter(std::uint8_t& firmwareState, std::u32string& versionText) {
-  SharedState& state = form_.State();
+bool StatusPoll::ReadMeter(MeterStatus& status) {
   // One guarded block: an error anywhere (the battery transaction, say) ends
   // the tick without a word, like a failed read.
   try {
-    if (!memory_.ReadEeprom(kEepromFirmwareValidFlag, firmwareState)) return false;
+    std::uint8_t flag = 0;
+    if (!memory_.ReadEeprom(kEepromFirmwareValidFlag, flag)) return false;
+    status.firmwareFlag = flag;
     std::uint8_t unused = 0;
     memory_.ReadDeviceParam(cmdQuery30, kQuery30Parameter, unused);
-    if (IsBatteryLow(memory_.MeasureBattery())) form_.Label1.SetText(std::string(kLabelChargeBattery));
-    form_.Payload.BuildImageSegment(kSegment2);
-    form_.Payload.BuildImageSegment(kSegment3);
+    status.batteryVolts = memory_.MeasureBattery();
+    if (IsBatteryLow(*status.batteryVolts)) view_.ShowBatteryLow();
+    payload_.BuildImageSegment(kSegment2);
+    payload_.BuildImageSegment(kSegment3);
 
     std::u32string identity;
     for (const IdentityRead& read : kIdentityReads) {
@@ -67,33 +61,37 @@ bool StatusPoll::ReadMeter(std::uint8_t& firmwareState, std::u32string& versionT
       if (identity.empty()) identity += static_cast<char32_t>(kIdentityLetterBase + byte);
       else AppendHex(identity, byte);
     }
-    state.DeviceIdentity = identity;
-    form_.B1.SetEnabled(true);
+    status.identity = identity;
+    view_.ShowIdentity(identity);
 
+    std::u32string versionText;
     for (std::uint16_t i = 0; i < kVersionTextLength; ++i) {
       std::uint8_t byte = 0;
       if (!memory_.ReadEeprom(static_cast<std::uint16_t>(kEepromVersionText + i), byte)) return false;
       versionText += static_cast<char32_t>(byte);
     }
-    state.DeviceIdentity += versionText;
+    status.versionText = versionText;
+    view_.ShowVersionText(versionText);
     return true;
   } catch (const std::exception&) {
     return false;
   }
 }
 
-void StatusPoll::RefreshOptions() {
-  SharedState& state = form_.State();
-  // Setting a box can run its click handler; with the sync off it writes nothing.
-  state.OptionsSyncEnabled = false;
-  for (const OptionByte& option : kOptionBytes) {
-    TCheckBox& box = form_.OptionCheckBox(option.box);
-    // A read that raised an error gives back nothing: the box then stays.
-    std::uint8_t stored = box.Checked() ? option.writtenWhenTicked : option.writtenWhenClear;
-    memory_.ReadEeprom(option.address, stored);
-    box.SetChecked(OptionTicked(option.box, stored));
+bool StatusPoll::RefreshOptions(MeterStatus& status) {
+  bool allRead = true;
+  view_.OptionsRefreshing();
+  for (std::size_t i = 0; i < kOptionBytes.size(); ++i) {
+    const OptionByte& option = kOptionBytes[i];
+    const ByteRead read = memory_.ReadEepromByte(option.address);
+    allRead &= read.confirmed;
+    if (read.confirmed) status.options[i] = OptionTicked(option.box, *read.value);
+    // An unconfirmed read still shows the byte it left; one that raised an
+    // error gives back nothing, and the box then stays as it is.
+    if (read.value) view_.ShowOption(option.box, OptionTicked(option.box, *read.value));
   }
-  state.OptionsSyncEnabled = true;
+  view_.OptionsRefreshed();
+  return allRead;
 }
 
 }  // namespace lu14

@@ -2,10 +2,8 @@
 
 #include <array>
 
-#include "app/MessageBoxes.h"
-#include "app/TMForm.h"
-#include "app/Utf.h"
-#include "update/UpdateTexts.h"
+#include "ports/Utf.h"
+#include "update/UpdateParameters.h"
 
 namespace lu14 {
 namespace {
@@ -40,8 +38,7 @@ std::string BackupLine(const std::uint8_t* sixteenBytes) {
   return line + "\r\n";
 }
 
-SettingsBackup::SettingsBackup(TMForm& form, MeterMemory& memory, Shell& shell)
-    : form_(form), memory_(memory), shell_(shell) {}
+SettingsBackup::SettingsBackup(MeterMemory& memory, Shell& shell) : memory_(memory), shell_(shell) {}
 
 std::filesystem::path SettingsBackup::BackupFolder() {
   const std::optional<std::filesystem::path> documents = shell_.DocumentsFolder();
@@ -49,21 +46,20 @@ std::filesystem::path SettingsBackup::BackupFolder() {
   return base / std::string(kBackupFolderName);
 }
 
-SettingsBackup::Outcome SettingsBackup::Abandon(const std::filesystem::path& part, std::string_view message) {
+BackupOutcome SettingsBackup::Abandon(const std::filesystem::path& part, UpdateFault fault) {
   shell_.RemoveFile(part);
-  form_.LB.Append(std::string(message));
-  shell_.ShowMessageBox(DeviceProblemBox(message));
-  return Outcome::Failed;
+  return {BackupResult::Failed, {}, fault};
 }
 
-SettingsBackup::Outcome SettingsBackup::SaveSettingsBackup() {
+BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity,
+                                                 const std::function<void(int)>& lineWritten) {
   const std::filesystem::path folder = BackupFolder();
   const std::uint32_t made = shell_.MakeDirectory(folder);
-  if (made != 0 && made != kErrorAlreadyExists) return Outcome::Skipped;
+  if (made != 0 && made != kErrorAlreadyExists) return {};  // skipped
 
   // The time is read before the date, each at its own moment.
   const LocalTime time = shell_.Now();
-  std::u32string name = FileNameSafe(form_.State().DeviceIdentity);
+  std::u32string name = FileNameSafe(identity);
   name.append(U"_").append(TwoDigits(time.hour)).append(TwoDigits(time.minute));
   const LocalTime date = shell_.Now();
   name.append(U"_").append(TwoDigits(date.day)).append(TwoDigits(date.month)).append(TwoDigits(date.year));
@@ -73,7 +69,7 @@ SettingsBackup::Outcome SettingsBackup::SaveSettingsBackup() {
   part += std::string(kBackupPartSuffix);
 
   std::unique_ptr<OutputFile> output = shell_.CreateOutputFile(part);
-  if (!output) return Outcome::Skipped;
+  if (!output) return {};  // skipped
 
   for (std::size_t line = 0; line < kBackupLines; ++line) {
     std::array<std::uint8_t, kBytesPerBackupLine> bytes{};
@@ -83,25 +79,23 @@ SettingsBackup::Outcome SettingsBackup::SaveSettingsBackup() {
       // user's settings, so none is kept and the update does not go on.
       if (!memory_.ReadEeprom(address, bytes[k])) {
         output.reset();
-        return Abandon(part, kBackupReadFailed);
+        return Abandon(part, UpdateFault::BackupReadFailed);
       }
     }
     const std::string text = BackupLine(bytes.data());
     if (!output->Write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()})) {
       output.reset();
-      return Abandon(part, kBackupWriteFailed);
+      return Abandon(part, UpdateFault::BackupWriteFailed);
     }
-    form_.Pr1.SetPosition(static_cast<int>(line));
+    if (lineWritten) lineWritten(static_cast<int>(line));
   }
   const bool flushed = output->FlushToDisk();
   const bool closed = output->Close();
   output.reset();
-  if (!flushed || !closed || !shell_.MoveFileReplacing(part, file)) return Abandon(part, kBackupWriteFailed);
-
-  lastFile_ = file;
-  form_.LB.Append(std::string(kLogBackupSaved));
-  form_.LB.Append(std::string(kLogBackupFolder));
-  return Outcome::Written;
+  if (!flushed || !closed || !shell_.MoveFileReplacing(part, file)) {
+    return Abandon(part, UpdateFault::BackupWriteFailed);
+  }
+  return {BackupResult::Written, file};
 }
 
 }  // namespace lu14

@@ -3,14 +3,14 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
-#include "app/Shell.h"
 #include "device/MeterMemory.h"
+#include "ports/Shell.h"
+#include "ports/UpdateView.h"
 
 namespace lu14 {
-
-class TMForm;
 
 // The file name part taken from the meter's identity: characters a file name
 // cannot hold (path separators, ":*?\"<>|", control characters) become "_".
@@ -21,30 +21,21 @@ std::string BackupLine(const std::uint8_t* sixteenBytes);
 
 class SettingsBackup {
  public:
-  enum class Outcome {
-    Written,  // the whole file is in place; logged
-    Skipped,  // the folder or the file could not be created: silently none
-    Failed,   // begun but not finished (a read or the disk failed): told, nothing left
-  };
+  SettingsBackup(MeterMemory& memory, Shell& shell);
 
-  SettingsBackup(TMForm& form, MeterMemory& memory, Shell& shell);
-
-  // Reads the 2048 EEPROM bytes in ascending order, one transaction each,
-  // moving Pr1 to the line number after every line.
-  Outcome SaveSettingsBackup();
+  // Reads the 2048 EEPROM bytes in ascending order, one transaction each, into
+  // a file named after `identity` and the time. lineWritten: called with the
+  // line's index after every line. A backup that fails leaves no file.
+  BackupOutcome SaveSettingsBackup(const std::u32string& identity, const std::function<void(int)>& lineWritten);
 
   // The Documents folder and "lu14"; the root's "lu14" when it is unknown.
   std::filesystem::path BackupFolder();
-  // Where the last written backup went.
-  const std::filesystem::path& LastFile() const { return lastFile_; }
 
  private:
-  Outcome Abandon(const std::filesystem::path& part, std::string_view message);
+  BackupOutcome Abandon(const std::filesystem::path& part, UpdateFault fault);
 
-  TMForm& form_;
   MeterMemory& memory_;
   Shell& shell_;
-  std::filesystem::path lastFile_;
 };
 
 }  // namespace lu14

@@ -1,9 +1,8 @@
 #include "update/UpdateSequence.h"
 
-#include "app/MessageBoxes.h"
-#include "app/TMForm.h"
-#include "device/DiscoveryTexts.h"
-#include "update/UpdateTexts.h"
+#include <span>
+
+#include "update/UpdateParameters.h"
 
 namespace lu14 {
 namespace {
@@ -21,80 +20,91 @@ struct Raised {
 
 }  // namespace
 
-UpdateSequence::UpdateSequence(TMForm& form, MeterMemory& memory, Shell& shell)
-    : form_(form), memory_(memory), shell_(shell), backup_(form, memory, shell) {}
+UpdateSequence::UpdateSequence(MeterLink& link, MeterMemory& memory, FirmwarePayload& payload, Shell& shell,
+                               UpdateView& view)
+    : link_(link), memory_(memory), payload_(payload), shell_(shell), view_(view), backup_(memory, shell) {}
 
-void UpdateSequence::Start() {
-  // Between a meter's removal and the next poll tick B1 is still enabled:
-  // there is nothing to update then.
-  if (!form_.Link.CurrentDevice()) return;
+void UpdateSequence::Fault(UpdateFault fault) {
+  outcome_.faults.push_back(fault);
+  view_.FaultFound(fault);
+}
+
+void UpdateSequence::End(UpdateResult result) {
+  if (!running_) return;  // already ended, by the meter leaving
+  running_ = false;
+  outcome_.result = result;
+  outcome_.bytesConfirmed = confirmed_;
+  view_.UpdateEnded(outcome_);
+}
+
+bool UpdateSequence::Start(const std::u32string& identity) {
+  // Between a meter's removal and the next poll tick an update can still be
+  // asked for: there is nothing to update then.
+  if (!link_.CurrentDevice()) return false;
   Raised starting(starting_);
-  form_.LB.Clear();
-  form_.LB.Append(std::string(kLogMeterHead) + form_.State().ModelSuffix + std::string(kLogConnectedTail));
+  view_.UpdateStarted();
+  outcome_ = UpdateOutcome{};
   streamPos_ = 0;
-  form_.Timer1.SetEnabled(false);
-  form_.Timer2.SetEnabled(true);
-  form_.Timer3.SetEnabled(false);
-  form_.B1.SetEnabled(false);
-  form_.G6.SetEnabled(false);
+  confirmed_ = 0;
+  running_ = true;
 
-  if (backup_.SaveSettingsBackup() == SettingsBackup::Outcome::Failed) return CancelStart();
+  view_.PhaseStarted(UpdatePhase::SavingSettings);
+  outcome_.backup = backup_.SaveSettingsBackup(identity, [this](int line) {
+    view_.ProgressMade({UpdatePhase::SavingSettings, line, static_cast<int>(kBackupLines)});
+  });
+  view_.BackupEnded(outcome_.backup);
+  const auto cancel = [this](UpdateFault fault) {
+    Fault(fault);
+    view_.SetChunkTicks(false);
+    End(UpdateResult::Cancelled);
+    return true;
+  };
+  if (outcome_.backup.result == BackupResult::Failed) return cancel(outcome_.backup.fault);
   // Until the meter confirms the "in progress" mark, no chunk may go out: a
   // meter with a half-written image must never read as complete.
-  if (!memory_.WriteEeprom(kEepromFirmwareValidFlag, kFirmwareUpdating)) {
-    form_.LB.Append(std::string(kLogFlagRefused));
-    return CancelStart();
-  }
-  form_.Payload.BuildImageSegment(kSegment1);
-  form_.Payload.BuildImageSegment(kSegment4);
-  form_.Label1.SetText(std::string(kLabelUpdating));
+  if (!memory_.WriteEeprom(kEepromFirmwareValidFlag, kFirmwareUpdating)) return cancel(UpdateFault::StartMarkRefused);
+  payload_.BuildImageSegment(kSegment1);
+  payload_.BuildImageSegment(kSegment4);
+  view_.PhaseStarted(UpdatePhase::Writing);
+  return true;
 }
-
-void UpdateSequence::CancelStart() {
-  form_.Timer2.SetEnabled(false);
-  form_.Timer1.SetEnabled(true);  // the poll enables B1 and G6 again
-}
-
-void UpdateSequence::Stall() { shell_.ShowMessageBox(DeviceProblemBox(kChunkFailedBox)); }
 
 void UpdateSequence::ChunkTick() {
-  // Held off (the timer stays on) while the start runs or another handler's
-  // transaction waits in its box.
-  if (starting_ || form_.Link.InTransaction()) return;
-  form_.Timer2.SetEnabled(false);
-  form_.Pr1.SetMax(kProgressPages);
+  if (starting_ || link_.InTransaction()) return;
+  view_.SetChunkTicks(false);
+  // A chunk goes out only after a start that saved the settings and set the mark.
+  if (!running_) return;
+  if (streamPos_ == 0) view_.ProgressMade({UpdatePhase::Writing, 0, kProgressPages});
   if (streamPos_ >= kStreamedLength) {
-    form_.Timer3.SetEnabled(true);
+    view_.PhaseStarted(UpdatePhase::Finishing);
+    view_.SetFinishTick(true);
     return;
   }
-  Report& out = form_.Link.OutReport;
-  out[1] = static_cast<std::uint8_t>(streamPos_ % kPageSize);
-  unsigned sum = out[1];
-  for (std::size_t i = 0; i < kChunkSize; ++i) {
-    out[2 + i] = form_.Payload.StreamImage()[streamPos_++];
-    sum += out[2 + i];
-  }
-  // An error instead of a result (the link itself failed) ends the tick with
-  // the stream stopped, as the meter's state is then unknown.
+  const std::size_t position = streamPos_;
+  const std::span<const std::uint8_t, kChunkSize> chunk(payload_.StreamImage().data() + position, kChunkSize);
+  streamPos_ += kChunkSize;
+  // An error instead of a result (the link itself failed) stops the stream,
+  // as the meter's state is then unknown.
   try {
-    const bool written = form_.Link.SendCommand(cmdWriteChunk, true);
-    const Report& reply = form_.Link.InReport;
-    // A transaction that gave up leaves an older reply whose sum can match by
-    // chance: it never counts as written.
-    if (!written || reply[2] * 256u + reply[1] != sum) return Stall();
+    const std::optional<std::uint16_t> sum = memory_.WriteChunk(position, chunk);
+    if (sum != ChunkSum(static_cast<std::uint8_t>(position % kPageSize), chunk)) {
+      Fault(UpdateFault::ChunkNotConfirmed);
+      return End(UpdateResult::Stopped);
+    }
+    confirmed_ = streamPos_;
     if (streamPos_ % kPageSize == 0) {
       const auto pages = static_cast<int>(streamPos_ / kPageSize);
-      form_.Pr1.SetPosition(pages);
-      out[1] = static_cast<std::uint8_t>(pages - 1);
-      out[2] = kPageTag;
-      const bool committed = form_.Link.SendCommand(cmdCommitPage, false);
-      shell_.Sleep(kCommitPause);
-      if (!committed) return Stall();
+      view_.ProgressMade({UpdatePhase::Writing, pages, kProgressPages});
+      if (!memory_.CommitPage(static_cast<std::uint8_t>(pages - 1))) {
+        Fault(UpdateFault::ChunkNotConfirmed);
+        return End(UpdateResult::Stopped);
+      }
     }
   } catch (const std::exception&) {
-    return;
+    Fault(UpdateFault::LinkFailed);
+    return End(UpdateResult::Stopped);
   }
-  form_.Timer2.SetEnabled(true);
+  view_.SetChunkTicks(true);
 }
 
 bool UpdateSequence::FinishWrites() {
@@ -105,34 +115,37 @@ bool UpdateSequence::FinishWrites() {
     shell_.Sleep(kVersionBytePause);
   }
   versionWritten &= memory_.WriteEeprom(kEepromAfterUpdate, kAfterUpdateValue);
-  if (!versionWritten) form_.LB.Append(std::string(kLogVersionWriteFailed));
+  if (!versionWritten) Fault(UpdateFault::VersionTextNotWritten);
 
   bool checksumMatches = false;
   try {
-    if (form_.Link.SendCommand(cmdReadChecksum, false)) {
-      shell_.Sleep(kChecksumPause);
-      const Report& reply = form_.Link.InReport;
-      checksumMatches = (reply[1] | reply[2] << 8 | reply[3] << 16) == kFirmwareChecksum;
-    }
+    checksumMatches = memory_.ReadChecksum().Confirmed() == kFirmwareChecksum;
   } catch (const std::exception&) {
     checksumMatches = false;
   }
-  if (!checksumMatches) form_.LB.Append(std::string(kLogChecksumFailed));
+  if (!checksumMatches) Fault(UpdateFault::ChecksumMismatch);
   return versionWritten && checksumMatches;
 }
 
 void UpdateSequence::FinishTick() {
-  // Once only: a tick that comes while a box of this step is open waits.
-  if (finishing_ || form_.Link.InTransaction()) return;
+  if (finishing_ || link_.InTransaction()) return;
+  if (!running_) return view_.SetFinishTick(false);
   Raised finishing(finishing_);
   bool complete = FinishWrites();
   if (complete) {
     complete = memory_.WriteEeprom(kEepromFirmwareValidFlag, kFirmwareComplete);
-    if (!complete) form_.LB.Append(std::string(kLogCompleteFlagFailed));
+    if (!complete) Fault(UpdateFault::CompleteMarkNotWritten);
   }
-  form_.Timer1.SetEnabled(true);
-  form_.Timer3.SetEnabled(false);
-  if (complete) form_.LB.Append(std::string(kLogUpdateDone));
+  view_.SetFinishTick(false);
+  End(complete ? UpdateResult::Completed : UpdateResult::Unverified);
+}
+
+void UpdateSequence::MeterRemoved() {
+  if (!running_) return;
+  Fault(UpdateFault::MeterRemoved);
+  view_.SetChunkTicks(false);
+  view_.SetFinishTick(false);
+  End(UpdateResult::Disconnected);
 }
 
 }  // namespace lu14

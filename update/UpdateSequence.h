@@ -1,48 +1,66 @@
-// The firmware update: the start (B1), one chunk per Timer2 tick with a page
-// commit after every sixteenth, and the finishing step (Timer3).
+// The firmware update of one meter: the start (settings backup, the "in
+// progress" mark), one chunk per chunk tick with a page commit after every
+// sixteenth, and the finishing step (version text, checksum, completion mark).
 //
 // The meter's FirmwareValidFlag brackets the stream: 0x88 before the first
 // chunk, 1 only once every chunk, commit, the version text and a matching
 // checksum are confirmed. Anything less leaves 0x88, so the poll asks for the
-// update to be run again.
+// update to be run again. Every update ends in one UpdateOutcome, handed to
+// the view's UpdateEnded.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
-#include "app/Shell.h"
+#include "device/MeterLink.h"
 #include "device/MeterMemory.h"
+#include "ports/Shell.h"
+#include "ports/UpdateView.h"
+#include "update/FirmwarePayload.h"
 #include "update/SettingsBackup.h"
 
 namespace lu14 {
 
-class TMForm;
-
 class UpdateSequence {
  public:
-  UpdateSequence(TMForm& form, MeterMemory& memory, Shell& shell);
+  UpdateSequence(MeterLink& link, MeterMemory& memory, FirmwarePayload& payload, Shell& shell, UpdateView& view);
 
-  void Start();        // B1Click
-  void ChunkTick();    // Timer2Timer
-  void FinishTick();   // Timer3Timer
+  // Starts an update of the link's meter; identity names the backup file.
+  // false when there is no meter to update (nothing is done then). When the
+  // start cannot go on, the update has ended (Cancelled) by the time it returns.
+  bool Start(const std::u32string& identity);
+  // One chunk; held off while the start runs or another transaction waits in
+  // its box. The stream ends by arming the finish tick.
+  void ChunkTick();
+  // The finishing step, once: a tick that comes while its box is open waits.
+  void FinishTick();
+  // The meter the update works on has left: the update ends (Disconnected).
+  void MeterRemoved();
 
+  // From a successful Start to the outcome.
+  bool Running() const { return running_; }
+  // While Start runs (its backup and mark, and any box they open).
+  bool Starting() const { return starting_; }
   std::size_t StreamPos() const { return streamPos_; }
-  SettingsBackup& Backup() { return backup_; }
 
  private:
-  // Ends an update start that must not go on: nothing reaches the meter, and
-  // polling resumes.
-  void CancelStart();
-  // Stops the stream where it stands, telling the user.
-  void Stall();
+  void Fault(UpdateFault fault);
+  // Ends the update with this result, once.
+  void End(UpdateResult result);
   bool FinishWrites();
 
-  TMForm& form_;
+  MeterLink& link_;
   MeterMemory& memory_;
+  FirmwarePayload& payload_;
   Shell& shell_;
+  UpdateView& view_;
   SettingsBackup backup_;
+  UpdateOutcome outcome_;
   std::size_t streamPos_ = 0;
-  // The start runs the backup and the flag write with Timer2 armed; a box in
-  // them runs a message loop, and no chunk may go out meanwhile.
+  std::size_t confirmed_ = 0;
+  bool running_ = false;
+  // The start runs the backup and the flag write with the chunk ticks armed; a
+  // box in them runs a message loop, and no chunk may go out meanwhile.
   bool starting_ = false;
   bool finishing_ = false;
 };

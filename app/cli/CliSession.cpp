@@ -3,20 +3,22 @@
 #include <cstdio>
 #include <string>
 
-#include "app/Utf.h"
-#include "app/cli/ConsoleView.h"
 #include "app/cli/JsonText.h"
-#include "device/MeterMemory.h"
-#include "status/StatusTexts.h"
-#include "update/UpdateTexts.h"
+#include "device/MeterProtocol.h"
+#include "ports/Utf.h"
+#include "update/UpdateParameters.h"
 
 namespace lu14::cli {
 namespace {
 
-bool Logged(const TMForm& form, std::string_view line) {
-  const auto& lines = form.LB.Lines();
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
+constexpr TimerId kChunkTimer = 1;
+constexpr TimerId kFinishTimer = 2;
+constexpr std::chrono::seconds kStatusPatience{10};
+constexpr std::chrono::seconds kPollPeriod{1};
+constexpr std::chrono::minutes kUpdatePatience{10};
+
+// The options as the console names them, in kOptionBoxes order.
+constexpr const char* kOptionNames[] = {"auto_save", "capacitance", "menu_swap", "modified_meter"};
 
 std::string Hex24(std::uint32_t value) {
   char text[16];
@@ -24,21 +26,133 @@ std::string Hex24(std::uint32_t value) {
   return text;
 }
 
+std::string OnOff(const std::optional<bool>& value) { return value ? (*value ? "on" : "off") : "unknown"; }
+
+std::string JsonBool(const std::optional<bool>& value) { return value ? (*value ? "true" : "false") : "null"; }
+
+bool Has(const UpdateOutcome& outcome, UpdateFault fault) {
+  return std::find(outcome.faults.begin(), outcome.faults.end(), fault) != outcome.faults.end();
+}
+
+// Why an update that did not complete ended, and what to do next.
+std::string UpdateFailure(const UpdateOutcome& outcome) {
+  const std::string confirmed = std::to_string(outcome.bytesConfirmed);
+  switch (outcome.result) {
+    case UpdateResult::Completed: return {};
+    case UpdateResult::Disconnected:
+      return "the meter was disconnected after " + confirmed + " of " + std::to_string(kStreamedLength) +
+             " bytes; reconnect it and run lu14 update again";
+    case UpdateResult::Cancelled:
+      if (Has(outcome, UpdateFault::BackupReadFailed)) {
+        return "cancelled before any firmware was written: the meter's settings could not be read";
+      }
+      if (Has(outcome, UpdateFault::BackupWriteFailed)) {
+        return "cancelled before any firmware was written: the settings backup could not be saved";
+      }
+      return "cancelled before any firmware was written: the meter did not confirm the start of the update";
+    case UpdateResult::Stopped:
+      if (Has(outcome, UpdateFault::LinkFailed)) {
+        return "the link to the meter failed after " + confirmed + " bytes; reconnect the meter and run lu14 update again";
+      }
+      return "the meter did not confirm the chunk at byte " + confirmed +
+             "; reconnect the meter and run lu14 update again";
+    case UpdateResult::Unverified: break;
+  }
+  std::string reason;
+  const auto add = [&reason](const char* text) { reason += (reason.empty() ? "" : ", ") + std::string(text); };
+  if (Has(outcome, UpdateFault::VersionTextNotWritten)) add("the version text was not written");
+  if (Has(outcome, UpdateFault::ChecksumMismatch)) add("the meter's checksum does not match the firmware");
+  if (Has(outcome, UpdateFault::CompleteMarkNotWritten)) add("the meter did not take the completion mark");
+  return reason + "; the meter asks for an update until one completes";
+}
+
+const char* LinkEventText(LinkEventKind kind) {
+  switch (kind) {
+    case LinkEventKind::Resent: return "sent again";
+    case LinkEventKind::ReadsFailed: return "reading the reply failed twice, read a third time";
+    case LinkEventKind::GaveUp: return "no reply: gave up";
+    case LinkEventKind::StillBusy: return "the meter stayed busy: gave up";
+    case LinkEventKind::EchoMismatch: return "the meter's echo differs: written again";
+    case LinkEventKind::WrongReportLength: return "the device's report length is not the meter's";
+  }
+  return "";
+}
+
 }  // namespace
 
 CliSession::CliSession(const CliOptions& options, Shell& shell, EventLoop& loop, HidPlatform& platform,
                        std::ostream& out, std::ostream& err, bool terminal, std::function<void()> step)
     : options_(options),
+      shell_(shell),
       loop_(loop),
       out_(out),
       err_(err),
-      terminal_(terminal),
       step_(std::move(step)),
-      form_(shell, platform, "lu14") {
-  shell.SetEventSink(&form_);
+      progress_(out, terminal),
+      meter_(shell, *this, *this, *this),
+      chunkTicks_(shell, kChunkTimer, kChunkTickPeriod, false),
+      finishTick_(shell, kFinishTimer, kFinishTickDelay, false),
+      controller_(platform, [this](const std::function<void()>& work) { Dispatch(work); }) {
+  shell_.SetEventSink(this);
+  chunkTicks_.SetOnTimer([this] { meter_.Update.ChunkTick(); });
+  finishTick_.SetOnTimer([this] { meter_.Update.FinishTick(); });
+  controller_.OnEnumerate = [this](TJvHidDevice& device, std::int32_t) { return MeterFound(device); };
+  controller_.OnDeviceChange = [this] {
+    if (!meter_.Link.CurrentDevice()) controller_.Enumerate();
+  };
+  controller_.OnRemoval = [this](TJvHidDevice& device) { DeviceRemoved(device); };
+  controller_.OnDeviceCreateError = [](const TJvHidPnPInfo&, bool& handled, bool&) { handled = true; };
 }
 
-bool CliSession::RunUntil(const std::function<bool()>& condition, std::chrono::seconds limit) {
+CliSession::~CliSession() { shell_.SetEventSink(nullptr); }
+
+void CliSession::Dispatch(const std::function<void()>& work) {
+  try {
+    work();
+  } catch (const std::exception& failure) {
+    progress_.Finish();
+    err_ << "error: " << failure.what() << '\n';
+  }
+}
+
+void CliSession::TimerTick(TimerId id) {
+  Dispatch([this, id] {
+    for (const TTimer* timer : {&chunkTicks_, &finishTick_}) {
+      if (timer->Id() == id) timer->Tick();
+    }
+  });
+}
+
+bool CliSession::MeterFound(TJvHidDevice& device) {
+  if (device.Attributes().vendorId != kMeterVendorId || device.Attributes().productId != kMeterProductId) return true;
+  if (meter_.Link.CurrentDevice()) return true;
+  meter_.Link.SetCurrentDevice(&device);
+  device.CheckOut();
+  meter_.Payload.LoadBlobCopy();
+  return true;
+}
+
+void CliSession::DeviceRemoved(TJvHidDevice& device) {
+  if (meter_.Link.CurrentDevice() != &device) return;
+  meter_.Link.SetCurrentDevice(nullptr);
+  meter_.Update.MeterRemoved();
+}
+
+void CliSession::LinkEventHappened(const LinkEvent& event) {
+  progress_.Finish();
+  err_ << "command " << static_cast<int>(event.command) << ": " << LinkEventText(event.kind);
+  if (event.kind == LinkEventKind::WrongReportLength) err_ << " (" << event.reportLength << " bytes)";
+  err_ << '\n';
+}
+
+void CliSession::WriteNotConfirmed(std::uint8_t command) {
+  progress_.Finish();
+  err_ << "command " << static_cast<int>(command) << ": the meter did not confirm the write\n";
+}
+
+void CliSession::ProgressMade(const UpdateProgress& progress) { progress_.Show(progress); }
+
+bool CliSession::RunUntil(const std::function<bool()>& condition, std::chrono::microseconds limit) {
   return loop_.RunUntil(
       [&] {
         if (step_) step_();
@@ -47,17 +161,24 @@ bool CliSession::RunUntil(const std::function<bool()>& condition, std::chrono::s
       limit);
 }
 
-bool CliSession::WaitForPoll() {
-  if (!RunUntil([&] { return form_.Link.CurrentDevice() != nullptr; }, std::chrono::seconds(options_.waitSeconds))) {
-    err_ << "no meter found within " << options_.waitSeconds << " s (vendor ff4d, product f538)\n";
-    return false;
+bool CliSession::WaitForMeter() {
+  if (RunUntil([&] { return meter_.Link.CurrentDevice() != nullptr; }, std::chrono::seconds(options_.waitSeconds))) {
+    return true;
   }
-  // The poll enables B1 once it has read the meter's identity.
-  if (!RunUntil([&] { return form_.B1.Enabled(); }, std::chrono::seconds(10))) {
-    err_ << "the meter was found but does not answer its status reads\n";
-    return false;
+  err_ << "no meter found within " << options_.waitSeconds << " s (vendor ff4d, product f538)\n";
+  return false;
+}
+
+std::optional<MeterStatus> CliSession::ReadStatus() {
+  std::optional<MeterStatus> best;
+  for (auto waited = std::chrono::seconds(0); waited <= kStatusPatience; waited += kPollPeriod) {
+    const MeterStatus status = meter_.Poll.Tick();
+    if (status.versionText) best = status;
+    if (status.complete || !meter_.Link.CurrentDevice()) break;
+    RunUntil([] { return false; }, kPollPeriod);
   }
-  return true;
+  if (!best) err_ << "the meter was found but does not answer its status reads\n";
+  return best;
 }
 
 int CliSession::Run() {
@@ -71,115 +192,90 @@ int CliSession::Run() {
 }
 
 int CliSession::Status() {
-  if (!WaitForPoll()) return kExitNoMeter;
-  const std::u32string identity = form_.State().DeviceIdentity;
-  const std::u32string version = identity.size() >= 40 ? identity.substr(35) : std::u32string();
-  std::uint8_t flag = 0;
-  const bool flagRead = form_.Memory.ReadEeprom(kEepromFirmwareValidFlag, flag);
-  double voltage = 0;
-  try {
-    voltage = form_.Memory.MeasureBattery();
-  } catch (const std::exception& failure) {
-    err_ << "battery measurement failed: " << failure.what() << '\n';
-    return kExitFailed;
-  }
-  const bool complete = flagRead && flag == kFirmwareComplete;
-  const std::string options[4][2] = {{"auto_save", "C1"}, {"capacitance", "C2"}, {"menu_swap", "C3"},
-                                     {"modified_meter", "C4"}};
-  const TCheckBox* boxes[4] = {&form_.C1, &form_.C2, &form_.C3, &form_.C4};
+  if (!WaitForMeter()) return kExitNoMeter;
+  const std::optional<MeterStatus> status = ReadStatus();
+  if (!status) return kExitFailed;
+  const std::string identity = CodePointsToUtf8(status->identity);
+  const std::string version = CodePointsToUtf8(*status->versionText);
+  const int flag = status->firmwareFlag.value_or(0);
+  const bool complete = status->firmwareFlag == kFirmwareComplete;
+  const double volts = status->batteryVolts.value_or(0.0);
   if (options_.json) {
-    out_ << "{\"identity\":" << JsonString(CodePointsToUtf8(identity.substr(0, 35)))
-         << ",\"firmware\":{\"version\":" << JsonString(CodePointsToUtf8(version))
-         << ",\"complete\":" << (complete ? "true" : "false") << ",\"flag\":" << static_cast<int>(flag) << '}'
-         << ",\"battery\":{\"volts\":" << JsonNumber(voltage) << ",\"low\":" << (IsBatteryLow(voltage) ? "true" : "false")
+    out_ << "{\"identity\":" << JsonString(identity) << ",\"firmware\":{\"version\":" << JsonString(version)
+         << ",\"complete\":" << (complete ? "true" : "false") << ",\"flag\":" << flag << '}'
+         << ",\"battery\":{\"volts\":" << JsonNumber(volts) << ",\"low\":" << (IsBatteryLow(volts) ? "true" : "false")
          << "},\"options\":{";
-    for (int i = 0; i < 4; ++i) {
-      out_ << (i ? "," : "") << '"' << options[i][0] << "\":" << (boxes[i]->Checked() ? "true" : "false");
+    for (std::size_t i = 0; i < kOptionBoxes.size(); ++i) {
+      out_ << (i ? "," : "") << '"' << kOptionNames[i] << "\":" << JsonBool(status->options[i]);
     }
     out_ << "}}\n";
-  } else {
-    char volts[32];
-    std::snprintf(volts, sizeof volts, "%.3f V", voltage);
-    out_ << "identity   " << CodePointsToUtf8(identity.substr(0, 35)) << '\n'
-         << "firmware   " << CodePointsToUtf8(version) << (complete ? " (complete)" : " (incomplete: run lu14 update)")
-         << '\n'
-         << "battery    " << volts << (IsBatteryLow(voltage) ? " (low: charge the battery)" : "") << '\n';
-    for (int i = 0; i < 4; ++i) {
-      out_ << "option     " << options[i][0] << ' ' << (boxes[i]->Checked() ? "on" : "off") << '\n';
-    }
+    return kExitOk;
+  }
+  char voltsText[32];
+  std::snprintf(voltsText, sizeof voltsText, "%.3f V", volts);
+  out_ << "identity   " << identity << '\n'
+       << "firmware   " << version << (complete ? " (complete)" : " (incomplete: run lu14 update)") << '\n'
+       << "battery    " << voltsText << (IsBatteryLow(volts) ? " (low: charge the battery)" : "") << '\n';
+  for (std::size_t i = 0; i < kOptionBoxes.size(); ++i) {
+    out_ << "option     " << kOptionNames[i] << ' ' << OnOff(status->options[i]) << '\n';
   }
   return kExitOk;
 }
 
 int CliSession::Update() {
-  if (!WaitForPoll()) return kExitNoMeter;
-  ConsoleView view(form_, out_, terminal_);
-  form_.UserClick(ControlId::B1);
-  const bool ended = RunUntil(
-      [&] { return Logged(form_, kLogUpdateDone) || (!form_.Timer2.Enabled() && !form_.Timer3.Enabled()); },
-      std::chrono::minutes(10));
-  view.FinishProgress();
-  if (!form_.Update.Backup().LastFile().empty()) {
-    out_ << "settings saved to " << form_.Update.Backup().LastFile().string() << '\n';
+  if (!WaitForMeter()) return kExitNoMeter;
+  const std::optional<MeterStatus> status = ReadStatus();
+  if (!status) return kExitFailed;
+  // The backup is named after the identity and the version text, as the window names it.
+  if (!meter_.Update.Start(status->identity + *status->versionText)) {
+    err_ << "update failed: the meter was disconnected before the update began\n";
+    return kExitFailed;
   }
-  if (Logged(form_, kLogUpdateDone)) return kExitOk;
-  err_ << "update failed: " << UpdateFailure(ended) << '\n';
+  const bool ended = RunUntil([&] { return updateOutcome_.has_value(); }, kUpdatePatience);
+  progress_.Finish();
+  if (!ended) {
+    err_ << "update failed: it did not finish within 10 minutes\n";
+    return kExitFailed;
+  }
+  if (updateOutcome_->backup.result == BackupResult::Written) {
+    out_ << "settings saved to " << updateOutcome_->backup.file.string() << '\n';
+  }
+  if (updateOutcome_->result == UpdateResult::Completed) {
+    out_ << "firmware " << kFirmwareVersionText << " written and verified\n";
+    return kExitOk;
+  }
+  err_ << "update failed: " << UpdateFailure(*updateOutcome_) << '\n';
   return kExitFailed;
 }
 
-std::string CliSession::UpdateFailure(bool ended) const {
-  const std::size_t sent = form_.Update.StreamPos();
-  if (!ended) return "it did not finish within 10 minutes";
-  if (!form_.Link.CurrentDevice()) {
-    return "the meter was disconnected after " + std::to_string(sent) + " of " + std::to_string(kStreamedLength) +
-           " bytes; reconnect it and run lu14 update again";
-  }
-  if (sent == 0) return "cancelled before any firmware was written: " + form_.LB.Lines().back();
-  if (sent < kStreamedLength) {
-    return "the meter did not confirm the chunk at byte " + std::to_string(sent - kChunkSize) +
-           "; reconnect the meter and run lu14 update again";
-  }
-  return form_.LB.Lines().back() + "; the meter asks for an update until one completes";
-}
-
 int CliSession::Option() {
-  if (!WaitForPoll()) return kExitNoMeter;
-  if (!RunUntil([&] { return form_.State().OptionsSyncEnabled; }, std::chrono::seconds(5))) {
-    err_ << "the meter's options could not be read\n";
+  if (!WaitForMeter()) return kExitNoMeter;
+  const OptionBox box = options_.optionName == "capacitance" ? OptionBox::C2 : OptionBox::C3;
+  const OptionWriteOutcome outcome = meter_.Options.WriteAndConfirm(box, options_.optionOn);
+  if (!outcome.Succeeded()) {
+    err_ << "the meter did not take the option: " << options_.optionName << " reads "
+         << OnOff(outcome.readBack) << (outcome.written ? "" : ", and the write was not confirmed") << '\n';
     return kExitFailed;
   }
-  ConsoleView view(form_, err_, false);  // the transaction's retries, if any
-  const bool capacitance = options_.optionName == "capacitance";
-  TCheckBox& box = capacitance ? form_.C2 : form_.C3;
-  const OptionByte& option = kOptionBytes[capacitance ? 1 : 2];
-  form_.Dispatch([&] { box.SetChecked(options_.optionOn); });  // writes the byte when the state changes
-  std::uint8_t stored = 0;
-  if (!form_.Memory.ReadEeprom(option.address, stored) || OptionTicked(option.box, stored) != options_.optionOn) {
-    err_ << "the meter did not take the option\n";
-    return kExitFailed;
-  }
-  out_ << options_.optionName << ' ' << (options_.optionOn ? "on" : "off") << '\n';
+  out_ << options_.optionName << ' ' << OnOff(outcome.readBack) << '\n';
   return kExitOk;
 }
 
 int CliSession::Checksum() {
-  if (!RunUntil([&] { return form_.Link.CurrentDevice() != nullptr; }, std::chrono::seconds(options_.waitSeconds))) {
-    err_ << "no meter found within " << options_.waitSeconds << " s\n";
-    return kExitNoMeter;
-  }
+  if (!WaitForMeter()) return kExitNoMeter;
+  ChecksumReading reading;
   try {
-    if (!form_.Link.SendCommand(cmdReadChecksum, false)) {
-      err_ << "the meter did not answer the checksum request\n";
-      return kExitFailed;
-    }
+    reading = meter_.Memory.ReadChecksum();
   } catch (const std::exception& failure) {
     err_ << failure.what() << '\n';
     return kExitFailed;
   }
-  const Report& reply = form_.Link.InReport;
-  const std::uint32_t checksum = reply[1] + reply[2] * 256u + reply[3] * 65536u;
-  out_ << checksum << " (" << Hex24(checksum) << ")" << (checksum == kFirmwareChecksum ? ", the carried firmware" : "")
-       << '\n';
+  if (!reading.confirmed) {
+    err_ << "the meter did not answer the checksum request\n";
+    return kExitFailed;
+  }
+  out_ << reading.value << " (" << Hex24(reading.value) << ")"
+       << (reading.value == kFirmwareChecksum ? ", the carried firmware" : "") << '\n';
   return kExitOk;
 }
 

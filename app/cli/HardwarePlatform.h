@@ -6,7 +6,7 @@
 #include <ostream>
 
 #include "app/realtime/RealTimeRuntime.h"
-#include "device/HidPlatform.h"
+#include "ports/HidPlatform.h"
 
 namespace lu14::cli {
 

@@ -6,7 +6,7 @@
 
 #include <chrono>
 
-#include "app/EventLoop.h"
+#include "ports/EventLoop.h"
 #include "sim/SimHidBus.h"
 #include "sim/meter/SimMeter.h"
 

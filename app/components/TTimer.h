@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "app/Shell.h"
+#include "ports/Shell.h"
 
 namespace lu14 {
 

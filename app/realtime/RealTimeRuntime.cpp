@@ -6,7 +6,7 @@
 #include <system_error>
 #include <thread>
 
-#include "app/Utf.h"
+#include "ports/Utf.h"
 
 namespace lu14 {
 namespace {

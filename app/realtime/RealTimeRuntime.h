@@ -16,8 +16,8 @@
 #include <map>
 #include <ostream>
 
-#include "app/EventLoop.h"
-#include "app/Shell.h"
+#include "ports/EventLoop.h"
+#include "ports/Shell.h"
 
 namespace lu14 {
 

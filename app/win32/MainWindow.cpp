@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "app/Utf.h"
+#include "ports/Utf.h"
 
 namespace lu14::win32 {
 namespace {

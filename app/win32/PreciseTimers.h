@@ -11,7 +11,7 @@
 #include <map>
 #include <optional>
 
-#include "app/Shell.h"
+#include "ports/Shell.h"
 #include "app/win32/Win32Handle.h"
 
 namespace lu14::win32 {

@@ -1,6 +1,6 @@
 #include "app/win32/Win32Fonts.h"
 
-#include "app/Utf.h"
+#include "ports/Utf.h"
 
 namespace lu14::win32 {
 namespace {

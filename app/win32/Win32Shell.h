@@ -7,7 +7,7 @@
 
 #include <set>
 
-#include "app/Shell.h"
+#include "ports/Shell.h"
 #include "app/win32/PreciseTimers.h"
 
 namespace lu14::win32 {

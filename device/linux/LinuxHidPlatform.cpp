@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "app/Utf.h"
+#include "ports/Utf.h"
 #include "device/linux/ReportDescriptor.h"
 
 namespace lu14::linux_hid {

@@ -34,8 +34,8 @@
 #include <string>
 #include <vector>
 
-#include "app/EventLoop.h"
-#include "device/HidPlatform.h"
+#include "ports/EventLoop.h"
+#include "ports/HidPlatform.h"
 #include "device/linux/Udev.h"
 
 namespace lu14::linux_hid {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "device/HidPlatform.h"
+#include "ports/HidPlatform.h"
 
 namespace lu14::win32 {
 

@@ -1,4 +1,4 @@
-#include "app/Utf.h"
+#include "ports/Utf.h"
 
 #include <gtest/gtest.h>
 

@@ -29,7 +29,7 @@ struct DiscoveryFixture : ::testing::Test {
   }
   void Settle() { runtime.RunFor(1ms); }
   const std::vector<std::string>& Log() const { return form->LB.Lines(); }
-  TJvHidDevice* Current() const { return form->Link.CurrentDevice(); }
+  TJvHidDevice* Current() const { return form->Meter.Link.CurrentDevice(); }
 
   sim::SimRuntime runtime;
   sim::SimHidBus bus{runtime};
@@ -53,7 +53,7 @@ TEST_F(DiscoveryFixture, MeterAtStartIsFoundBeforeTheFirstPoll) {
   EXPECT_TRUE(Current()->IsCheckedOut());
   EXPECT_EQ(form->State().ModelCode, 14);
   EXPECT_EQ(form->State().ModelSuffix, "14");
-  EXPECT_EQ(form->Payload.BlobCopy(), FirmwareBlob);
+  EXPECT_EQ(form->Meter.Payload.BlobCopy(), FirmwareBlob);
   EXPECT_LT(runtime.Elapsed(), 1s);
 }
 
@@ -148,7 +148,7 @@ TEST_F(DiscoveryFixture, AQueryOnlyMeterIsStillMatchedAndUsed) {
   bus.Attach(spec);
   Start();
   ASSERT_NE(Current(), nullptr);
-  EXPECT_TRUE(form->Link.SendCommand(cmdReadEeprom, false));
+  EXPECT_TRUE(form->Meter.Link.SendCommand(cmdReadEeprom, false));
   EXPECT_EQ(meter->setCalls, 1);
 }
 
@@ -158,7 +158,7 @@ TEST_F(DiscoveryFixture, ClosingTheWindowLetsNoCommandThrough) {
   Start();
   form->UserClose();
   EXPECT_EQ(Current(), nullptr);
-  EXPECT_THROW(form->Link.SendCommand(cmdReadEeprom, false), NoDeviceError);
+  EXPECT_THROW(form->Meter.Link.SendCommand(cmdReadEeprom, false), NoDeviceError);
   EXPECT_EQ(meter->setCalls, 0);
   form.reset();  // teardown with a checked-out meter listed
   EXPECT_EQ(bus.OpenHandles(7), 0);

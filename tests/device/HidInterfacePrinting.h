@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "device/HidPlatform.h"
+#include "ports/HidPlatform.h"
 
 namespace lu14 {
 

@@ -14,7 +14,7 @@ namespace {
 using namespace std::chrono_literals;
 
 struct MemoryFixture : MeterFixture {
-  MeterMemory memory{form.Link, runtime};
+  MeterMemory memory{form.Meter.Link};
 };
 
 TEST_F(MemoryFixture, ReadSendsTheAddressHighFirstAndTakesByte1OfASecondRead) {
@@ -27,7 +27,7 @@ TEST_F(MemoryFixture, ReadSendsTheAddressHighFirstAndTakesByte1OfASecondRead) {
   EXPECT_EQ(meter->requests[0][2], 0xFF);
   EXPECT_EQ(meter->requests[0][kCommandByte], cmdReadEeprom);
   EXPECT_EQ(meter->getCalls, 2);  // the reply, then the second read into OutReport
-  EXPECT_EQ(form.Link.OutReport[kStatusByte], kStatusDone);  // OutReport now holds the reply
+  EXPECT_EQ(form.Meter.Link.Request()[kStatusByte], kStatusDone);  // OutReport now holds the reply
 
   EXPECT_TRUE(memory.ReadDeviceParam(cmdInfo29, 0x01D0, value));
   EXPECT_EQ(meter->requests[1][1], 0x01);
@@ -43,7 +43,7 @@ TEST_F(MemoryFixture, AFailedReadStillGivesTheByteLeftInTheBuffer) {
 }
 
 TEST_F(MemoryFixture, ErrorsBecomeFalseAndLeaveTheValueAlone) {
-  form.Link.SetCurrentDevice(nullptr);
+  form.Meter.Link.SetCurrentDevice(nullptr);
   std::uint8_t value = 0x77;
   EXPECT_FALSE(memory.ReadEeprom(0, value));
   EXPECT_FALSE(memory.ReadDeviceParam(cmdInfo24, 0x0800, value));
@@ -91,7 +91,7 @@ struct SimMeterMemory : ::testing::Test {
   sim::SimHidBus bus{runtime};
   std::shared_ptr<sim::SimMeter> meter = std::make_shared<sim::SimMeter>();
   TMForm form{runtime, bus, "Lu14-updater"};
-  MeterMemory memory{form.Link, runtime};
+  MeterMemory memory{form.Meter.Link};
 };
 
 TEST_F(SimMeterMemory, WrittenBytesReadBack) {

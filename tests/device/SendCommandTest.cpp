@@ -27,9 +27,10 @@ TEST_P(SendCommandCases, FollowsTheRetryRules) {
   const TransactionCase& c = GetParam();
   meter->sends = c.sends;
   meter->replies = c.replies;
-  form.Link.OutReport = {0, 0x03, 0xFF, 0x42, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 0};
+  const std::array<std::uint8_t, 17> request{0x03, 0xFF, 0x42, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
+  form.Meter.Link.SetRequestBytes(1, request);
   const auto before = runtime.Elapsed();
-  const bool result = form.Link.SendCommand(cmdWriteEeprom, c.verify);
+  const bool result = form.Meter.Link.SendCommand(cmdWriteEeprom, c.verify);
   EXPECT_EQ(result, c.result);
   EXPECT_EQ(Log(), c.log);
   EXPECT_EQ(meter->setCalls, c.setCalls);
@@ -101,15 +102,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MeterFixture, VerificationComparesBytes3To17Only) {
   meter->result1 = 0xAA;  // reply bytes 1 and 2 differ from the request's
   meter->result2 = 0xBB;
-  form.Link.OutReport[1] = 0x01;
-  form.Link.OutReport[2] = 0x02;
-  EXPECT_TRUE(form.Link.SendCommand(cmdWriteChunk, true));
-  EXPECT_EQ(form.Link.InReport[1], 0xAA);
+  form.Meter.Link.SetParameter(0x0102);
+  EXPECT_TRUE(form.Meter.Link.SendCommand(cmdWriteChunk, true));
+  EXPECT_EQ(form.Meter.Link.Reply()[1], 0xAA);
 }
 
 TEST_F(MeterFixture, NoMeterMeansAnErrorBeforeAnyTransfer) {
-  form.Link.SetCurrentDevice(nullptr);
-  EXPECT_THROW(form.Link.SendCommand(cmdReadEeprom, false), NoDeviceError);
+  form.Meter.Link.SetCurrentDevice(nullptr);
+  EXPECT_THROW(form.Meter.Link.SendCommand(cmdReadEeprom, false), NoDeviceError);
   EXPECT_EQ(meter->setCalls + meter->getCalls, 0);
   EXPECT_TRUE(Log().empty());
 }
@@ -123,22 +123,22 @@ TEST_F(MeterFixture, NoSecondTransactionStartsWhileTheWriteErrorBoxIsOpen) {
     // A timer tick, a click or a device notice handled by the box's loop.
     runtime.Post([&] {
       const int before = meter->setCalls + meter->getCalls;
-      outDuringBox = form.Link.OutReport;
+      outDuringBox = form.Meter.Link.Request();
       try {
-        form.Link.SendCommand(cmdReadEeprom, false);
+        form.Meter.Link.SendCommand(cmdReadEeprom, false);
       } catch (const DeviceBusyError&) {
         refused = true;
       }
       transfersDuringBox = meter->setCalls + meter->getCalls - before;
     });
   });
-  EXPECT_TRUE(form.Link.InTransaction() == false);
-  EXPECT_FALSE(form.Link.SendCommand(cmdWriteEeprom, true));
+  EXPECT_TRUE(form.Meter.Link.InTransaction() == false);
+  EXPECT_FALSE(form.Meter.Link.SendCommand(cmdWriteEeprom, true));
   EXPECT_TRUE(refused);
   EXPECT_EQ(transfersDuringBox, 0);
-  EXPECT_EQ(form.Link.OutReport, outDuringBox);  // the shared buffers untouched
-  EXPECT_FALSE(form.Link.InTransaction());
-  EXPECT_TRUE(form.Link.SendCommand(cmdReadEeprom, false));  // free again afterwards
+  EXPECT_EQ(form.Meter.Link.Request(), outDuringBox);  // the shared buffers untouched
+  EXPECT_FALSE(form.Meter.Link.InTransaction());
+  EXPECT_TRUE(form.Meter.Link.SendCommand(cmdReadEeprom, false));  // free again afterwards
 }
 
 TEST(ReportLength, ADeviceWithAnotherLengthGetsNoTransferAndOneClearLine) {
@@ -152,8 +152,8 @@ TEST(ReportLength, ADeviceWithAnotherLengthGetsNoTransferAndOneClearLine) {
     TMForm form(runtime, bus, "Lu14-updater");
     runtime.RunFor(1ms);
     form.LB.Clear();
-    EXPECT_FALSE(form.Link.SendCommand(cmdReadEeprom, false));
-    EXPECT_FALSE(form.Link.SendCommand(cmdReadEeprom, false));
+    EXPECT_FALSE(form.Meter.Link.SendCommand(cmdReadEeprom, false));
+    EXPECT_FALSE(form.Meter.Link.SendCommand(cmdReadEeprom, false));
     EXPECT_EQ(meter->setCalls + meter->getCalls, 0);
     const auto& lines = form.LB.Lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Неверная длина отчёта устройства: " + std::to_string(length)),

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/TMForm.h"
-#include "app/Utf.h"
+#include "ports/Utf.h"
 #include "sim/SimHidBus.h"
 #include "sim/SimRuntime.h"
 #include "sim/meter/SimMeter.h"

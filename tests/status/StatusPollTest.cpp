@@ -1,8 +1,8 @@
 // The once-a-second status poll against the simulated meter.
 #include <gtest/gtest.h>
 
-#include "app/Utf.h"
-#include "status/StatusTexts.h"
+#include "ports/Utf.h"
+#include "status/StatusParameters.h"
 #include "tests/status/PollFixture.h"
 
 namespace lu14::testing {
@@ -207,7 +207,7 @@ TEST_F(PollFixture, OptionBytesSetTheBoxesWithoutWritingBack) {
 
 TEST_F(PollFixture, ThePollBuildsTheInnerImageSegments) {
   Tick();
-  const auto& image = form.Payload.StreamImage();
+  const auto& image = form.Meter.Payload.StreamImage();
   EXPECT_EQ(image[kSegment2.first], FirmwareBlob[kSegment2.end - 1]);
   EXPECT_EQ(image[kSegment3.end - 1], FirmwareBlob[kSegment3.first]);
   EXPECT_EQ(image[kSegment1.first], 0);  // the outer ones wait for an update

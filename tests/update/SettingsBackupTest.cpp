@@ -2,7 +2,7 @@
 // when the disk or the meter lets it down.
 #include <gtest/gtest.h>
 
-#include "app/Utf.h"
+#include "ports/Utf.h"
 #include "tests/update/UpdateRun.h"
 #include "update/SettingsBackup.h"
 
@@ -50,7 +50,9 @@ TEST_F(BackupFixture, TheFileIsAByteExactHexDumpNamedByIdentityTimeAndDate) {
   EXPECT_EQ(std::string(contents->begin() + 34, contents->begin() + 36), "05");
   EXPECT_EQ(*contents, ExpectedBackup(eeprom));
   EXPECT_EQ(form.Pr1.Position(), 127);
-  EXPECT_EQ(form.Update.Backup().LastFile(), file);
+  RunUpdateToItsEnd();
+  ASSERT_TRUE(form.LastUpdate());
+  EXPECT_EQ(form.LastUpdate()->backup.file, file);
 }
 
 struct MidnightBackup : BackupFixture {
@@ -156,13 +158,13 @@ TEST(BackupFolder, ACyrillicDocumentsPathAndAnUnknownOne) {
   sim::SimRuntime runtime(setup);
   sim::SimHidBus bus(runtime);
   TMForm form(runtime, bus, "Lu14-updater");
-  EXPECT_EQ(form.Update.Backup().BackupFolder(), Path("C:/Users/Пользователь/Документы/lu14"));
+  EXPECT_EQ(SettingsBackup(form.Meter.Memory, runtime).BackupFolder(), Path("C:/Users/Пользователь/Документы/lu14"));
 
   sim::SimFileSystem none(std::nullopt);
   setup.files = &none;
   sim::SimRuntime noDocuments(setup);
   TMForm other(noDocuments, bus, "Lu14-updater");
-  EXPECT_EQ(other.Update.Backup().BackupFolder(), Path("/lu14"));
+  EXPECT_EQ(SettingsBackup(other.Meter.Memory, noDocuments).BackupFolder(), Path("/lu14"));
 }
 
 }  // namespace

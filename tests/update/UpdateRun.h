@@ -11,7 +11,8 @@
 #include "sim/SimRuntime.h"
 #include "sim/meter/SimMeter.h"
 #include "tests/device/MeterFixture.h"
-#include "update/UpdateTexts.h"
+#include "app/WindowTexts.h"
+#include "update/UpdateParameters.h"
 
 namespace lu14::testing {
 

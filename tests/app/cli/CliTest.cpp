@@ -53,21 +53,22 @@ TEST(LuTool, StatusAsTextAndAsJson) {
 TEST(LuTool, ACleanUpdateExitsZeroAndEveryFaultExitsWithItsReason) {
   const Outcome clean = RunTool({"--simulate", "update"});
   EXPECT_EQ(clean.exitCode, 0) << clean.err;
-  EXPECT_NE(clean.out.find("Процесс завершен успешно !!"), std::string::npos);
+  EXPECT_NE(clean.out.find("firmware D1.50 written and verified"), std::string::npos);
   EXPECT_NE(clean.out.find("settings saved to "), std::string::npos);
   EXPECT_NE(clean.out.find("progress 235/235"), std::string::npos);
 
   const std::pair<std::string, std::string> faults[] = {
       {"sum-mismatch", "the meter did not confirm the chunk at byte 15984"},
       {"unplug-during-update", "the meter was disconnected after"},
-      {"wrong-checksum", "Ошибка проверки CRC; the meter asks for an update until one completes"},
+      {"wrong-checksum",
+       "the meter's checksum does not match the firmware; the meter asks for an update until one completes"},
       {"write-refused", "cancelled before any firmware was written"},
   };
   for (const auto& [fault, reason] : faults) {
     const Outcome failed = RunTool({"--simulate=" + fault, "update"});
     EXPECT_EQ(failed.exitCode, kExitFailed) << fault;
     EXPECT_NE(failed.err.find("update failed: " + reason), std::string::npos) << fault << ": " << failed.err;
-    EXPECT_EQ(failed.out.find("Процесс завершен успешно !!"), std::string::npos) << fault;
+    EXPECT_EQ(failed.out.find("written and verified"), std::string::npos) << fault;
   }
   EXPECT_EQ(RunTool({"--simulate=no-meter", "--wait", "1", "update"}).exitCode, kExitNoMeter);
 }
@@ -78,10 +79,15 @@ TEST(LuTool, OptionsAndChecksum) {
   EXPECT_EQ(on.out, "capacitance on\n");
   EXPECT_EQ(RunTool({"--simulate", "option", "menu-swap", "off"}).out, "menu-swap off\n");
   // The simulated meter stores the byte but never reports the write done: the
-  // retries show, and the byte read back decides.
-  const Outcome unconfirmed = RunTool({"--simulate=write-refused", "option", "menu-swap", "on"});
-  EXPECT_EQ(unconfirmed.exitCode, 0);
-  EXPECT_NE(unconfirmed.err.find("команда 20"), std::string::npos) << unconfirmed.err;
+  // retries show, and a write the meter did not confirm is a failure even
+  // though the byte reads back as asked.
+  for (const char* option : {"capacitance", "menu-swap"}) {
+    const Outcome unconfirmed = RunTool({"--simulate=write-refused", "option", option, "on"});
+    EXPECT_EQ(unconfirmed.exitCode, kExitFailed) << option;
+    EXPECT_EQ(unconfirmed.out, "") << option;
+    EXPECT_NE(unconfirmed.err.find("command 20: the meter stayed busy"), std::string::npos) << unconfirmed.err;
+    EXPECT_NE(unconfirmed.err.find("the write was not confirmed"), std::string::npos) << unconfirmed.err;
+  }
 
   const Outcome checksum = RunTool({"--simulate", "checksum"});
   EXPECT_EQ(checksum.exitCode, 0);

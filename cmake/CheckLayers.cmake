@@ -1,0 +1,43 @@
+# Run as a script: cmake -DROOT=<source dir> -DSTAMP=<file> -P CheckLayers.cmake
+# Fails, naming every offending line, when a file of the core includes a
+# header from a layer above its own (or from an adapter or front end).
+cmake_minimum_required(VERSION 3.25)
+
+# Each layer, lowest first, with the folders it consists of.
+set(layer_names ports device update status session form)
+set(layer_ports ports)
+set(layer_device device)
+set(layer_update update)
+set(layer_status status)
+set(layer_session session)
+set(layer_form app app/components resources)
+
+set(allowed)
+set(problems)
+foreach(layer IN LISTS layer_names)
+  list(APPEND allowed ${layer_${layer}})
+  foreach(folder IN LISTS layer_${layer})
+    if(folder STREQUAL "resources")
+      continue()
+    endif()
+    file(GLOB files "${ROOT}/${folder}/*.h" "${ROOT}/${folder}/*.cpp")
+    foreach(file IN LISTS files)
+      file(STRINGS "${file}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+      foreach(line IN LISTS lines)
+        string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" header "${line}")
+        get_filename_component(header_folder "${header}" DIRECTORY)
+        if(NOT header_folder IN_LIST allowed)
+          file(RELATIVE_PATH shown "${ROOT}" "${file}")
+          list(JOIN allowed ", " allowed_text)
+          list(APPEND problems "  ${shown}: ${line}  (layer ${layer} may include only: ${allowed_text})")
+        endif()
+      endforeach()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(problems)
+  list(JOIN problems "\n" text)
+  message(FATAL_ERROR "Includes against the direction of the layers:\n${text}")
+endif()
+file(TOUCH "${STAMP}")

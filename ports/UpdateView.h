@@ -1,0 +1,88 @@
+// UpdateView: what the firmware update needs of its front end (to show its
+// progress and faults, and to deliver its ticks), and the outcome values an
+// update and its settings backup end in.
+//
+// The update runs in ticks: after Start, the front end calls ChunkTick while
+// chunk ticks are armed (one 16-byte chunk a tick, about every 2 ms) and then
+// FinishTick once while the finish tick is armed. The update arms and stops
+// them through this view; the window maps them onto its timers.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <vector>
+
+namespace lu14 {
+
+enum class UpdatePhase {
+  SavingSettings,  // the meter's EEPROM goes to the settings backup
+  Writing,         // the image streams in chunks, a page commit every 256 bytes
+  Finishing,       // the version text, the checksum check and the completion mark
+};
+
+struct UpdateProgress {
+  UpdatePhase phase;
+  int done;   // SavingSettings: backup lines written; Writing: pages committed
+  int total;  // lines or pages in all
+};
+
+// Why an update, or a part of it, did not succeed, in the order found.
+enum class UpdateFault {
+  BackupReadFailed,        // an EEPROM read failed during the backup: nothing sent
+  BackupWriteFailed,       // the backup file could not be finished: nothing sent
+  StartMarkRefused,        // the meter did not confirm 0x88 at EEPROM 1023: nothing sent
+  ChunkNotConfirmed,       // a chunk's sum or a page commit was not confirmed: stream stopped
+  LinkFailed,              // the link raised an error mid-stream: stream stopped
+  VersionTextNotWritten,   // the version text or EEPROM 958 was not confirmed
+  ChecksumMismatch,        // the meter's checksum was not read or differs from the image's
+  CompleteMarkNotWritten,  // the meter did not confirm the flag 1
+  MeterRemoved,            // the meter the update is bound to was pulled out
+};
+
+enum class UpdateResult {
+  Completed,     // every chunk, commit and finishing write confirmed, checksum equal, flag 1
+  Cancelled,     // ended before any chunk was sent; the meter's firmware is untouched
+  Stopped,       // the stream stopped part-way; the meter is marked incomplete (0x88)
+  Unverified,    // streamed whole, but a finishing step failed; the flag stays 0x88
+  Disconnected,  // the meter left during the update
+};
+
+enum class BackupResult {
+  Written,  // the whole file is in place
+  Skipped,  // the folder or the file could not be created: no backup, the update goes on
+  Failed,   // begun but not finished: nothing is left, the update does not go on
+};
+
+struct BackupOutcome {
+  BackupResult result = BackupResult::Skipped;
+  std::filesystem::path file;  // Written: where it is
+  UpdateFault fault = UpdateFault::BackupWriteFailed;  // Failed: which part failed
+};
+
+struct UpdateOutcome {
+  UpdateResult result = UpdateResult::Cancelled;
+  std::vector<UpdateFault> faults;
+  std::size_t bytesConfirmed = 0;  // image bytes the meter confirmed
+  BackupOutcome backup;
+};
+
+class UpdateView {
+ public:
+  virtual ~UpdateView() = default;
+  // The update has taken the meter (phase SavingSettings): the view stops
+  // polling, arms the chunk ticks (the update holds them off until its start
+  // is done) and offers nothing else to start.
+  virtual void UpdateStarted() = 0;
+  virtual void PhaseStarted(UpdatePhase phase) = 0;
+  virtual void ProgressMade(const UpdateProgress& progress) = 0;
+  virtual void BackupEnded(const BackupOutcome& backup) = 0;
+  // A fault as it is found, before the update goes on or ends.
+  virtual void FaultFound(UpdateFault fault) = 0;
+  virtual void SetChunkTicks(bool armed) = 0;
+  virtual void SetFinishTick(bool armed) = 0;
+  // The update is over. Completed, Cancelled and Unverified hand the meter back
+  // to polling; after Stopped it stays as it is until the meter leaves.
+  virtual void UpdateEnded(const UpdateOutcome& outcome) = 0;
+};
+
+}  // namespace lu14
