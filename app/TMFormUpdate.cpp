@@ -7,7 +7,8 @@
 namespace lu14 {
 
 void TMForm::B1Click() {
-  Meter.Update.Start(state_.DeviceIdentity);
+  Meter.Update.Start(state_.DeviceIdentity, {.backupRequired = false,
+                                             .placeholderAllowed = PlaceholderAllowedByEnvironment(shell_)});
   FollowNewcomer();
 }
 
@@ -47,7 +48,9 @@ void TMForm::FaultFound(UpdateFault fault) {
   };
   switch (fault) {
     case UpdateFault::BackupReadFailed: return logAndTell(kBackupReadFailed);
-    case UpdateFault::BackupWriteFailed: return logAndTell(kBackupWriteFailed);
+    case UpdateFault::BackupWriteFailed:
+    case UpdateFault::BackupUnavailable: return logAndTell(kBackupWriteFailed);
+    case UpdateFault::PlaceholderFirmware: return logAndTell(kPlaceholderFirmwareRefused);
     case UpdateFault::StartMarkRefused: return Log(kLogFlagRefused);
     case UpdateFault::ChunkNotConfirmed: return shell_.ShowMessageBox(DeviceProblemBox(kChunkFailedBox));
     case UpdateFault::VersionTextNotWritten: return Log(kLogVersionWriteFailed);
@@ -56,7 +59,8 @@ void TMForm::FaultFound(UpdateFault fault) {
     // The stream stops without a word when the link itself failed; a meter
     // that left has its own log line already.
     case UpdateFault::LinkFailed:
-    case UpdateFault::MeterRemoved: return;
+    case UpdateFault::MeterRemoved:
+    case UpdateFault::Interrupted: return;
   }
 }
 

@@ -59,5 +59,9 @@ inline constexpr std::string_view kLogUpdateDone = "Процесс заверш�
 inline constexpr std::string_view kLogFlagRefused = "Прибор не принял отметку начала обновления, обновление отменено";
 inline constexpr std::string_view kLogVersionWriteFailed = "Ошибка записи версии прошивки";
 inline constexpr std::string_view kLogCompleteFlagFailed = "Ошибка записи отметки о полной прошивке";
+// A build that carries the test placeholder instead of the meter's firmware
+// writes nothing to a meter unless its environment allows it.
+inline constexpr std::string_view kPlaceholderFirmwareRefused =
+    "Программа собрана с испытательной заглушкой вместо прошивки, обновление отменено";
 
 }  // namespace lu14

@@ -7,6 +7,7 @@
 //   lu14-update-benchmark [--latency-us N]     (default 1000)
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -42,6 +43,8 @@ int main(int argc, char** argv) {
     }
   }
 
+  // The meter here is simulated: it may take the placeholder image.
+  setenv(std::string(lu14::kAllowPlaceholderVariable).c_str(), "1", 1);
   const std::filesystem::path documents = std::filesystem::temp_directory_path() / "lu14-benchmark-documents";
   lu14::RealTimeRuntime runtime(documents, std::cerr);
   lu14::sim::SimHidBus bus(runtime);

@@ -17,8 +17,10 @@ function(lu14_embed_firmware target)
   add_custom_command(
     OUTPUT "${source}"
     COMMAND "${CMAKE_COMMAND}" -DINPUT=${LU14_FIRMWARE_IMAGE} -DOUTPUT=${source}
+            -DPLACEHOLDER=${PROJECT_SOURCE_DIR}/resources/firmware.bin
             -P "${PROJECT_SOURCE_DIR}/cmake/WriteFirmwareSource.cmake"
-    DEPENDS "${LU14_FIRMWARE_IMAGE}" "${PROJECT_SOURCE_DIR}/cmake/WriteFirmwareSource.cmake"
+    DEPENDS "${LU14_FIRMWARE_IMAGE}" "${PROJECT_SOURCE_DIR}/resources/firmware.bin"
+            "${PROJECT_SOURCE_DIR}/cmake/WriteFirmwareSource.cmake"
     COMMENT "Embedding firmware image ${LU14_FIRMWARE_IMAGE}"
     VERBATIM)
   target_sources(${target} PRIVATE "${source}")

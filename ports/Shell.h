@@ -67,6 +67,13 @@ class OutputFile {
   virtual bool Close() = 0;
 };
 
+// What MoveFileNoReplace did.
+enum class MoveOutcome {
+  Moved,
+  TargetExists,  // a file of that name is there already; nothing was moved
+  Failed,
+};
+
 // What the runtime calls back into the core: timer ticks. Every entry point is a
 // dispatch boundary that catches what a handler throws.
 class EventSink {
@@ -109,6 +116,10 @@ class Shell {
   // without waiting for it. false when it could not be started.
   virtual bool StartHiddenCommand(const std::string& commandLine) = 0;
 
+  // --- environment ----------------------------------------------------------
+  // The value of an environment variable of the process; nothing when unset.
+  virtual std::optional<std::string> EnvironmentVariable(const std::string& name) = 0;
+
   // --- single instance ------------------------------------------------------
   // Full path of the running program file, as UTF-16 code units, whole.
   virtual std::u16string ProgramPath() = 0;
@@ -126,8 +137,9 @@ class Shell {
   virtual std::uint32_t MakeDirectory(const std::filesystem::path& path) = 0;
   // Creates or truncates a file for writing; null when it cannot be opened.
   virtual std::unique_ptr<OutputFile> CreateOutputFile(const std::filesystem::path& path) = 0;
-  // Moves `from` onto `to`, replacing `to`, durably. false on failure.
-  virtual bool MoveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+  // Moves `from` to `to`, durably, unless a file named `to` exists: that one is
+  // never replaced. The check and the move are one step.
+  virtual MoveOutcome MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
   // Deletes a file; false when it could not be removed.
   virtual bool RemoveFile(const std::filesystem::path& path) = 0;
 };

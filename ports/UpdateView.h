@@ -30,6 +30,8 @@ struct UpdateProgress {
 enum class UpdateFault {
   BackupReadFailed,        // an EEPROM read failed during the backup: nothing sent
   BackupWriteFailed,       // the backup file could not be finished: nothing sent
+  BackupUnavailable,       // no backup could be made and the rules require one: nothing sent
+  PlaceholderFirmware,     // the program carries a placeholder image: nothing sent
   StartMarkRefused,        // the meter did not confirm 0x88 at EEPROM 1023: nothing sent
   ChunkNotConfirmed,       // a chunk's sum or a page commit was not confirmed: stream stopped
   LinkFailed,              // the link raised an error mid-stream: stream stopped
@@ -37,6 +39,7 @@ enum class UpdateFault {
   ChecksumMismatch,        // the meter's checksum was not read or differs from the image's
   CompleteMarkNotWritten,  // the meter did not confirm the flag 1
   MeterRemoved,            // the meter the update is bound to was pulled out
+  Interrupted,             // the front end stopped it between two chunks
 };
 
 enum class UpdateResult {
@@ -49,14 +52,26 @@ enum class UpdateResult {
 
 enum class BackupResult {
   Written,  // the whole file is in place
-  Skipped,  // the folder or the file could not be created: no backup, the update goes on
+  Skipped,  // no folder or file could be made for it: no backup (see UpdateRules)
   Failed,   // begun but not finished: nothing is left, the update does not go on
 };
 
 struct BackupOutcome {
   BackupResult result = BackupResult::Skipped;
-  std::filesystem::path file;  // Written: where it is
+  std::filesystem::path folder;  // where it was to go; empty when there was no such place
+  std::filesystem::path file;    // Written: where it is
   UpdateFault fault = UpdateFault::BackupWriteFailed;  // Failed: which part failed
+};
+
+// What a front end asks of an update before it may touch the meter.
+struct UpdateRules {
+  // No update without a settings backup: a backup that cannot be made
+  // cancels the update (BackupUnavailable), and the backup never falls back
+  // to a folder outside the user's Documents.
+  bool backupRequired = false;
+  // The program carries a placeholder image instead of the meter's firmware;
+  // it goes out only where this allows it (a simulated meter, a test).
+  bool placeholderAllowed = false;
 };
 
 struct UpdateOutcome {

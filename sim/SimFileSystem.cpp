@@ -62,16 +62,18 @@ std::unique_ptr<OutputFile> SimFileSystem::CreateOutputFile(const Path& path) {
   return std::make_unique<File>(*this, contents);
 }
 
-bool SimFileSystem::MoveFileReplacing(const Path& from, const Path& to) {
+MoveOutcome SimFileSystem::MoveFileNoReplace(const Path& from, const Path& to) {
   const auto source = files_.find(Key(from));
-  if (failMoves_ || source == files_.end() || !ParentExists(to) || locked_.contains(Key(from)) ||
-      locked_.contains(Key(to))) {
-    return false;
+  if (failMoves_ || source == files_.end() || !ParentExists(to) || locked_.contains(Key(from))) {
+    return MoveOutcome::Failed;
+  }
+  if (files_.contains(Key(to)) || directories_.contains(Key(to)) || locked_.contains(Key(to))) {
+    return MoveOutcome::TargetExists;
   }
   std::shared_ptr<Bytes> contents = source->second;
   files_.erase(source);
   files_[Key(to)] = std::move(contents);
-  return true;
+  return MoveOutcome::Moved;
 }
 
 bool SimFileSystem::RemoveFile(const Path& path) {

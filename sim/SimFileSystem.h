@@ -27,13 +27,13 @@ class SimFileSystem {
   std::optional<Path> DocumentsFolder();  // created (with its parents) on demand
   std::uint32_t MakeDirectory(const Path& path);
   std::unique_ptr<OutputFile> CreateOutputFile(const Path& path);
-  bool MoveFileReplacing(const Path& from, const Path& to);
+  MoveOutcome MoveFileNoReplace(const Path& from, const Path& to);
   bool RemoveFile(const Path& path);
 
   // --- faults ---
   // Bytes that still fit on the disk; writes past them fail. Nothing: unlimited.
   void SetFreeSpace(std::optional<std::size_t> bytes) { freeSpace_ = bytes; }
-  // A locked file cannot be created, replaced, moved or removed.
+  // A locked file cannot be created, moved or removed.
   void LockFile(const Path& path) { locked_.insert(path.lexically_normal()); }
   void FailFlush(bool fail) { failFlush_ = fail; }
   void FailClose(bool fail) { failClose_ = fail; }

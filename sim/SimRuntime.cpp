@@ -27,6 +27,12 @@ void SimRuntime::ShowMessageBox(const MessageBoxRequest& box) {
   boxes_[index].dismissedAt = now_;
 }
 
+std::optional<std::string> SimRuntime::EnvironmentVariable(const std::string& name) {
+  const auto found = setup_.environment.find(name);
+  if (found == setup_.environment.end()) return std::nullopt;
+  return found->second;
+}
+
 LocalTime SimRuntime::Now() {
   using namespace std::chrono;
   const LocalTime& s = setup_.startTime;

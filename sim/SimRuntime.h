@@ -34,6 +34,8 @@ class SimRuntime : public Shell, public EventLoop {
     // Shared with other simulated copies; the runtime makes its own when null.
     SimSemaphoreNamespace* semaphores = nullptr;
     SimFileSystem* files = nullptr;
+    // The process environment the simulated program sees.
+    std::map<std::string, std::string> environment;
   };
 
   SimRuntime();
@@ -46,6 +48,7 @@ class SimRuntime : public Shell, public EventLoop {
   void Sleep(Milliseconds duration) override { Advance(duration); }
   void ShowMessageBox(const MessageBoxRequest& box) override;
   LocalTime Now() override;
+  std::optional<std::string> EnvironmentVariable(const std::string& name) override;
   bool StartHiddenCommand(const std::string& commandLine) override;
   std::u16string ProgramPath() override { return setup_.programPath; }
   std::unique_ptr<NamedSemaphore> CreateNamedSemaphore(const std::u16string& name, std::int32_t initialCount,
@@ -55,8 +58,8 @@ class SimRuntime : public Shell, public EventLoop {
   std::unique_ptr<OutputFile> CreateOutputFile(const std::filesystem::path& path) override {
     return files_->CreateOutputFile(path);
   }
-  bool MoveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override {
-    return files_->MoveFileReplacing(from, to);
+  MoveOutcome MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) override {
+    return files_->MoveFileNoReplace(from, to);
   }
   bool RemoveFile(const std::filesystem::path& path) override { return files_->RemoveFile(path); }
 

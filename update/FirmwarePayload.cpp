@@ -6,7 +6,12 @@
 
 namespace lu14 {
 
-FirmwarePayload::FirmwarePayload(const FirmwareBytes& source) : source_(source) {}
+bool PlaceholderAllowedByEnvironment(Shell& shell) {
+  return shell.EnvironmentVariable(std::string(kAllowPlaceholderVariable)) == "1";
+}
+
+FirmwarePayload::FirmwarePayload(const FirmwareBytes& source, bool placeholder)
+    : source_(source), placeholder_(placeholder) {}
 
 void FirmwarePayload::LoadBlobCopy() { blobCopy_ = source_; }
 

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "ports/Shell.h"
+
 namespace lu14 {
 
 inline constexpr std::size_t kFirmwareSize = 65536;  // bytes, stored form and image alike
@@ -41,6 +43,14 @@ using FirmwareBytes = std::array<std::uint8_t, kFirmwareSize>;
 
 // The carried image in stored form, generated at build time from the image file.
 extern const FirmwareBytes FirmwareBlob;
+// Whether that image is the placeholder the repository carries for tests (the
+// build compares it with resources/firmware.bin) rather than a real firmware.
+extern const bool FirmwareBlobIsPlaceholder;
+
+// The placeholder goes to a meter only when the environment holds this
+// variable set to "1": the tests and benchmarks set it for simulated meters.
+inline constexpr std::string_view kAllowPlaceholderVariable = "LU14_ALLOW_PLACEHOLDER_FIRMWARE";
+bool PlaceholderAllowedByEnvironment(Shell& shell);
 
 // The working copy of the carried image and the image in sending order. Both
 // start all zero and live as long as the program; nothing clears them.
@@ -48,7 +58,10 @@ class FirmwarePayload {
  public:
   // source: the stored form to copy from; the carried FirmwareBlob unless a
   // test hands in its own bytes. It must outlive the payload.
-  explicit FirmwarePayload(const FirmwareBytes& source = FirmwareBlob);
+  explicit FirmwarePayload(const FirmwareBytes& source = FirmwareBlob, bool placeholder = FirmwareBlobIsPlaceholder);
+
+  // The image is a placeholder, not a firmware for the meter.
+  bool CarriesPlaceholder() const { return placeholder_; }
 
   // Copies the whole stored form into BlobCopy. Called at every match of a
   // meter; repeated calls leave the same bytes.
@@ -65,6 +78,7 @@ class FirmwarePayload {
 
  private:
   const FirmwareBytes& source_;
+  bool placeholder_;
   FirmwareBytes blobCopy_{};
   FirmwareBytes streamImage_{};
 };

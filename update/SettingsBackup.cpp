@@ -17,6 +17,13 @@ std::filesystem::path PathOf(const std::u32string& text) {
   return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(CodePointsToUtf8(text).c_str())));
 }
 
+std::u32string AsCodePoints(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
+
+// The Documents folder's "lu14", or the root's "lu14" when Documents is unknown.
+std::filesystem::path BackupFolderIn(const std::optional<std::filesystem::path>& documents) {
+  return documents.value_or(std::filesystem::path("/")) / std::string(kBackupFolderName);
+}
+
 }  // namespace
 
 std::u32string FileNameSafe(std::u32string_view identity) {
@@ -40,22 +47,23 @@ std::string BackupLine(const std::uint8_t* sixteenBytes) {
 
 SettingsBackup::SettingsBackup(MeterMemory& memory, Shell& shell) : memory_(memory), shell_(shell) {}
 
-std::filesystem::path SettingsBackup::BackupFolder() {
-  const std::optional<std::filesystem::path> documents = shell_.DocumentsFolder();
-  const std::filesystem::path base = documents ? *documents : std::filesystem::path("/");
-  return base / std::string(kBackupFolderName);
-}
+std::filesystem::path SettingsBackup::BackupFolder() { return BackupFolderIn(shell_.DocumentsFolder()); }
 
-BackupOutcome SettingsBackup::Abandon(const std::filesystem::path& part, UpdateFault fault) {
+BackupOutcome SettingsBackup::Abandon(const std::filesystem::path& part, const std::filesystem::path& folder,
+                                      UpdateFault fault) {
   shell_.RemoveFile(part);
-  return {BackupResult::Failed, {}, fault};
+  return {BackupResult::Failed, folder, {}, fault};
 }
 
-BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity,
+BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity, BackupFolderRule rule,
                                                  const std::function<void(int)>& lineWritten) {
-  const std::filesystem::path folder = BackupFolder();
+  BackupOutcome skipped;
+  const std::optional<std::filesystem::path> documents = shell_.DocumentsFolder();
+  if (!documents && rule == BackupFolderRule::DocumentsOnly) return skipped;
+  const std::filesystem::path folder = BackupFolderIn(documents);
+  skipped.folder = folder;
   const std::uint32_t made = shell_.MakeDirectory(folder);
-  if (made != 0 && made != kErrorAlreadyExists) return {};  // skipped
+  if (made != 0 && made != kErrorAlreadyExists) return skipped;
 
   // The time is read before the date, each at its own moment.
   const LocalTime time = shell_.Now();
@@ -63,13 +71,11 @@ BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity,
   name.append(U"_").append(TwoDigits(time.hour)).append(TwoDigits(time.minute));
   const LocalTime date = shell_.Now();
   name.append(U"_").append(TwoDigits(date.day)).append(TwoDigits(date.month)).append(TwoDigits(date.year));
-  for (const char c : kBackupExtension) name += static_cast<char32_t>(c);
-  const std::filesystem::path file = folder / PathOf(name);
-  std::filesystem::path part = file;
+  std::filesystem::path part = folder / PathOf(name + AsCodePoints(kBackupExtension));
   part += std::string(kBackupPartSuffix);
 
   std::unique_ptr<OutputFile> output = shell_.CreateOutputFile(part);
-  if (!output) return {};  // skipped
+  if (!output) return skipped;
 
   for (std::size_t line = 0; line < kBackupLines; ++line) {
     std::array<std::uint8_t, kBytesPerBackupLine> bytes{};
@@ -79,23 +85,36 @@ BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity,
       // user's settings, so none is kept and the update does not go on.
       if (!memory_.ReadEeprom(address, bytes[k])) {
         output.reset();
-        return Abandon(part, UpdateFault::BackupReadFailed);
+        return Abandon(part, folder, UpdateFault::BackupReadFailed);
       }
     }
     const std::string text = BackupLine(bytes.data());
     if (!output->Write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()})) {
       output.reset();
-      return Abandon(part, UpdateFault::BackupWriteFailed);
+      return Abandon(part, folder, UpdateFault::BackupWriteFailed);
     }
     if (lineWritten) lineWritten(static_cast<int>(line));
   }
   const bool flushed = output->FlushToDisk();
   const bool closed = output->Close();
   output.reset();
-  if (!flushed || !closed || !shell_.MoveFileReplacing(part, file)) {
-    return Abandon(part, UpdateFault::BackupWriteFailed);
+  if (!flushed || !closed) return Abandon(part, folder, UpdateFault::BackupWriteFailed);
+
+  // A backup is never replaced: a retry within the same minute (after a
+  // failed update, when the meter already reads 0x88) must not lose the record
+  // of the settings from before. A name that is taken gets _2, _3 ... before
+  // the extension.
+  for (int copy = 1; copy <= kMostBackupsOfAName; ++copy) {
+    std::u32string numbered = name;
+    if (copy > 1) numbered.append(U"_").append(AsCodePoints(std::to_string(copy)));
+    const std::filesystem::path file = folder / PathOf(numbered + AsCodePoints(kBackupExtension));
+    switch (shell_.MoveFileNoReplace(part, file)) {
+      case MoveOutcome::Moved: return {BackupResult::Written, folder, file};
+      case MoveOutcome::TargetExists: continue;
+      case MoveOutcome::Failed: return Abandon(part, folder, UpdateFault::BackupWriteFailed);
+    }
   }
-  return {BackupResult::Written, file};
+  return Abandon(part, folder, UpdateFault::BackupWriteFailed);
 }
 
 }  // namespace lu14

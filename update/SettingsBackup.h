@@ -19,20 +19,28 @@ std::u32string FileNameSafe(std::u32string_view identity);
 // The 128 lines of 32 upper-case hex digits and CR LF for one EEPROM image.
 std::string BackupLine(const std::uint8_t* sixteenBytes);
 
+// Where a backup may go when the user's Documents folder is unknown.
+enum class BackupFolderRule {
+  DocumentsOrRoot,  // the root's "lu14" then
+  DocumentsOnly,    // nowhere: the backup is skipped
+};
+
 class SettingsBackup {
  public:
   SettingsBackup(MeterMemory& memory, Shell& shell);
 
   // Reads the 2048 EEPROM bytes in ascending order, one transaction each, into
-  // a file named after `identity` and the time. lineWritten: called with the
-  // line's index after every line. A backup that fails leaves no file.
-  BackupOutcome SaveSettingsBackup(const std::u32string& identity, const std::function<void(int)>& lineWritten);
+  // a file named after `identity` and the time, never replacing a file.
+  // lineWritten: called with the line's index after every line. A backup
+  // that fails leaves no file.
+  BackupOutcome SaveSettingsBackup(const std::u32string& identity, BackupFolderRule rule,
+                                   const std::function<void(int)>& lineWritten);
 
   // The Documents folder and "lu14"; the root's "lu14" when it is unknown.
   std::filesystem::path BackupFolder();
 
  private:
-  BackupOutcome Abandon(const std::filesystem::path& part, UpdateFault fault);
+  BackupOutcome Abandon(const std::filesystem::path& part, const std::filesystem::path& folder, UpdateFault fault);
 
   MeterMemory& memory_;
   Shell& shell_;

@@ -16,6 +16,8 @@ inline constexpr std::string_view kBackupExtension = ".hex";
 inline constexpr std::string_view kBackupPartSuffix = ".part";
 inline constexpr std::size_t kBackupLines = 128;
 inline constexpr std::size_t kBytesPerBackupLine = 16;
+// Backups of one meter within one minute: _2 ... up to this before the extension.
+inline constexpr int kMostBackupsOfAName = 999;
 
 // --- update sequence ---
 // One chunk goes out every chunk tick; the finishing step runs one finish

@@ -37,10 +37,16 @@ void UpdateSequence::End(UpdateResult result) {
   view_.UpdateEnded(outcome_);
 }
 
-bool UpdateSequence::Start(const std::u32string& identity) {
+StartResult UpdateSequence::Start(const std::u32string& identity, const UpdateRules& rules) {
   // Between a meter's removal and the next poll tick an update can still be
   // asked for: there is nothing to update then.
-  if (!link_.CurrentDevice()) return false;
+  if (!link_.CurrentDevice()) return StartResult::NoMeter;
+  // The placeholder passes the meter's checksum check by design: streamed to
+  // a real meter it would leave it marked complete with no firmware in it.
+  if (payload_.CarriesPlaceholder() && !rules.placeholderAllowed) {
+    view_.FaultFound(UpdateFault::PlaceholderFirmware);
+    return StartResult::PlaceholderRefused;
+  }
   Raised starting(starting_);
   view_.UpdateStarted();
   outcome_ = UpdateOutcome{};
@@ -49,7 +55,9 @@ bool UpdateSequence::Start(const std::u32string& identity) {
   running_ = true;
 
   view_.PhaseStarted(UpdatePhase::SavingSettings);
-  outcome_.backup = backup_.SaveSettingsBackup(identity, [this](int line) {
+  const BackupFolderRule folderRule =
+      rules.backupRequired ? BackupFolderRule::DocumentsOnly : BackupFolderRule::DocumentsOrRoot;
+  outcome_.backup = backup_.SaveSettingsBackup(identity, folderRule, [this](int line) {
     view_.ProgressMade({UpdatePhase::SavingSettings, line, static_cast<int>(kBackupLines)});
   });
   view_.BackupEnded(outcome_.backup);
@@ -57,16 +65,19 @@ bool UpdateSequence::Start(const std::u32string& identity) {
     Fault(fault);
     view_.SetChunkTicks(false);
     End(UpdateResult::Cancelled);
-    return true;
+    return StartResult::Started;
   };
   if (outcome_.backup.result == BackupResult::Failed) return cancel(outcome_.backup.fault);
+  if (outcome_.backup.result == BackupResult::Skipped && rules.backupRequired) {
+    return cancel(UpdateFault::BackupUnavailable);
+  }
   // Until the meter confirms the "in progress" mark, no chunk may go out: a
   // meter with a half-written image must never read as complete.
   if (!memory_.WriteEeprom(kEepromFirmwareValidFlag, kFirmwareUpdating)) return cancel(UpdateFault::StartMarkRefused);
   payload_.BuildImageSegment(kSegment1);
   payload_.BuildImageSegment(kSegment4);
   view_.PhaseStarted(UpdatePhase::Writing);
-  return true;
+  return StartResult::Started;
 }
 
 void UpdateSequence::ChunkTick() {
@@ -138,6 +149,14 @@ void UpdateSequence::FinishTick() {
   }
   view_.SetFinishTick(false);
   End(complete ? UpdateResult::Completed : UpdateResult::Unverified);
+}
+
+void UpdateSequence::Interrupt() {
+  if (!running_ || starting_) return;
+  Fault(UpdateFault::Interrupted);
+  view_.SetChunkTicks(false);
+  view_.SetFinishTick(false);
+  End(UpdateResult::Stopped);
 }
 
 void UpdateSequence::MeterRemoved() {

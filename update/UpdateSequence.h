@@ -21,14 +21,20 @@
 
 namespace lu14 {
 
+enum class StartResult {
+  Started,             // the update runs (or has already ended, Cancelled: see UpdateEnded)
+  NoMeter,             // nothing to update: nothing was done
+  PlaceholderRefused,  // the program carries a placeholder image the rules do not allow: nothing sent
+};
+
 class UpdateSequence {
  public:
   UpdateSequence(MeterLink& link, MeterMemory& memory, FirmwarePayload& payload, Shell& shell, UpdateView& view);
 
   // Starts an update of the link's meter; identity names the backup file.
-  // false when there is no meter to update (nothing is done then). When the
-  // start cannot go on, the update has ended (Cancelled) by the time it returns.
-  bool Start(const std::u32string& identity);
+  // When the start cannot go on, the update has ended (Cancelled) by the
+  // time it returns.
+  StartResult Start(const std::u32string& identity, const UpdateRules& rules);
   // One chunk; held off while the start runs or another transaction waits in
   // its box. The stream ends by arming the finish tick.
   void ChunkTick();
@@ -36,6 +42,9 @@ class UpdateSequence {
   void FinishTick();
   // The meter the update works on has left: the update ends (Disconnected).
   void MeterRemoved();
+  // Stops a running update between two chunks (Stopped, Interrupted). The
+  // meter is left marked incomplete; a new update starts it over.
+  void Interrupt();
 
   // From a successful Start to the outcome.
   bool Running() const { return running_; }

@@ -20,7 +20,15 @@ const char* const kUsage =
     "  --simulate[=FAULT]      use the built-in simulated meter instead of hardware\n"
     "  --wait SECONDS          how long to wait for a meter (default 10)\n"
     "  --latency-us N          with --simulate: each transfer takes N microseconds\n"
-    "  --help                  this text; COMMAND --help for a command's own\n";
+    "  --help                  this text; COMMAND --help for a command's own\n"
+    "\n"
+    "Exit codes:\n"
+    "  0  success\n"
+    "  1  failed (the meter did not confirm what was asked)\n"
+    "  2  usage error\n"
+    "  3  no meter found\n"
+    "  4  refused by a safety check (low battery, no settings backup, placeholder firmware)\n"
+    "  5  interrupted (a signal stopped the update between two chunks)\n";
 
 const char* CommandHelp(Command command) {
   switch (command) {
@@ -31,10 +39,20 @@ const char* CommandHelp(Command command) {
              "battery voltage and warning, and the four option bytes. --json prints\n"
              "one JSON object instead.\n";
     case Command::Update:
-      return "usage: lu14 update\n"
-             "Saves the meter's EEPROM to Documents/lu14, marks the firmware as being\n"
-             "updated, streams the carried image, writes the version and checks the\n"
-             "checksum. Exits 0 only when the meter confirmed everything.\n";
+      return "usage: lu14 update [--no-backup] [--ignore-battery]\n"
+             "Saves the meter's EEPROM to Documents/lu14 (never replacing an earlier\n"
+             "backup), marks the firmware as being updated, streams the carried image,\n"
+             "writes the version and checks the checksum. Exits 0 only when the meter\n"
+             "confirmed everything.\n"
+             "It refuses (exit 4) when the settings cannot be saved in the Documents\n"
+             "folder, when the meter's battery is low, and when this build carries the\n"
+             "placeholder image instead of the meter's firmware (allowed for --simulate,\n"
+             "or with LU14_ALLOW_PLACEHOLDER_FIRMWARE=1 in the environment).\n"
+             "  --no-backup       update even when no settings backup can be saved\n"
+             "  --ignore-battery  update even with a low battery\n"
+             "Ctrl-C (or SIGTERM, SIGHUP) never cuts a chunk: the first one only warns,\n"
+             "a second stops between two chunks and exits 5, leaving the meter marked\n"
+             "incomplete until an update completes.\n";
     case Command::Option:
       return "usage: lu14 option capacitance|menu-swap on|off\n"
              "Writes one of the two option bytes a user may change.\n";
@@ -78,6 +96,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (argument == "--json") {
       options.json = true;
+    } else if (argument == "--no-backup") {
+      options.noBackup = true;
+    } else if (argument == "--ignore-battery") {
+      options.ignoreBattery = true;
     } else if (argument == "--simulate") {
       options.simulate = true;
     } else if (argument.starts_with("--simulate=")) {
@@ -114,6 +136,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
   if (!command) return Usage("no command given");
   options.command = *command;
   if (options.json && options.command != Command::Status) return Usage("--json belongs to status");
+  if ((options.noBackup || options.ignoreBattery) && options.command != Command::Update) {
+    return Usage("--no-backup and --ignore-battery belong to update");
+  }
   if (options.command == Command::Option) {
     if (positional.size() != 2 || (positional[0] != "capacitance" && positional[0] != "menu-swap") ||
         (positional[1] != "on" && positional[1] != "off")) {

@@ -18,6 +18,8 @@ struct CliOptions {
   long latencyMicroseconds = 0;   // time each transfer of the simulated meter takes
   std::string optionName;         // option: capacitance | menu-swap
   bool optionOn = false;
+  bool noBackup = false;          // update: go on when no settings backup can be saved
+  bool ignoreBattery = false;     // update: go on with a low battery
 };
 
 struct ParseResult {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/cli/JsonText.h"
+#include "app/cli/TerminalText.h"
 #include "device/MeterProtocol.h"
 #include "ports/Utf.h"
 #include "update/UpdateParameters.h"
@@ -16,6 +17,8 @@ constexpr TimerId kFinishTimer = 2;
 constexpr std::chrono::seconds kStatusPatience{10};
 constexpr std::chrono::seconds kPollPeriod{1};
 constexpr std::chrono::minutes kUpdatePatience{10};
+// How often a wait looks for stop signals.
+constexpr std::chrono::milliseconds kStopCheckPeriod{100};
 
 // The options as the console names them, in kOptionBoxes order.
 constexpr const char* kOptionNames[] = {"auto_save", "capacitance", "menu_swap", "modified_meter"};
@@ -49,8 +52,19 @@ std::string UpdateFailure(const UpdateOutcome& outcome) {
       if (Has(outcome, UpdateFault::BackupWriteFailed)) {
         return "cancelled before any firmware was written: the settings backup could not be saved";
       }
+      if (Has(outcome, UpdateFault::BackupUnavailable)) {
+        return "refused: the settings backup cannot be saved" +
+               (outcome.backup.folder.empty() ? std::string(" (no Documents folder is known)")
+                                              : " in " + outcome.backup.folder.string()) +
+               "; make that folder writable, or run lu14 update --no-backup to go on without one";
+      }
       return "cancelled before any firmware was written: the meter did not confirm the start of the update";
     case UpdateResult::Stopped:
+      if (Has(outcome, UpdateFault::Interrupted)) {
+        return "interrupted after " + confirmed + " of " + std::to_string(kStreamedLength) +
+               " bytes: the meter is marked incomplete and asks for an update until one completes; "
+               "run lu14 update again to finish";
+      }
       if (Has(outcome, UpdateFault::LinkFailed)) {
         return "the link to the meter failed after " + confirmed + " bytes; reconnect the meter and run lu14 update again";
       }
@@ -152,19 +166,47 @@ void CliSession::WriteNotConfirmed(std::uint8_t command) {
 
 void CliSession::ProgressMade(const UpdateProgress& progress) { progress_.Show(progress); }
 
+bool CliSession::StopAsked() {
+  const int requests = stopRequests_ ? stopRequests_() : 0;
+  if (requests <= stopsHandled_) return interrupted_;
+  stopsHandled_ = requests;
+  if (!meter_.Update.Running()) {
+    interrupted_ = true;
+    return true;
+  }
+  progress_.Finish();
+  if (requests == 1) {
+    err_ << "Stopping now would leave the meter without a complete firmware, so the update goes on.\n"
+            "Press Ctrl-C again to stop it after the current chunk; the meter then asks for an update\n"
+            "until one completes (run lu14 update again).\n";
+    return false;
+  }
+  interrupted_ = true;
+  meter_.Update.Interrupt();  // between two ticks: no chunk is cut
+  return false;               // the outcome ends the wait
+}
+
 bool CliSession::RunUntil(const std::function<bool()>& condition, std::chrono::microseconds limit) {
-  return loop_.RunUntil(
-      [&] {
-        if (step_) step_();
-        return condition();
-      },
-      limit);
+  bool stopped = false;
+  const auto step = [&] {
+    if (step_) step_();
+    stopped = StopAsked();
+    return stopped || condition();
+  };
+  // In slices, so that a stop signal is seen while nothing else happens.
+  for (std::chrono::microseconds waited{0}; waited < limit; waited += kStopCheckPeriod) {
+    if (loop_.RunUntil(step, std::min<std::chrono::microseconds>(kStopCheckPeriod, limit - waited))) {
+      return !stopped && condition();
+    }
+  }
+  return !stopped && condition();
 }
 
 bool CliSession::WaitForMeter() {
   if (RunUntil([&] { return meter_.Link.CurrentDevice() != nullptr; }, std::chrono::seconds(options_.waitSeconds))) {
     return true;
   }
+  if (interrupted_) return false;
   err_ << "no meter found within " << options_.waitSeconds << " s (vendor ff4d, product f538)\n";
   return false;
 }
@@ -176,27 +218,35 @@ std::optional<MeterStatus> CliSession::ReadStatus() {
     if (status.versionText) best = status;
     if (status.complete || !meter_.Link.CurrentDevice()) break;
     RunUntil([] { return false; }, kPollPeriod);
+    if (interrupted_) return std::nullopt;
   }
   if (!best) err_ << "the meter was found but does not answer its status reads\n";
   return best;
 }
 
 int CliSession::Run() {
+  int exitCode = kExitFailed;
   switch (options_.command) {
-    case Command::Status: return Status();
-    case Command::Update: return Update();
-    case Command::Option: return Option();
-    case Command::Checksum: return Checksum();
+    case Command::Status: exitCode = Status(); break;
+    case Command::Update: exitCode = Update(); break;
+    case Command::Option: exitCode = Option(); break;
+    case Command::Checksum: exitCode = Checksum(); break;
   }
-  return kExitFailed;
+  if (interrupted_ && exitCode != kExitOk) {
+    if (options_.command != Command::Update) err_ << "interrupted\n";
+    return kExitInterrupted;
+  }
+  return exitCode;
 }
 
 int CliSession::Status() {
   if (!WaitForMeter()) return kExitNoMeter;
   const std::optional<MeterStatus> status = ReadStatus();
   if (!status) return kExitFailed;
-  const std::string identity = CodePointsToUtf8(status->identity);
-  const std::string version = CodePointsToUtf8(*status->versionText);
+  // Meter bytes: escaped for the terminal, and as JSON strings with their controls escaped.
+  const std::string identity = options_.json ? CodePointsToUtf8(status->identity) : TerminalSafe(status->identity);
+  const std::string version =
+      options_.json ? CodePointsToUtf8(*status->versionText) : TerminalSafe(*status->versionText);
   const int flag = status->firmwareFlag.value_or(0);
   const bool complete = status->firmwareFlag == kFirmwareComplete;
   const double volts = status->batteryVolts.value_or(0.0);
@@ -222,12 +272,33 @@ int CliSession::Status() {
   return kExitOk;
 }
 
+std::optional<std::string> CliSession::UpdateRefusal(const MeterStatus& status) {
+  if (meter_.Payload.CarriesPlaceholder() && !options_.simulate && !PlaceholderAllowedByEnvironment(shell_)) {
+    return "this build carries the placeholder image made for tests, not the meter's firmware; it is written to "
+           "simulated meters only (--simulate), or where " +
+           std::string(kAllowPlaceholderVariable) + "=1 is set for a test";
+  }
+  if (!options_.ignoreBattery && status.batteryVolts && IsBatteryLow(*status.batteryVolts)) {
+    char volts[32];
+    std::snprintf(volts, sizeof volts, "%.2f V", *status.batteryVolts);
+    return std::string("the meter's battery is low (") + volts +
+           "): an update that stops half-way leaves the meter without firmware; charge it first, or run lu14 update "
+           "--ignore-battery";
+  }
+  return std::nullopt;
+}
+
 int CliSession::Update() {
   if (!WaitForMeter()) return kExitNoMeter;
   const std::optional<MeterStatus> status = ReadStatus();
   if (!status) return kExitFailed;
+  if (const std::optional<std::string> refusal = UpdateRefusal(*status)) {
+    err_ << "update refused: " << *refusal << '\n';
+    return kExitRefused;
+  }
+  const UpdateRules rules{.backupRequired = !options_.noBackup, .placeholderAllowed = true};
   // The backup is named after the identity and the version text, as the window names it.
-  if (!meter_.Update.Start(status->identity + *status->versionText)) {
+  if (meter_.Update.Start(status->identity + *status->versionText, rules) != StartResult::Started) {
     err_ << "update failed: the meter was disconnected before the update began\n";
     return kExitFailed;
   }
@@ -237,15 +308,23 @@ int CliSession::Update() {
     err_ << "update failed: it did not finish within 10 minutes\n";
     return kExitFailed;
   }
-  if (updateOutcome_->backup.result == BackupResult::Written) {
-    out_ << "settings saved to " << updateOutcome_->backup.file.string() << '\n';
+  return UpdateEndedWith(*updateOutcome_);
+}
+
+int CliSession::UpdateEndedWith(const UpdateOutcome& outcome) {
+  if (outcome.backup.result == BackupResult::Written) {
+    out_ << "settings saved to " << outcome.backup.file.string() << '\n';
   }
-  if (updateOutcome_->result == UpdateResult::Completed) {
+  if (outcome.result == UpdateResult::Completed) {
     out_ << "firmware " << kFirmwareVersionText << " written and verified\n";
     return kExitOk;
   }
-  err_ << "update failed: " << UpdateFailure(*updateOutcome_) << '\n';
-  return kExitFailed;
+  if (outcome.backup.result == BackupResult::Skipped && !Has(outcome, UpdateFault::BackupUnavailable)) {
+    err_ << "no settings backup was saved (--no-backup)\n";
+  }
+  err_ << "update failed: " << UpdateFailure(outcome) << '\n';
+  if (Has(outcome, UpdateFault::Interrupted)) return kExitInterrupted;
+  return Has(outcome, UpdateFault::BackupUnavailable) ? kExitRefused : kExitFailed;
 }
 
 int CliSession::Option() {

@@ -23,7 +23,10 @@ namespace lu14::cli {
 // Exit codes.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
 inline constexpr int kExitNoMeter = 3;
+inline constexpr int kExitRefused = 4;      // a safety check refused to go on
+inline constexpr int kExitInterrupted = 5;  // a stop signal ended the run
 
 class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
  public:
@@ -34,10 +37,20 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   CliSession(const CliSession&) = delete;
   CliSession& operator=(const CliSession&) = delete;
 
+  // stopRequests: how many stop signals (Ctrl-C ...) have arrived so far.
+  void SetStopRequests(std::function<int()> stopRequests) { stopRequests_ = std::move(stopRequests); }
+
   int Run();
 
  private:
+  // Runs the loop until the condition holds (true), the limit passes or a
+  // stop is asked for (false). During an update a stop is only ever taken
+  // between two chunks: the first request warns, the second interrupts.
   bool RunUntil(const std::function<bool()>& condition, std::chrono::microseconds limit);
+  bool StopAsked();
+  // Refusals of the safety checks before an update touches the meter.
+  std::optional<std::string> UpdateRefusal(const MeterStatus& status);
+  int UpdateEndedWith(const UpdateOutcome& outcome);
   void Dispatch(const std::function<void()>& work);
   // Waits for a meter; false (and says so) when none came within the wait.
   bool WaitForMeter();
@@ -86,6 +99,9 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   std::ostream& out_;
   std::ostream& err_;
   std::function<void()> step_;
+  std::function<int()> stopRequests_;
+  int stopsHandled_ = 0;
+  bool interrupted_ = false;
   ConsoleProgress progress_;
   std::optional<UpdateOutcome> updateOutcome_;
   MeterSession meter_;

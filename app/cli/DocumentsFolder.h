@@ -1,5 +1,6 @@
-// The user's Documents folder on Linux: XDG_DOCUMENTS_DIR from the
-// environment or from ~/.config/user-dirs.dirs, else ~/Documents.
+// The user's Documents folder on Linux, as xdg-user-dirs defines it:
+// XDG_DOCUMENTS_DIR from the environment or from ~/.config/user-dirs.dirs,
+// else ~/Documents. The console tool writes its backups nowhere else.
 #pragma once
 
 #include <filesystem>
@@ -8,12 +9,18 @@
 
 namespace lu14::cli {
 
-// home: $HOME; environment: $XDG_DOCUMENTS_DIR; userDirs: the text of
-// ~/.config/user-dirs.dirs (empty when missing). Nothing without a home.
+// home: the user's home folder (empty: none); environment: $XDG_DOCUMENTS_DIR;
+// userDirs: the text of ~/.config/user-dirs.dirs (empty when missing).
+// Relative values are ignored, as xdg-user-dirs ignores them. Nothing without
+// a home.
 std::optional<std::filesystem::path> DocumentsFolder(const std::string& home, const std::string& environment,
                                                      const std::string& userDirs);
 
-// The same from the real environment and file system.
+// The home folder: $HOME when it names a directory, else the one the password
+// database gives the user; empty when neither is a directory.
+std::string UsersHome();
+
+// DocumentsFolder from the real environment and file system.
 std::optional<std::filesystem::path> UsersDocumentsFolder();
 
 }  // namespace lu14::cli

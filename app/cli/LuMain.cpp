@@ -10,6 +10,7 @@
 #include "app/cli/DocumentsFolder.h"
 #include "app/cli/HardwarePlatform.h"
 #include "app/cli/SimulatedMeter.h"
+#include "app/cli/StopSignals.h"
 
 int main(int argc, char** argv) {
   using namespace lu14::cli;
@@ -19,16 +20,19 @@ int main(int argc, char** argv) {
     return parsed.exitCode;
   }
   const CliOptions& options = *parsed.options;
-  const std::filesystem::path documents = UsersDocumentsFolder().value_or(std::filesystem::current_path());
-  lu14::RealTimeRuntime runtime(documents, std::cerr);
+  InstallStopSignals();
+  // Backups go to the user's Documents folder or nowhere.
+  lu14::RealTimeRuntime runtime(UsersDocumentsFolder(), std::cerr);
   const bool terminal = isatty(STDOUT_FILENO) != 0;
   if (options.simulate) {
     SimulatedMeter meter(runtime, options.simulatedFault, std::chrono::microseconds(options.latencyMicroseconds));
     CliSession session(options, runtime, runtime, meter.Platform(), std::cout, std::cerr, terminal,
                        [&] { meter.Step(); });
+    session.SetStopRequests(StopSignalsReceived);
     return session.Run();
   }
   HardwarePlatform hardware = MakeHardwarePlatform(runtime, std::cerr);
   CliSession session(options, runtime, runtime, *hardware.platform, std::cout, std::cerr, terminal, hardware.step);
+  session.SetStopRequests(StopSignalsReceived);
   return session.Run();
 }

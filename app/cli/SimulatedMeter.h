@@ -17,6 +17,8 @@ class SimulatedMeter {
   // fault: one of SimulatedFaults() or empty for a healthy meter.
   SimulatedMeter(EventLoop& loop, const std::string& fault, std::chrono::microseconds latency);
   HidPlatform& Platform() { return bus_; }
+  // The simulated meter itself, for tests that look inside it.
+  sim::SimMeter& Meter() { return *meter_; }
   // Called as the loop runs: pulls the meter out once the image is well under way.
   void Step();
 

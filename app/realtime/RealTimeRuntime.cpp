@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <system_error>
 #include <thread>
@@ -58,7 +59,7 @@ class StdioFile : public OutputFile {
 
 }  // namespace
 
-RealTimeRuntime::RealTimeRuntime(std::filesystem::path documents, std::ostream& boxes)
+RealTimeRuntime::RealTimeRuntime(std::optional<std::filesystem::path> documents, std::ostream& boxes)
     : documents_(std::move(documents)), boxes_(boxes) {}
 
 void RealTimeRuntime::WaitUntil(Clock::time_point deadline) {
@@ -83,6 +84,12 @@ void RealTimeRuntime::ShowMessageBox(const MessageBoxRequest& box) {
   boxes_ << (box.caption.empty() ? std::string() : box.caption + ": ") << box.text << '\n';
 }
 
+std::optional<std::string> RealTimeRuntime::EnvironmentVariable(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (!value) return std::nullopt;
+  return std::string(value);
+}
+
 LocalTime RealTimeRuntime::Now() {
   const std::time_t now = std::time(nullptr);
   const std::tm* local = std::localtime(&now);  // one thread: the shared buffer is safe
@@ -100,9 +107,10 @@ std::unique_ptr<NamedSemaphore> RealTimeRuntime::CreateNamedSemaphore(const std:
 }
 
 std::optional<std::filesystem::path> RealTimeRuntime::DocumentsFolder() {
+  if (!documents_) return std::nullopt;
   std::error_code error;
-  std::filesystem::create_directories(documents_, error);
-  if (error) return std::nullopt;
+  std::filesystem::create_directories(*documents_, error);
+  if (error || !std::filesystem::is_directory(*documents_, error)) return std::nullopt;
   return documents_;
 }
 
@@ -117,12 +125,6 @@ std::unique_ptr<OutputFile> RealTimeRuntime::CreateOutputFile(const std::filesys
   std::FILE* file = std::fopen(path.string().c_str(), "wb");
   if (!file) return nullptr;
   return std::make_unique<StdioFile>(file);
-}
-
-bool RealTimeRuntime::MoveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
-  std::error_code error;
-  std::filesystem::rename(from, to, error);
-  return !error;
 }
 
 bool RealTimeRuntime::RemoveFile(const std::filesystem::path& path) {

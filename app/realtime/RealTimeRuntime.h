@@ -25,10 +25,11 @@ class RealTimeRuntime : public Shell, public EventLoop {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // documents: the folder that stands for the user's Documents.
+  // documents: the folder that stands for the user's Documents; nothing when
+  // the user has none.
   // boxes: where the text of a message box goes (nobody answers it: it is
   // dismissed at once).
-  RealTimeRuntime(std::filesystem::path documents, std::ostream& boxes);
+  RealTimeRuntime(std::optional<std::filesystem::path> documents, std::ostream& boxes);
 
   // --- Shell ---
   void SetEventSink(EventSink* sink) override { sink_ = sink; }
@@ -37,6 +38,7 @@ class RealTimeRuntime : public Shell, public EventLoop {
   void Sleep(Milliseconds duration) override;
   void ShowMessageBox(const MessageBoxRequest& box) override;
   LocalTime Now() override;
+  std::optional<std::string> EnvironmentVariable(const std::string& name) override;
   bool StartHiddenCommand(const std::string& commandLine) override;
   std::u16string ProgramPath() override { return u"lu14"; }
   std::unique_ptr<NamedSemaphore> CreateNamedSemaphore(const std::u16string& name, std::int32_t initialCount,
@@ -44,7 +46,7 @@ class RealTimeRuntime : public Shell, public EventLoop {
   std::optional<std::filesystem::path> DocumentsFolder() override;
   std::uint32_t MakeDirectory(const std::filesystem::path& path) override;
   std::unique_ptr<OutputFile> CreateOutputFile(const std::filesystem::path& path) override;
-  bool MoveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  MoveOutcome MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) override;
   bool RemoveFile(const std::filesystem::path& path) override;
 
   // --- EventLoop ---
@@ -64,7 +66,7 @@ class RealTimeRuntime : public Shell, public EventLoop {
   };
   static void WaitUntil(Clock::time_point deadline);
 
-  std::filesystem::path documents_;
+  std::optional<std::filesystem::path> documents_;
   std::ostream& boxes_;
   EventSink* sink_ = nullptr;
   std::map<TimerId, Timer> timers_;

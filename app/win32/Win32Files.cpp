@@ -38,13 +38,19 @@ std::uint32_t Win32Shell::MakeDirectory(const std::filesystem::path& path) {
 }
 
 std::unique_ptr<OutputFile> Win32Shell::CreateOutputFile(const std::filesystem::path& path) {
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Others may read the backup while it is written; nobody may write to it.
+  HANDLE handle =
+      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<Win32OutputFile>(handle);
 }
 
-bool Win32Shell::MoveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
-  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+MoveOutcome Win32Shell::MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+  // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists.
+  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return MoveOutcome::Moved;
+  const DWORD error = GetLastError();
+  return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? MoveOutcome::TargetExists
+                                                                       : MoveOutcome::Failed;
 }
 
 bool Win32Shell::RemoveFile(const std::filesystem::path& path) { return DeleteFileW(path.c_str()) != 0; }

@@ -78,6 +78,18 @@ void Win32Shell::ShowMessageBox(const MessageBoxRequest& box) {
               style);
 }
 
+std::optional<std::string> Win32Shell::EnvironmentVariable(const std::string& name) {
+  const std::u16string wideName = Utf8ToUtf16(name);
+  const auto* key = reinterpret_cast<const wchar_t*>(wideName.c_str());
+  const DWORD size = GetEnvironmentVariableW(key, nullptr, 0);  // with the terminating zero
+  if (size == 0) return std::nullopt;
+  std::u16string value(size, u'\0');
+  const DWORD length = GetEnvironmentVariableW(key, reinterpret_cast<wchar_t*>(value.data()), size);
+  if (length == 0 || length >= size) return std::nullopt;
+  value.resize(length);
+  return Utf16ToUtf8(value);
+}
+
 LocalTime Win32Shell::Now() {
   SYSTEMTIME now{};
   GetLocalTime(&now);

@@ -25,6 +25,7 @@ class Win32Shell : public Shell {
   void Sleep(Milliseconds duration) override;
   void ShowMessageBox(const MessageBoxRequest& box) override;
   LocalTime Now() override;
+  std::optional<std::string> EnvironmentVariable(const std::string& name) override;
   bool StartHiddenCommand(const std::string& commandLine) override;
   std::u16string ProgramPath() override;
   std::unique_ptr<NamedSemaphore> CreateNamedSemaphore(const std::u16string& name, std::int32_t initialCount,
@@ -32,7 +33,7 @@ class Win32Shell : public Shell {
   std::optional<std::filesystem::path> DocumentsFolder() override;
   std::uint32_t MakeDirectory(const std::filesystem::path& path) override;
   std::unique_ptr<OutputFile> CreateOutputFile(const std::filesystem::path& path) override;
-  bool MoveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  MoveOutcome MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) override;
   bool RemoveFile(const std::filesystem::path& path) override;
 
   // Drives this timer with a precise period instead of a message timer. Its

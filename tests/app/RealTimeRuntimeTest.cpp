@@ -52,8 +52,15 @@ TEST(RealTimeRuntime, FilesAreMadeMovedAndRemoved) {
   EXPECT_TRUE(file->Write(bytes));
   EXPECT_TRUE(file->FlushToDisk());
   EXPECT_TRUE(file->Close());
-  EXPECT_TRUE(runtime.MoveFileReplacing(documents / "lu14" / "x.part", documents / "lu14" / "x.hex"));
+  EXPECT_EQ(runtime.MoveFileNoReplace(documents / "lu14" / "x.part", documents / "lu14" / "x.hex"), MoveOutcome::Moved);
   EXPECT_EQ(std::filesystem::file_size(documents / "lu14" / "x.hex"), 4u);
+  // An existing file is never replaced, and the file to move stays.
+  runtime.CreateOutputFile(documents / "lu14" / "y.part")->Close();
+  EXPECT_EQ(runtime.MoveFileNoReplace(documents / "lu14" / "y.part", documents / "lu14" / "x.hex"),
+            MoveOutcome::TargetExists);
+  EXPECT_EQ(std::filesystem::file_size(documents / "lu14" / "x.hex"), 4u);
+  EXPECT_TRUE(std::filesystem::exists(documents / "lu14" / "y.part"));
+  EXPECT_EQ(runtime.MoveFileNoReplace(documents / "lu14" / "gone", documents / "lu14" / "z"), MoveOutcome::Failed);
   EXPECT_TRUE(runtime.RemoveFile(documents / "lu14" / "x.hex"));
   EXPECT_FALSE(runtime.CreateOutputFile(documents / "missing" / "x"));
   std::filesystem::remove_all(documents);

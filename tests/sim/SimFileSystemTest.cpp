@@ -28,7 +28,7 @@ TEST(SimFileSystem, FaultsOfAUsersDisk) {
 
   files.LockFile(folder / "locked.hex");
   EXPECT_FALSE(files.CreateOutputFile(folder / "locked.hex"));
-  EXPECT_FALSE(files.MoveFileReplacing(folder / "a.hex", folder / "locked.hex"));
+  EXPECT_NE(files.MoveFileNoReplace(folder / "a.hex", folder / "locked.hex"), MoveOutcome::Moved);
   EXPECT_FALSE(files.CreateOutputFile(folder / "missing" / "x.hex"));
 
   files.FailFlush(true);
@@ -37,13 +37,16 @@ TEST(SimFileSystem, FaultsOfAUsersDisk) {
   EXPECT_FALSE(file->Close());
 }
 
-TEST(SimFileSystem, MoveReplacesTheTargetAndRemoveDeletes) {
+TEST(SimFileSystem, MoveNeverReplacesAFileAndRemoveDeletes) {
   SimFileSystem files;
   const Path folder = *files.DocumentsFolder();
   files.CreateOutputFile(folder / "old")->Write(Bytes("old"));
   files.CreateOutputFile(folder / "new.tmp")->Write(Bytes("new"));
-  EXPECT_TRUE(files.MoveFileReplacing(folder / "new.tmp", folder / "old"));
-  EXPECT_EQ(files.FileContents(folder / "old"), Bytes("new"));
+  EXPECT_EQ(files.MoveFileNoReplace(folder / "new.tmp", folder / "old"), MoveOutcome::TargetExists);
+  EXPECT_EQ(files.FileContents(folder / "old"), Bytes("old"));
+  EXPECT_EQ(files.MoveFileNoReplace(folder / "new.tmp", folder / "new"), MoveOutcome::Moved);
+  EXPECT_EQ(files.FileContents(folder / "new"), Bytes("new"));
+  EXPECT_TRUE(files.RemoveFile(folder / "new"));
   EXPECT_EQ(files.FilesIn(folder).size(), 1u);
   EXPECT_TRUE(files.RemoveFile(folder / "old"));
   EXPECT_FALSE(files.RemoveFile(folder / "old"));

@@ -65,16 +65,35 @@ TEST_F(MidnightBackup, TheTimeIsReadBeforeTheDate) {
   EXPECT_EQ(Backups(), std::vector<Path>{kFolder / (Identity() + "_2359_010127.hex")});
 }
 
-TEST_F(BackupFixture, AnExistingFolderAndAnEarlierFileOfTheSameMinute) {
+TEST_F(BackupFixture, ABackupIsNeverReplacedLaterOnesOfTheSameMinuteAreNumbered) {
   files.DocumentsFolder();
-  ASSERT_EQ(files.MakeDirectory(kFolder), 0u);
+  ASSERT_EQ(files.MakeDirectory(kFolder), 0u);  // an existing folder is used as it is
+  const std::vector<std::uint8_t> before(meter->EepromBytes().begin(), meter->EepromBytes().end());
+  // The common case: an update that fails after the meter was marked 0x88,
+  // and a retry within the same minute.
+  meter->Faults().Add({.which = sim::Commands::IndexOf(cmdReadChecksum, 0), .checksum = 0x123456});
   PressB1();
   RunUpdateToItsEnd();
+  ASSERT_FALSE(Logged(kLogUpdateDone));
+  ASSERT_EQ(meter->FirmwareFlag(), kFirmwareUpdating);
   RunThroughTick(kTimer1Id);
-  PressB1();  // the same minute: the same name, replaced
-  EXPECT_EQ(Backups().size(), 1u);
+  const std::vector<std::uint8_t> marked(meter->EepromBytes().begin(), meter->EepromBytes().end());
+  PressB1();
+  RunUpdateToItsEnd();
+  EXPECT_TRUE(Logged(kLogUpdateDone));
+  RunThroughTick(kTimer1Id);
+  PressB1();
+  RunUpdateToItsEnd();
+
+  const std::string name = Identity() + "_0930_101226";
+  EXPECT_EQ(Backups(), (std::vector<Path>{kFolder / (name + ".hex"), kFolder / (name + "_2.hex"),
+                                          kFolder / (name + "_3.hex")}));
+  // The first still holds the settings from before any update, the second
+  // the meter marked 0x88.
+  EXPECT_EQ(files.FileContents(kFolder / (name + ".hex")), ExpectedBackup(before));
+  EXPECT_EQ(files.FileContents(kFolder / (name + "_2.hex")), ExpectedBackup(marked));
+  EXPECT_EQ(marked[kEepromFirmwareValidFlag], kFirmwareUpdating);
   EXPECT_EQ(form.Pr1.Max(), 235);  // kept from the first update
-  EXPECT_EQ(form.Pr1.Position(), 127);
 }
 
 TEST_F(BackupFixture, AFolderOrFileThatCannotBeCreatedIsSkippedSilently) {
@@ -106,7 +125,7 @@ TEST(BackupFailure, ABackupThatCannotBeFinishedLeavesNoFileAndWritesNothingToThe
       {"disk full half way", [](UpdateRun& r, const Path&) { r.files.SetFreeSpace(2000); }},
       {"flush fails", [](UpdateRun& r, const Path&) { r.files.FailFlush(true); }},
       {"close fails", [](UpdateRun& r, const Path&) { r.files.FailClose(true); }},
-      {"the final name is locked", [](UpdateRun& r, const Path& file) { r.files.LockFile(file); }},
+      {"the file cannot be moved to its name", [](UpdateRun& r, const Path&) { r.files.FailMoves(true); }},
       {"a read fails",
        [](UpdateRun& r, const Path&) {
          r.meter->Faults().Add({.which = sim::Commands{cmdReadEeprom, 1000, 1, true},

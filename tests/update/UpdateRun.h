@@ -72,6 +72,7 @@ struct UpdateRun {
     sim::SimRuntime::Setup setup;
     setup.files = &files;
     setup.startTime = start;
+    setup.environment[std::string(kAllowPlaceholderVariable)] = "1";  // the simulated meter may take it
     return setup;
   }
 

@@ -10,7 +10,10 @@
 #include "app/cli/DocumentsFolder.h"
 #include "app/cli/JsonText.h"
 #include "app/cli/SimulatedMeter.h"
+#include "device/MeterMemory.h"
+#include "sim/SimFileSystem.h"
 #include "sim/SimRuntime.h"
+#include "sim/meter/SimMeter.h"
 
 namespace lu14::cli {
 namespace {
@@ -21,15 +24,47 @@ struct Outcome {
   std::string err;
 };
 
-Outcome RunTool(const std::vector<std::string>& arguments) {
+// What a run may be given beyond its arguments.
+struct Surroundings {
+  // The user's Documents folder; nothing: the user has none.
+  std::optional<sim::Path> documents = sim::Path("/home/u/Documents");
+  // Stop signals arrived by the time the meter has committed this many pages.
+  std::vector<std::size_t> stopsAtPage;
+  // Treat the simulated meter as a real one (no --simulate allowance).
+  bool asHardware = false;
+  std::function<void(sim::SimMeter&)> prepare;
+};
+
+struct ToolRun : Outcome {
+  std::uint8_t flagAfter = 0;
+  std::vector<sim::Path> backups;
+};
+
+ToolRun RunTool(const std::vector<std::string>& arguments, const Surroundings& surroundings = {}) {
   const ParseResult parsed = ParseCommandLine(arguments);
-  if (!parsed.options) return {parsed.exitCode, parsed.exitCode == 0 ? parsed.message : "", parsed.message};
-  sim::SimRuntime runtime;
+  if (!parsed.options) return {{parsed.exitCode, parsed.exitCode == 0 ? parsed.message : "", parsed.message}};
+  sim::SimFileSystem files(surroundings.documents);
+  sim::SimRuntime::Setup setup;
+  setup.files = &files;
+  sim::SimRuntime runtime(setup);
   SimulatedMeter meter(runtime, parsed.options->simulatedFault, std::chrono::microseconds(0));
+  if (surroundings.prepare) surroundings.prepare(meter.Meter());
+  CliOptions options = *parsed.options;
+  if (surroundings.asHardware) options.simulate = false;
   std::ostringstream out, err;
-  CliSession session(*parsed.options, runtime, runtime, meter.Platform(), out, err, false, [&] { meter.Step(); });
-  const int exitCode = session.Run();
-  return {exitCode, out.str(), err.str()};
+  CliSession session(options, runtime, runtime, meter.Platform(), out, err, false, [&] { meter.Step(); });
+  session.SetStopRequests([&] {
+    const std::size_t pages = meter.Meter().Commits().size();
+    return static_cast<int>(std::count_if(surroundings.stopsAtPage.begin(), surroundings.stopsAtPage.end(),
+                                          [&](std::size_t at) { return pages >= at; }));
+  });
+  ToolRun run;
+  run.exitCode = session.Run();
+  run.out = out.str();
+  run.err = err.str();
+  run.flagAfter = meter.Meter().FirmwareFlag();
+  if (surroundings.documents) run.backups = files.FilesIn(*surroundings.documents / "lu14");
+  return run;
 }
 
 TEST(LuTool, StatusAsTextAndAsJson) {
@@ -71,6 +106,71 @@ TEST(LuTool, ACleanUpdateExitsZeroAndEveryFaultExitsWithItsReason) {
     EXPECT_EQ(failed.out.find("written and verified"), std::string::npos) << fault;
   }
   EXPECT_EQ(RunTool({"--simulate=no-meter", "--wait", "1", "update"}).exitCode, kExitNoMeter);
+}
+
+TEST(LuTool, AnUpdateIsRefusedWhenItCouldHarmTheMeterOrLoseItsSettings) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> arguments;
+    Surroundings surroundings;
+    int exitCode;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"low battery", {"--simulate=low-battery", "update"}, {}, kExitRefused, "the meter's battery is low (1.20 V)"},
+      {"low battery, overridden", {"--simulate=low-battery", "update", "--ignore-battery"}, {}, kExitOk, ""},
+      {"no Documents folder", {"--simulate", "update"}, {.documents = std::nullopt}, kExitRefused,
+       "the settings backup cannot be saved (no Documents folder is known)"},
+      {"no Documents folder, overridden", {"--simulate", "update", "--no-backup"}, {.documents = std::nullopt},
+       kExitOk, ""},
+      {"the placeholder image on a real meter", {"update"}, {.asHardware = true}, kExitRefused,
+       "this build carries the placeholder image"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ToolRun run = RunTool(c.arguments, c.surroundings);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    if (c.exitCode == kExitRefused) {
+      // Refused before the meter was touched: no mark, no chunk.
+      EXPECT_EQ(run.flagAfter, 1);
+      EXPECT_EQ(run.out.find("progress"), std::string::npos);
+    }
+  }
+}
+
+TEST(LuTool, StopSignalsNeverCutAChunk) {
+  // One signal warns and the update goes on to the end.
+  const ToolRun warned = RunTool({"--simulate", "update"}, {.stopsAtPage = {10}});
+  EXPECT_EQ(warned.exitCode, kExitOk) << warned.err;
+  EXPECT_NE(warned.err.find("Press Ctrl-C again to stop it after the current chunk"), std::string::npos);
+  EXPECT_EQ(warned.flagAfter, 1);
+
+  // A second stops between two chunks: the meter stays marked incomplete and
+  // the user is told where the settings are and what to run.
+  const ToolRun stopped = RunTool({"--simulate", "update"}, {.stopsAtPage = {10, 20}});
+  EXPECT_EQ(stopped.exitCode, kExitInterrupted);
+  EXPECT_EQ(stopped.flagAfter, kFirmwareUpdating);
+  EXPECT_NE(stopped.err.find("interrupted after 5120 of 60160 bytes"), std::string::npos) << stopped.err;
+  EXPECT_NE(stopped.err.find("update failed: interrupted after "), std::string::npos) << stopped.err;
+  EXPECT_NE(stopped.err.find("run lu14 update again"), std::string::npos);
+  ASSERT_EQ(stopped.backups.size(), 1u);
+  EXPECT_NE(stopped.out.find("settings saved to " + stopped.backups[0].string()), std::string::npos);
+
+  // Waiting for a meter, a signal ends the run at once.
+  const ToolRun waiting = RunTool({"--simulate=no-meter", "status"}, {.stopsAtPage = {0}});
+  EXPECT_EQ(waiting.exitCode, kExitInterrupted);
+}
+
+TEST(LuTool, MeterBytesNeverReachTheTerminalRaw) {
+  const auto prepare = [](sim::SimMeter& meter) {
+    meter.SetEeprom(kEepromVersionText, std::array<std::uint8_t, 5>{0x1B, '[', '2', 'J', 0x9B});
+  };
+  const ToolRun text = RunTool({"--simulate", "status"}, {.prepare = prepare});
+  EXPECT_NE(text.out.find("firmware   \\x1B[2J\\x9B"), std::string::npos) << text.out;
+  EXPECT_EQ(text.out.find('\x1B'), std::string::npos);
+  const ToolRun json = RunTool({"--simulate", "status", "--json"}, {.prepare = prepare});
+  EXPECT_NE(json.out.find("\"version\":\"\\u001b[2J\\u009b\""), std::string::npos) << json.out;
 }
 
 TEST(LuTool, OptionsAndChecksum) {
