@@ -85,7 +85,7 @@ std::optional<std::string> Win32Shell::EnvironmentVariable(const std::string& na
   if (size == 0) return std::nullopt;
   std::u16string value(size, u'\0');
   const DWORD length = GetEnvironmentVariableW(key, reinterpret_cast<wchar_t*>(value.data()), size);
-  if (length == 0 || length >= size) return std::nullopt;
+  if (length >= size) return std::nullopt;  // changed meanwhile: no whole value to give
   value.resize(length);
   return Utf16ToUtf8(value);
 }

@@ -92,13 +92,32 @@ TEST(Win32Shell, FilesAreCreatedWrittenFlushedAndMovedInPlace) {
   const std::filesystem::path final = sub / L"Пинцет_0930_101226.hex";
   auto file = shell.CreateOutputFile(temporary);
   ASSERT_TRUE(file);
+  // Others may read the file while it is written, but not write to it.
+  HANDLE reader = CreateFileW(temporary.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+  if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+  HANDLE writer = CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
   const std::uint8_t line[] = {'0', '1', '\r', '\n'};
   EXPECT_TRUE(file->Write(line));
   EXPECT_TRUE(file->FlushToDisk());
   EXPECT_TRUE(file->Close());
-  EXPECT_TRUE(shell.MoveFileReplacing(temporary, final));
+  EXPECT_EQ(shell.MoveFileNoReplace(temporary, final), MoveOutcome::Moved);
   EXPECT_EQ(std::filesystem::file_size(final), 4u);
   EXPECT_FALSE(std::filesystem::exists(temporary));
+
+  // A file of the target's name is never replaced; the one to move stays.
+  auto second = shell.CreateOutputFile(temporary);
+  ASSERT_TRUE(second);
+  EXPECT_TRUE(second->Close());
+  EXPECT_EQ(shell.MoveFileNoReplace(temporary, final), MoveOutcome::TargetExists);
+  EXPECT_EQ(std::filesystem::file_size(final), 4u);
+  EXPECT_TRUE(std::filesystem::exists(temporary));
+  EXPECT_EQ(shell.MoveFileNoReplace(sub / L"missing", sub / L"other"), MoveOutcome::Failed);
+  EXPECT_TRUE(shell.RemoveFile(temporary));
 
   // A file held open without sharing cannot be created again.
   HANDLE locked = CreateFileW(final.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -186,6 +205,16 @@ TEST(Win32Shell, MessageBoxesOfBothKinds) {
   EXPECT_EQ(failure.owner, active);
   EXPECT_TRUE(failure.icon);
   DestroyWindow(active);
+}
+
+TEST(Win32Shell, EnvironmentVariablesAreReadWholeInUtf8) {
+  Win32Shell shell;
+  SetEnvironmentVariableW(L"LU14_SHELL_TEST", L"Пинцет=1");
+  EXPECT_EQ(shell.EnvironmentVariable("LU14_SHELL_TEST"), "Пинцет=1");
+  SetEnvironmentVariableW(L"LU14_SHELL_TEST", L"");
+  EXPECT_EQ(shell.EnvironmentVariable("LU14_SHELL_TEST"), "");
+  SetEnvironmentVariableW(L"LU14_SHELL_TEST", nullptr);
+  EXPECT_EQ(shell.EnvironmentVariable("LU14_SHELL_TEST"), std::nullopt);
 }
 
 }  // namespace
