@@ -7,6 +7,7 @@ packages=(
   g++ cmake ninja-build python3 pkg-config          # native build
   libudev-dev umockdev libumockdev-dev              # the Linux HID adapter and its tests
   googletest libgtest-dev libgmock-dev              # test framework (sources serve the mingw build)
+  libcli11-dev nlohmann-json3-dev                   # lu14's command line and JSON (header-only)
   mingw-w64                                         # the Windows program
   wine wine64 fonts-wine                            # running it here
   xvfb xdotool imagemagick x11-utils                # a display, window waits and screenshots
