@@ -8,7 +8,6 @@ namespace lu14::sim {
 namespace {
 
 constexpr std::uint8_t kBlank = 0xFF;  // erased flash, unset EEPROM characters
-constexpr std::size_t kCorruptedEchoByte = 17;  // no command puts a result there
 
 // The information bytes a fresh meter answers: every selector the status poll
 // reads, plus the two it skips (24/0x1100, 28/0x0300) so that a poll reading
@@ -102,20 +101,22 @@ bool SimMeter::GetFeature(std::span<std::uint8_t> report) {
 
 void SimMeter::Record(TransferDirection direction, bool ok, std::span<const std::uint8_t> bytes) {
   const std::size_t index = transferCount_++;
-  if (tracing_) trace_.push_back({index, direction, ok, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+  if (!tracing_) return;
+  const std::chrono::microseconds at = clock_ ? clock_() : std::chrono::microseconds{0};
+  trace_.push_back({index, direction, ok, std::vector<std::uint8_t>(bytes.begin(), bytes.end()), at});
 }
 
 // --- commands ------------------------------------------------------------------
 
 void SimMeter::Receive(const Report& request) {
-  const CommandFault fault = faults_.OnCommand(request[kCommandByte]);
+  const FaultEffect fault = faults_.OnCommand(request[kCommandByte]);
   lastRequest_ = request;
   const Report reply = Execute(request, fault);
   if (!fault.staleReply) reply_ = reply;
   busyReadsLeft_ = fault.busyReads;
 }
 
-SimMeter::Report SimMeter::Execute(const Report& request, const CommandFault& fault) {
+SimMeter::Report SimMeter::Execute(const Report& request, const FaultEffect& fault) {
   // The reply starts as the request; each command writes its result over bytes 1-3.
   Report reply = request;
   reply[0] = 0;
@@ -170,7 +171,9 @@ SimMeter::Report SimMeter::Execute(const Report& request, const CommandFault& fa
       break;
   }
 
-  if (fault.corruptEcho) reply[kCorruptedEchoByte] ^= 0xFF;
+  for (std::size_t i = 1; i < kStatusByte; ++i) {
+    if (fault.invertedEchoBytes.test(i)) reply[i] ^= 0xFF;
+  }
   return reply;
 }
 

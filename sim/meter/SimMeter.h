@@ -39,8 +39,10 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
@@ -101,6 +103,8 @@ class SimMeter : public SimHidDevice {
     // SetFeature: the bytes written. GetFeature: the bytes answered, or the
     // host's untouched buffer when the read failed.
     std::vector<std::uint8_t> bytes;
+    // When the meter saw the transfer, on the clock given to SetClock; 0 without one.
+    std::chrono::microseconds at{0};
   };
 
   struct Commit {
@@ -162,6 +166,10 @@ class SimMeter : public SimHidDevice {
   void ClearTrace() { trace_.clear(); }
   // A meter serving a long session can stop recording.
   void SetTracing(bool on) { tracing_ = on; }
+  // Stamps every recorded transfer with this clock's reading: the simulated
+  // runtime's virtual time, so that tests can measure the host's pauses
+  // between transfers. An empty function stamps 0.
+  void SetClock(std::function<std::chrono::microseconds()> clock) { clock_ = std::move(clock); }
   // How many transfers the meter has seen (the index the next one gets).
   std::size_t TransferCount() const { return transferCount_; }
   // The command codes received (SetFeature that succeeded), in order, from the trace.
@@ -176,7 +184,7 @@ class SimMeter : public SimHidDevice {
 
  private:
   void Receive(const Report& request);
-  Report Execute(const Report& request, const CommandFault& fault);
+  Report Execute(const Report& request, const FaultEffect& fault);
   void CommitPage(std::uint8_t page, std::uint8_t modelCode);
   void Record(TransferDirection direction, bool ok, std::span<const std::uint8_t> bytes);
 
@@ -195,6 +203,7 @@ class SimMeter : public SimHidDevice {
   std::vector<Transfer> trace_;
   std::size_t transferCount_ = 0;
   bool tracing_ = true;
+  std::function<std::chrono::microseconds()> clock_;
 };
 
 }  // namespace lu14::sim

@@ -1,8 +1,14 @@
 #include "sim/meter/SimMeterFaults.h"
 
+#include <stdexcept>
+#include <string>
+
 namespace lu14::sim {
 
 void FaultPlan::Add(const CommandFault& fault) {
+  if (fault.echoByte < 1 || fault.echoByte > 17) {
+    throw std::out_of_range("FaultPlan::Add: echoByte " + std::to_string(fault.echoByte) + " is outside 1..17");
+  }
   const std::size_t first = fault.which.fromNow ? Received(fault.which.code) + fault.which.first : fault.which.first;
   rules_.push_back({fault, first});
 }
@@ -19,8 +25,8 @@ std::size_t FaultPlan::Received(const std::optional<std::uint8_t>& code) const {
   return code ? receivedByCode_[*code] : commandsReceived_;
 }
 
-CommandFault FaultPlan::OnCommand(std::uint8_t code) {
-  CommandFault merged;
+FaultEffect FaultPlan::OnCommand(std::uint8_t code) {
+  FaultEffect merged;
   for (const Rule& rule : rules_) {
     const Commands& which = rule.fault.which;
     if (which.code && *which.code != code) continue;
@@ -32,7 +38,7 @@ CommandFault FaultPlan::OnCommand(std::uint8_t code) {
     merged.busyReads = (fault.busyReads > CommandFault::kForever - merged.busyReads)
                            ? CommandFault::kForever
                            : merged.busyReads + fault.busyReads;
-    merged.corruptEcho = merged.corruptEcho || fault.corruptEcho;
+    if (fault.corruptEcho) merged.invertedEchoBytes.set(fault.echoByte);
     merged.sumDelta += fault.sumDelta;
     if (fault.checksum) merged.checksum = fault.checksum;
     merged.staleReply = merged.staleReply || fault.staleReply;

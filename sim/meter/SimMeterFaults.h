@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -55,9 +56,12 @@ struct CommandFault {
   // The first busyReads reads after the command answer busy (status 1, the
   // request echoed, no result yet). kForever: the command never completes.
   std::size_t busyReads = 0;
-  // The echo in the reply differs from the request in byte 17 (inverted), a
-  // byte that no command uses for a result.
+  // The echo in the reply differs from the request in byte echoByte (inverted).
   bool corruptEcho = false;
+  // The byte corruptEcho inverts, 1..17: by default 17, a byte no command uses
+  // for a result. A host compares the echo of 3..17; 1 and 2 differ from the
+  // request anyway where a command puts its result there.
+  std::size_t echoByte = 17;
   // Added to the 16-bit sum in the reply of a chunk write (command 23), modulo 2^16.
   int sumDelta = 0;
   // Reported by the checksum command (25) instead of the flash checksum; low 24 bits.
@@ -67,10 +71,20 @@ struct CommandFault {
   bool staleReply = false;
 };
 
+// What every rule that matches one command adds up to.
+struct FaultEffect {
+  std::size_t busyReads = 0;          // kForever once any rule says so
+  std::bitset<19> invertedEchoBytes;  // each named byte inverted once, however many rules name it
+  int sumDelta = 0;
+  std::optional<std::uint32_t> checksum;
+  bool staleReply = false;
+};
+
 enum class TransferDirection { kSetFeature, kGetFeature };
 
 class FaultPlan {
  public:
+  // Throws std::out_of_range for an echoByte outside 1..17.
   void Add(const CommandFault& fault);
 
   // The transfer with this trace index fails (SetFeature: the command is not
@@ -95,8 +109,9 @@ class FaultPlan {
   };
 
   // Counts the command and merges every matching rule: busy reads add up,
-  // the sum deltas add up, the other flags combine, the last checksum set wins.
-  CommandFault OnCommand(std::uint8_t code);
+  // the sum deltas add up, the corrupted echo bytes and the other flags
+  // combine, the last checksum set wins.
+  FaultEffect OnCommand(std::uint8_t code);
   // Consumes a pending failure for this transfer, if any.
   bool TransferFails(std::size_t traceIndex, TransferDirection direction);
   // Consumes one pending busy read, if any.

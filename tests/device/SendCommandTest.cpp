@@ -1,6 +1,10 @@
-// The command transaction's limits, log lines and box, against a scripted meter.
+// The command transaction's limits, log lines, pauses and box, against a scripted meter
+// and against the simulated one.
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "sim/meter/SimMeter.h"
 #include "tests/device/MeterFixture.h"
 
 namespace lu14::testing {
@@ -139,6 +143,137 @@ TEST_F(MeterFixture, NoSecondTransactionStartsWhileTheWriteErrorBoxIsOpen) {
   EXPECT_EQ(form.Meter.Link.Request(), outDuringBox);  // the shared buffers untouched
   EXPECT_FALSE(form.Meter.Link.InTransaction());
   EXPECT_TRUE(form.Meter.Link.SendCommand(cmdReadEeprom, false));  // free again afterwards
+}
+
+// The transaction against the simulated meter, every transfer stamped with
+// the virtual time it happened at.
+struct SimMeterLink : ::testing::Test {
+  SimMeterLink() {
+    meter->SetClock([this] { return runtime.Elapsed(); });
+    bus.Attach(MeterSpec(meter));
+    runtime.SetEventSink(&form);
+    runtime.SetBoxAnswerDelay(kBoxAnswer);
+    runtime.RunFor(1ms);  // the start-up scan finds the meter
+    form.LB.Clear();
+    meter->ClearTrace();
+  }
+  // A verified EEPROM write whose request bytes 3..17 all differ.
+  bool WriteEeprom() {
+    std::array<std::uint8_t, 17> request{0x03, 0x84};
+    for (std::size_t i = 2; i < request.size(); ++i) request[i] = static_cast<std::uint8_t>(0x60 + i);
+    form.Meter.Link.SetRequestBytes(1, request);
+    return form.Meter.Link.SendCommand(cmdWriteEeprom, true);
+  }
+  std::vector<std::string> Log() const { return form.LB.Lines(); }
+
+  static constexpr std::chrono::milliseconds kBoxAnswer{100};
+  sim::SimRuntime runtime;
+  sim::SimHidBus bus{runtime};
+  std::shared_ptr<sim::SimMeter> meter = std::make_shared<sim::SimMeter>();
+  TMForm form{runtime, bus, "Lu14-updater"};
+};
+
+// The meter's trace from `start` on: "set@10" is a send 10 ms in, "get@20
+// busy" a read answered busy, "failed" a transfer that failed.
+std::vector<std::string> Timeline(const sim::SimMeter& meter, sim::SimTime start) {
+  std::vector<std::string> lines;
+  for (const auto& transfer : meter.Trace()) {
+    const auto offset = transfer.at - start;
+    std::string line = transfer.direction == sim::TransferDirection::kSetFeature ? "set@" : "get@";
+    line += offset % 1ms == 0us ? std::to_string(offset / 1ms) : std::to_string(offset.count()) + "us";
+    if (!transfer.ok) {
+      line += " failed";
+    } else if (transfer.direction == sim::TransferDirection::kGetFeature && transfer.bytes[kStatusByte] != kStatusDone) {
+      line += " busy";
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+struct TimedCase {
+  const char* name;
+  std::function<void(sim::FaultPlan&)> faults;
+  bool result;
+  std::vector<std::string> timeline;
+  std::chrono::milliseconds ended;  // when SendCommand returned
+};
+
+void PrintTo(const TimedCase& c, std::ostream* os) { *os << c.name; }
+
+class TransactionPauses : public SimMeterLink, public ::testing::WithParamInterface<TimedCase> {};
+
+// 10 ms between attempts of the same transfer and between reads of a busy
+// meter; a new pass after an echo mismatch goes out at once.
+TEST_P(TransactionPauses, TenMillisecondsBetweenAttempts) {
+  const TimedCase& c = GetParam();
+  c.faults(meter->Faults());
+  const sim::SimTime start = runtime.Elapsed();
+  EXPECT_EQ(WriteEeprom(), c.result);
+  EXPECT_EQ(Timeline(*meter, start), c.timeline);
+  EXPECT_EQ(runtime.Elapsed() - start, sim::SimTime(c.ended));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transaction, TransactionPauses,
+    ::testing::Values(
+        TimedCase{"AnsweredAtOnce", [](sim::FaultPlan&) {}, true, {"set@0", "get@0"}, 0ms},
+        TimedCase{"BusyTwiceThenDone", [](sim::FaultPlan& f) { f.Add({.which = sim::Commands::Next(), .busyReads = 2}); },
+                  true, {"set@0", "get@0 busy", "get@10 busy", "get@20"}, 20ms},
+        TimedCase{"BusyThreeTimes", [](sim::FaultPlan& f) { f.Add({.which = sim::Commands::Next(), .busyReads = 3}); },
+                  false, {"set@0", "get@0 busy", "get@10 busy", "get@20 busy"}, 30ms},
+        TimedCase{"FirstSendFailed", [](sim::FaultPlan& f) { f.FailNextSends(1); }, true,
+                  {"set@0 failed", "set@10", "get@10"}, 10ms},
+        TimedCase{"TwoReadsFailed", [](sim::FaultPlan& f) { f.FailNextReads(2); }, true,
+                  {"set@0", "get@0 failed", "get@10 failed", "get@20"}, 20ms},
+        TimedCase{"ThreeReadsFailed", [](sim::FaultPlan& f) { f.FailNextReads(3); }, false,
+                  {"set@0", "get@0 failed", "get@10 failed", "get@20 failed"}, 20ms},
+        TimedCase{"EchoMismatchThenMatch",
+                  [](sim::FaultPlan& f) { f.Add({.which = sim::Commands::Next(), .corruptEcho = true}); }, true,
+                  {"set@0", "get@0", "set@0", "get@0"}, 0ms},
+        TimedCase{"BusyThenEchoMismatchThenMatch",
+                  [](sim::FaultPlan& f) { f.Add({.which = sim::Commands::Next(), .busyReads = 1, .corruptEcho = true}); },
+                  true, {"set@0", "get@0 busy", "get@10", "set@10", "get@10"}, 10ms},
+        TimedCase{"EchoNeverMatches",
+                  [](sim::FaultPlan& f) { f.Add({.which = sim::Commands::Next(4), .corruptEcho = true}); }, false,
+                  {"set@0", "get@0", "set@0", "get@0", "set@0", "get@0", "set@0", "get@0"},
+                  SimMeterLink::kBoxAnswer}),
+    [](const ::testing::TestParamInfo<TimedCase>& test) { return std::string(test.param.name); });
+
+// Bytes 3..17 of the reply must echo the request; 1 and 2 carry results and
+// are not compared. The meter inverts one byte of the echo in the passes the
+// fault names.
+TEST_F(SimMeterLink, TheEchoCheckComparesBytes3To17) {
+  struct Case {
+    std::size_t byte;
+    std::size_t corruptedPasses;
+    bool result;
+    std::size_t passes;
+    bool box;
+  };
+  const Case cases[] = {
+      {1, 4, true, 1, false},   {2, 4, true, 1, false},                            // never compared
+      {3, 1, true, 2, false},   {10, 1, true, 2, false}, {17, 1, true, 2, false},  // one new pass
+      {3, 4, false, 4, true},   {17, 4, false, 4, true},                           // the box after the fourth
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("byte " + std::to_string(c.byte) + ", corrupted " + std::to_string(c.corruptedPasses) + " times");
+    meter->Faults().Clear();
+    meter->ClearTrace();
+    form.LB.Clear();
+    const std::size_t boxesBefore = runtime.Boxes().size();
+    meter->Faults().Add(
+        {.which = sim::Commands::Next(c.corruptedPasses), .corruptEcho = true, .echoByte = c.byte});
+
+    EXPECT_EQ(WriteEeprom(), c.result);
+    EXPECT_EQ(meter->Requests(cmdWriteEeprom).size(), c.passes);
+    std::vector<std::string> log;
+    for (std::size_t pass = 1; pass < c.passes + (c.box ? 1 : 0); ++pass) {
+      log.insert(log.end(), {kMismatch, kRewrite});
+    }
+    EXPECT_EQ(Log(), log);
+    EXPECT_EQ(runtime.Boxes().size() - boxesBefore, c.box ? 1u : 0u);
+  }
 }
 
 TEST(ReportLength, ADeviceWithAnotherLengthGetsNoTransferAndOneClearLine) {

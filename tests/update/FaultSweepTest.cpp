@@ -49,19 +49,23 @@ Span CleanUpdateSpan() {
   return {transfersBefore + 1, run.bus.Transfers(), commandsBefore, run.meter->CommandCodes().size() - 1};
 }
 
-void Inject(UpdateRun& run, Fault fault, std::size_t transfer, std::size_t command) {
+// Echo faults invert a different byte at each point, over every byte the
+// echo check compares (3..17).
+void Inject(UpdateRun& run, Fault fault, std::size_t transfer, std::size_t command, std::size_t echoByte) {
   switch (fault) {
     case Fault::Unplug: run.bus.UnplugAtTransfer(transfer, kMeterId); break;
     case Fault::FailedSend:
     case Fault::FailedRead: run.bus.FailTransfer(transfer); break;  // a send or a read, whichever falls there
     case Fault::Busy: run.meter->Faults().Add({.which = Commands::Index(command), .busyReads = 1}); break;
-    case Fault::CorruptEcho: run.meter->Faults().Add({.which = Commands::Index(command), .corruptEcho = true}); break;
+    case Fault::CorruptEcho:
+      run.meter->Faults().Add({.which = Commands::Index(command), .corruptEcho = true, .echoByte = echoByte});
+      break;
     case Fault::CorruptSum: run.meter->Faults().Add({.which = Commands::Index(command), .sumDelta = 1}); break;
     case Fault::GivesUp:
       run.meter->Faults().Add({.which = Commands::Index(command), .busyReads = CommandFault::kForever});
       break;
     case Fault::EchoNeverMatches:
-      run.meter->Faults().Add({.which = Commands::Index(command, 4), .corruptEcho = true});
+      run.meter->Faults().Add({.which = Commands::Index(command, 4), .corruptEcho = true, .echoByte = echoByte});
       break;
   }
 }
@@ -74,13 +78,15 @@ TEST(FaultSweep, NoFaultAnywhereInAnUpdateLosesTheMeterOrClaimsFalseSuccess) {
   for (Fault fault : {Fault::Unplug, Fault::FailedSend, Fault::FailedRead, Fault::Busy, Fault::CorruptEcho,
                       Fault::CorruptSum, Fault::GivesUp, Fault::EchoNeverMatches}) {
     for (std::size_t offset = 0; span.firstTransfer + offset <= span.lastTransfer; offset += kStride) {
-      SCOPED_TRACE(std::string(Name(fault)) + " at update transfer " + std::to_string(offset));
+      const std::size_t echoByte = kEchoFirst + (offset / kStride) % (kEchoLast - kEchoFirst + 1);
+      SCOPED_TRACE(std::string(Name(fault)) + " at update transfer " + std::to_string(offset) + " (echo byte " +
+                   std::to_string(echoByte) + ")");
       UpdateRun run;
       run.meter->SetTracing(false);
       run.runtime.SetBoxAnswerDelay(200ms);
       run.Poll();
       const std::size_t command = span.firstCommand + offset / 3;
-      Inject(run, fault, span.firstTransfer + offset, command);
+      Inject(run, fault, span.firstTransfer + offset, command, echoByte);
       run.PressB1();
       run.RunUpdateToItsEnd();
       run.runtime.RunFor(50ms);  // a pending removal is handled

@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <numeric>
 #include <set>
+#include <span>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace lu14 {
@@ -127,6 +132,34 @@ TEST(FirmwarePayload, RejectsBoundsThatAreNotASegment) {
     EXPECT_THROW(payload.BuildImageSegment(first, end), std::invalid_argument) << first << ".." << end;
   }
   EXPECT_EQ(payload.StreamImage(), FirmwareBytes{});
+}
+
+// The image file the build was configured with (resources/firmware.bin unless
+// LU14_FIRMWARE_IMAGE names another), as it lies on disk.
+std::vector<std::uint8_t> ConfiguredImageFile() {
+  std::ifstream in(LU14_FIRMWARE_IMAGE_FILE, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Where two byte sequences of equal length differ: the positions, up to a few.
+std::string Differences(std::span<const std::uint8_t> carried, std::span<const std::uint8_t> file) {
+  std::size_t count = 0;
+  std::ostringstream first;
+  for (std::size_t i = 0; i < carried.size(); ++i) {
+    if (carried[i] == file[i]) continue;
+    if (++count <= 8) first << " " << i << ": " << int{carried[i]} << " vs " << int{file[i]} << ";";
+  }
+  return count == 0 ? std::string() : std::to_string(count) + " bytes differ, first at" + first.str();
+}
+
+TEST(CarriedImage, IsTheConfiguredImageFileByteForByte) {
+  const std::vector<std::uint8_t> file = ConfiguredImageFile();
+  ASSERT_EQ(file.size(), kFirmwareSize) << LU14_FIRMWARE_IMAGE_FILE;
+  EXPECT_EQ(Differences(FirmwareBlob, file), "") << "FirmwareBlob against " << LU14_FIRMWARE_IMAGE_FILE;
+  // A payload made without a source of its own loads those same bytes.
+  auto payload = std::make_unique<FirmwarePayload>();
+  payload->LoadBlobCopy();
+  EXPECT_EQ(Differences(payload->BlobCopy(), file), "") << "the payload's copy against " << LU14_FIRMWARE_IMAGE_FILE;
 }
 
 #ifdef LU14_CARRIES_PLACEHOLDER_IMAGE

@@ -31,6 +31,7 @@ inline const FirmwareBytes& ExpectedImage() {
 
 struct UpdateRun {
   explicit UpdateRun(LocalTime start = {2026, 12, 10, 9, 30, 0}) : runtime(Setup(files, start)) {
+    meter->SetClock([this] { return runtime.Elapsed(); });  // transfers carry their virtual time
     bus.Attach(MeterSpec(meter, kMeterId));
     runtime.SetEventSink(&form);
   }

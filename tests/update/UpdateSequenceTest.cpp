@@ -2,6 +2,9 @@
 // the tool must survive without losing the user's meter or settings.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <set>
+
 #include "tests/update/UpdateRun.h"
 
 namespace lu14::testing {
@@ -156,7 +159,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "команда 23", kFirmwareUpdating, true, false},
         FaultCase{"ChunkEchoNeverMatches",
                   [](UpdateRun& r) {
-                    r.meter->Faults().Add({.which = Commands{cmdWriteChunk, 7, 4, true}, .corruptEcho = true});
+                    r.meter->Faults().Add(
+                        {.which = Commands{cmdWriteChunk, 7, 4, true}, .corruptEcho = true, .echoByte = 10});
                   },
                   {kWriteError, kStall}, "Повтор записи", kFirmwareUpdating, true, false},
         FaultCase{"CommitThatGivesUp", [](UpdateRun& r) { BusyForever(r, cmdCommitPage, 3); }, {kStall},
@@ -276,15 +280,308 @@ TEST_F(UpdateFixture, AFinishTickDuringABoxOfTheFinishingStepWaits) {
   EXPECT_EQ(form.LB.Lines().back(), "Ошибка записи версии прошивки");
 }
 
-TEST_F(UpdateFixture, NoChunkGoesOutWhileTheStartWaitsInABox) {
-  meter->Faults().Add({.which = Commands{cmdWriteEeprom, 0, 3, true}, .corruptEcho = true});  // flag: 3 tries, 4th ok
-  bool chunkDuringStart = false;
-  runtime.SetBoxHook([&](const MessageBoxRequest&) {});
+TEST_F(UpdateFixture, AStartMarkEchoedWrongThreeTimesIsConfirmedByTheFourthPassWithoutABox) {
+  // The value byte (3) of the 0x88 write comes back wrong three times; the
+  // fourth pass matches, which the transaction takes without a box.
+  meter->Faults().Add({.which = Commands{cmdWriteEeprom, 0, 3, true}, .corruptEcho = true, .echoByte = 3});
   PressB1();
-  chunkDuringStart = CommandCount(cmdWriteChunk) > 0;
-  EXPECT_FALSE(chunkDuringStart);
+  EXPECT_TRUE(runtime.Boxes().empty());
+  const auto marks = meter->Requests(cmdWriteEeprom);
+  ASSERT_EQ(marks.size(), 4u);
+  for (const auto& mark : marks) {
+    EXPECT_EQ(mark[1] << 8 | mark[2], kEepromFirmwareValidFlag);
+    EXPECT_EQ(mark[3], kFirmwareUpdating);
+  }
+  EXPECT_EQ(CommandCount(cmdWriteChunk), 0u);  // the chunks wait for the next tick
   RunUpdateToItsEnd();
   EXPECT_TRUE(Logged(kLogUpdateDone));
+  EXPECT_TRUE(MeterHoldsTheImage());
+  EXPECT_EQ(meter->FirmwareFlag(), kFirmwareComplete);
+}
+
+// A box that opens inside the update's start (the settings backup, then the
+// 0x88 mark at EEPROM 1023) runs a message loop while the chunk ticks are
+// armed; none of the ticks it dispatches may send a chunk. Each of these
+// boxes ends the start: the update is cancelled, polling resumes, and the
+// next B1 runs a whole update.
+struct StartBox {
+  const char* name;
+  std::function<void(UpdateRun&)> inject;
+  std::string box;
+  std::string lastLine;
+  std::uint8_t flag;  // EEPROM 1023 after the cancelled start
+};
+
+void PrintTo(const StartBox& c, std::ostream* os) { *os << c.name; }
+
+class StartBoxes : public UpdateFixture, public ::testing::WithParamInterface<StartBox> {};
+
+// The update as a box in its start sees it.
+struct StartState {
+  bool starting;
+  bool running;
+  bool chunkTicksArmed;
+  std::size_t chunks;
+  friend bool operator==(const StartState&, const StartState&) = default;
+};
+
+void PrintTo(const StartState& s, std::ostream* os) {
+  *os << "{starting " << s.starting << ", running " << s.running << ", chunk ticks armed " << s.chunkTicksArmed
+      << ", chunks " << s.chunks << "}";
+}
+
+TEST_P(StartBoxes, NoChunkGoesOutWhileTheStartWaitsInABox) {
+  const StartBox& c = GetParam();
+  c.inject(*this);
+  constexpr auto kAnswer = 500ms;
+  runtime.SetBoxAnswerDelay(kAnswer);
+  const auto state = [&] {
+    return StartState{form.Meter.Update.Starting(), form.Meter.Update.Running(), form.Timer2.Enabled(),
+                      CommandCount(cmdWriteChunk)};
+  };
+  std::vector<StartState> atOpen, beforeAnswer;
+  runtime.SetBoxHook([&](const MessageBoxRequest&) {
+    atOpen.push_back(state());
+    // Just before the user answers, after every tick the box's loop handled.
+    runtime.At(runtime.Elapsed() + kAnswer - 1ms, [&] { beforeAnswer.push_back(state()); });
+  });
+  PressB1();
+
+  ASSERT_EQ(runtime.Boxes().size(), 1u);
+  const auto& shown = runtime.Boxes()[0];
+  EXPECT_EQ(shown.box.text, c.box);
+  const StartState waiting{true, true, true, 0};
+  EXPECT_EQ(atOpen, std::vector<StartState>{waiting});
+  EXPECT_EQ(beforeAnswer, std::vector<StartState>{waiting});
+  const auto ticksInBox = std::count_if(runtime.Ticks().begin(), runtime.Ticks().end(), [&](const auto& tick) {
+    return tick.id == kTimer2Id && tick.at >= shown.shownAt && tick.at <= shown.dismissedAt;
+  });
+  EXPECT_GT(ticksInBox, 0) << "no chunk tick came while the box was up";
+  std::vector<sim::SimTime> chunksInBox;
+  for (const auto& transfer : meter->Trace()) {
+    if (transfer.direction == sim::TransferDirection::kSetFeature && transfer.bytes[kCommandByte] == cmdWriteChunk &&
+        transfer.at >= shown.shownAt && transfer.at <= shown.dismissedAt) {
+      chunksInBox.push_back(transfer.at);
+    }
+  }
+  EXPECT_EQ(chunksInBox, std::vector<sim::SimTime>{}) << "chunks sent while the box was open";
+
+  // The start is cancelled: nothing is streamed, the window polls again.
+  RunUpdateToItsEnd();
+  runtime.RunFor(100ms);
+  EXPECT_EQ(CommandCount(cmdWriteChunk), 0u);
+  EXPECT_EQ(form.LB.Lines().back(), c.lastLine);
+  EXPECT_FALSE(Logged(kLogUpdateDone));
+  EXPECT_EQ(meter->FirmwareFlag(), c.flag);
+  EXPECT_FALSE(form.Timer2.Enabled());
+  EXPECT_TRUE(form.Timer1.Enabled());
+  EXPECT_EQ(runtime.Boxes().size(), 1u);
+
+  // The fault has passed; the user's second try updates the meter.
+  RunThroughTick(kTimer1Id);
+  ASSERT_TRUE(form.B1.Enabled());
+  runtime.SetBoxHook(nullptr);
+  files.SetFreeSpace(std::nullopt);
+  PressB1();
+  RunUpdateToItsEnd();
+  EXPECT_TRUE(Logged(kLogUpdateDone));
+  EXPECT_TRUE(MeterHoldsTheImage());
+  EXPECT_EQ(meter->FirmwareFlag(), kFirmwareComplete);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Update, StartBoxes,
+    ::testing::Values(
+        // Inside the mark's transaction: four passes whose echo of the value
+        // byte never matches. The meter stored 0x88 but never confirmed it.
+        StartBox{"StartMarkNeverConfirmed",
+                 [](UpdateRun& r) {
+                   r.meter->Faults().Add(
+                       {.which = Commands{cmdWriteEeprom, 0, 4, true}, .corruptEcho = true, .echoByte = 3});
+                 },
+                 std::string(kWriteErrorBox), std::string(kLogFlagRefused), kFirmwareUpdating},
+        // Between transactions: the backup's own boxes, before the mark.
+        StartBox{"BackupReadFails", [](UpdateRun& r) { BusyForever(r, cmdReadEeprom, 700); },
+                 std::string(kBackupReadFailed), std::string(kBackupReadFailed), kFirmwareComplete},
+        StartBox{"BackupCannotBeWritten", [](UpdateRun& r) { r.files.SetFreeSpace(2000); },
+                 std::string(kBackupWriteFailed), std::string(kBackupWriteFailed), kFirmwareComplete}),
+    [](const ::testing::TestParamInfo<StartBox>& test) { return std::string(test.param.name); });
+
+// A chunk tick can still be waiting in the queue when a chunk's transaction
+// opens its "Ошибка записи" box (a tick posted before the timer was stopped
+// stays there), and the box's loop dispatches it. That tick must neither send
+// a chunk nor disturb the one waiting in the box.
+TEST_F(UpdateFixture, AChunkTickQueuedBeforeAChunksBoxDoesNothing) {
+  meter->Faults().Add({.which = Commands{cmdWriteChunk, 7, 4, true}, .corruptEcho = true, .echoByte = 3});
+  struct DuringBox {
+    std::size_t transfersBefore, transfersAfter, streamPosBefore, streamPosAfter;
+    bool running;
+  };
+  std::optional<DuringBox> seen;
+  runtime.SetBoxHook([&](const MessageBoxRequest& box) {
+    if (box.text != kWriteErrorBox) return;
+    runtime.Post([&] {
+      DuringBox d{meter->TransferCount(), 0, form.Meter.Update.StreamPos(), 0, false};
+      form.Meter.Update.ChunkTick();
+      d.transfersAfter = meter->TransferCount();
+      d.streamPosAfter = form.Meter.Update.StreamPos();
+      d.running = form.Meter.Update.Running();
+      seen = d;
+    });
+  });
+  PressB1();
+  RunUpdateToItsEnd();
+  ASSERT_TRUE(seen.has_value()) << "the chunk's box never opened";
+  EXPECT_EQ(seen->transfersAfter, seen->transfersBefore);
+  EXPECT_EQ(seen->streamPosAfter, seen->streamPosBefore);
+  EXPECT_TRUE(seen->running);
+  // The chunk in the box is the one that fails the update, with its own box.
+  std::vector<std::string> boxes;
+  for (const auto& shown : runtime.Boxes()) boxes.push_back(shown.box.text);
+  EXPECT_EQ(boxes, (std::vector<std::string>{std::string(kWriteErrorBox), kStall}));
+  EXPECT_EQ(CommandCount(cmdWriteChunk), 7u + 4u);  // chunks 0..6 once, chunk 7 in four passes
+}
+
+// --- the protocol's pauses, in virtual time ---------------------------------------
+
+// One command as the meter saw it: its request, when it arrived, and when the
+// last transfer before the next command (its reads) happened.
+struct TimedCommand {
+  sim::SimMeter::Report request;
+  sim::SimTime sent;
+  sim::SimTime done;
+  std::uint8_t Code() const { return request[kCommandByte]; }
+  std::uint16_t Parameter() const { return static_cast<std::uint16_t>(request[1] << 8 | request[2]); }
+};
+
+std::vector<TimedCommand> TimedCommands(const sim::SimMeter& meter) {
+  std::vector<TimedCommand> commands;
+  for (const auto& transfer : meter.Trace()) {
+    if (transfer.direction == sim::TransferDirection::kSetFeature && transfer.ok) {
+      sim::SimMeter::Report request;
+      std::copy(transfer.bytes.begin(), transfer.bytes.end(), request.begin());
+      commands.push_back({request, transfer.at, transfer.at});
+    } else if (!commands.empty()) {
+      commands.back().done = transfer.at;
+    }
+  }
+  return commands;
+}
+
+// The quiet time between a command's last transfer and the next command.
+sim::SimTime GapAfter(const std::vector<TimedCommand>& commands, std::size_t i) {
+  return commands.at(i + 1).sent - commands.at(i).done;
+}
+
+std::string Describe(const TimedCommand& command) {
+  std::string text = "command " + std::to_string(command.Code());
+  if (command.Code() == cmdWriteEeprom) text += " to " + std::to_string(command.Parameter());
+  if (command.Code() == cmdCommitPage) text += " of page " + std::to_string(command.request[1]);
+  return text + " at " + std::to_string(command.sent.count()) + " us";
+}
+
+TEST_F(UpdateFixture, EveryCommitPausesBeforeTheNextChunk) {
+  PressB1();
+  RunUpdateToItsEnd();
+  ASSERT_TRUE(Logged(kLogUpdateDone));
+  const auto commands = TimedCommands(*meter);
+  ASSERT_EQ(commands.size(), 2048u + 8u + 3760u + 235u + 1u);
+
+  // A chunk follows a chunk one tick later. After a commit, the commit's
+  // pause comes first and the tick is counted from its end.
+  std::set<sim::SimTime> tickGaps;
+  for (std::size_t i = 0; i + 1 < commands.size(); ++i) {
+    if (commands[i].Code() == cmdWriteChunk && commands[i + 1].Code() == cmdWriteChunk) {
+      tickGaps.insert(GapAfter(commands, i));
+    }
+  }
+  ASSERT_EQ(tickGaps.size(), 1u) << "chunks follow each other at one steady rhythm";
+  const sim::SimTime tick = *tickGaps.begin();
+  EXPECT_EQ(tick, sim::SimTime(kChunkTickPeriod));
+
+  std::size_t commitsFollowedByAChunk = 0;
+  for (std::size_t i = 0; i + 1 < commands.size(); ++i) {
+    if (commands[i].Code() != cmdCommitPage) continue;
+    SCOPED_TRACE(Describe(commands[i]));
+    EXPECT_EQ(commands[i - 1].Code(), cmdWriteChunk);
+    EXPECT_EQ(GapAfter(commands, i - 1), sim::SimTime{0}) << "the commit goes out in the tick of the page's last chunk";
+    EXPECT_GE(GapAfter(commands, i), sim::SimTime(kCommitPause));
+    if (commands[i + 1].Code() == cmdWriteChunk) {
+      ++commitsFollowedByAChunk;
+      EXPECT_EQ(GapAfter(commands, i), sim::SimTime(kCommitPause) + tick);
+    }
+  }
+  EXPECT_EQ(commitsFollowedByAChunk, 234u);
+}
+
+TEST_F(UpdateFixture, TheFinishingStepPausesAfterEachWriteEachVersionByteAndTheChecksumRequest) {
+  PressB1();
+  RunUpdateToItsEnd();
+  ASSERT_TRUE(Logged(kLogUpdateDone));
+  const auto commands = TimedCommands(*meter);
+  const auto lastCommit = std::find_if(commands.rbegin(), commands.rend(),
+                                       [](const TimedCommand& c) { return c.Code() == cmdCommitPage; });
+  ASSERT_NE(lastCommit, commands.rend());
+  const std::size_t first = static_cast<std::size_t>(commands.rend() - lastCommit);  // after the last commit
+
+  using sim::SimTime;
+  const SimTime write(kEepromWritePause);
+  const SimTime versionByte = write + SimTime(kVersionBytePause);
+  struct Step {
+    std::uint8_t code;
+    std::uint16_t parameter;  // the EEPROM address of a write
+    std::uint8_t value;
+    SimTime gapAfter;  // until the next command
+  };
+  const std::vector<Step> expected = {
+      {cmdWriteEeprom, 832, 'D', versionByte},
+      {cmdWriteEeprom, 833, '1', versionByte},
+      {cmdWriteEeprom, 834, '.', versionByte},
+      {cmdWriteEeprom, 835, '5', versionByte},
+      {cmdWriteEeprom, 836, '0', versionByte},
+      {cmdWriteEeprom, kEepromAfterUpdate, kAfterUpdateValue, write},
+      {cmdReadChecksum, 0, 0, SimTime(kChecksumPause)},
+      {cmdWriteEeprom, kEepromFirmwareValidFlag, kFirmwareComplete, SimTime{0}},  // the last command
+  };
+  ASSERT_EQ(commands.size() - first, expected.size());
+  EXPECT_GE(commands[first].sent - commands[first - 1].done, SimTime(kCommitPause));
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    const TimedCommand& command = commands[first + k];
+    SCOPED_TRACE(Describe(command));
+    EXPECT_EQ(command.Code(), expected[k].code);
+    if (command.Code() == cmdWriteEeprom) {
+      EXPECT_EQ(command.Parameter(), expected[k].parameter);
+      EXPECT_EQ(command.request[3], expected[k].value);
+    }
+    EXPECT_EQ(command.done, command.sent) << "no retries in a clean update";
+    if (first + k + 1 < commands.size()) {
+      EXPECT_EQ(GapAfter(commands, first + k), expected[k].gapAfter);
+    }
+  }
+}
+
+TEST_F(UpdateFixture, NothingFollowsAnEepromWriteSoonerThanItsPause) {
+  // Every write of the update (the two marks, the version text, 958) keeps
+  // the meter quiet for the pause, whatever comes next: the first chunk,
+  // another write, the checksum request or the poll after the update.
+  PressB1();
+  RunUpdateToItsEnd();
+  ASSERT_TRUE(Logged(kLogUpdateDone));
+  RunThroughTick(kTimer1Id);
+  const auto commands = TimedCommands(*meter);
+  std::size_t writes = 0;
+  for (std::size_t i = 0; i + 1 < commands.size(); ++i) {
+    if (commands[i].Code() != cmdWriteEeprom) continue;
+    ++writes;
+    EXPECT_GE(GapAfter(commands, i), sim::SimTime(kEepromWritePause)) << Describe(commands[i]);
+  }
+  EXPECT_EQ(writes, 8u);
+  // The mark 0x88 is followed by the first chunk.
+  const auto mark = std::find_if(commands.begin(), commands.end(),
+                                 [](const TimedCommand& c) { return c.Code() == cmdWriteEeprom; });
+  ASSERT_NE(mark + 1, commands.end());
+  EXPECT_EQ(mark->request[3], kFirmwareUpdating);
+  EXPECT_EQ((mark + 1)->Code(), cmdWriteChunk);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <iterator>
@@ -436,6 +437,28 @@ TEST(SimMeterTrace, RecordsEveryTransferInOrderWithItsBytes) {
   EXPECT_EQ(meter.TransferCount(), 9u);
 }
 
+TEST(SimMeterTrace, EachTransferCarriesTheClockReadingOfItsMoment) {
+  SimMeter meter;
+  Transact(meter, ReadEepromRequest(832));
+  EXPECT_EQ(meter.Trace().back().at, std::chrono::microseconds{0}) << "no clock: 0";
+
+  std::chrono::microseconds now{1500};
+  meter.SetClock([&now] { return now; });
+  meter.Faults().FailNextReads(1);
+  ASSERT_TRUE(meter.SetFeature(ReadEepromRequest(833)));
+  now += std::chrono::milliseconds(10);
+  Report buffer{};
+  EXPECT_FALSE(meter.GetFeature(buffer));  // a failed transfer is stamped too
+  now += std::chrono::microseconds(7);
+  Read(meter);
+
+  std::vector<std::chrono::microseconds> stamps;
+  for (const auto& transfer : meter.Trace()) stamps.push_back(transfer.at);
+  using std::chrono::microseconds;
+  EXPECT_EQ(stamps, (std::vector<microseconds>{microseconds{0}, microseconds{0}, microseconds{1500},
+                                               microseconds{11500}, microseconds{11507}}));
+}
+
 TEST(SimMeterTrace, AReportOfTheWrongSizeOrIdFailsAndChangesNothing) {
   struct Case {
     std::string name;
@@ -576,6 +599,59 @@ TEST(SimMeterFaults, CorruptEchoHitsTheCommandsTheRuleNames) {
       corrupted.push_back(reply[17] != request[17]);
     }
     EXPECT_EQ(corrupted, test.corrupted);
+  }
+}
+
+TEST(SimMeterFaults, CorruptEchoInvertsTheChosenBytesAndNoOther) {
+  struct Case {
+    std::string name;
+    std::vector<std::size_t> echoBytes;  // one rule for the next command per entry
+    std::vector<std::size_t> inverted;   // the reply bytes that differ from a clean reply
+  };
+  const std::vector<Case> cases = {
+      {"byte 17 unless chosen", {}, {17}},
+      {"byte 1", {1}, {1}},
+      {"byte 2", {2}, {2}},
+      {"byte 3, the first a host compares", {3}, {3}},
+      {"byte 10", {10}, {10}},
+      {"byte 17", {17}, {17}},
+      {"two rules, two bytes", {3, 17}, {3, 17}},
+      {"two rules, one byte: inverted once", {9, 9}, {9}},
+  };
+  for (const std::uint8_t code : {SimMeter::kWriteEeprom, SimMeter::kWriteChunk}) {
+    for (const Case& test : cases) {
+      SCOPED_TRACE(test.name + ", command " + std::to_string(code));
+      Report request = Request(code, {0x03, 0x84});
+      for (std::size_t i = 3; i <= 17; ++i) request[i] = static_cast<std::uint8_t>(0x40 + i);
+      SimMeter clean;
+      const Report expected = Transact(clean, request);
+
+      SimMeter meter;
+      if (test.echoBytes.empty()) {
+        meter.Faults().Add({.which = Commands::Next(), .corruptEcho = true});
+      }
+      for (const std::size_t byte : test.echoBytes) {
+        meter.Faults().Add({.which = Commands::Next(), .corruptEcho = true, .echoByte = byte});
+      }
+      const Report reply = Transact(meter, request);
+      std::vector<std::size_t> inverted;
+      for (std::size_t i = 0; i < reply.size(); ++i) {
+        if (reply[i] == expected[i]) continue;
+        inverted.push_back(i);
+        EXPECT_EQ(reply[i], expected[i] ^ 0xFF) << "byte " << i;
+      }
+      EXPECT_EQ(inverted, test.inverted);
+      EXPECT_EQ(Read(meter), reply) << "every read of the reply carries the corruption";
+      EXPECT_EQ(Transact(meter, request), expected) << "the next command echoes cleanly";
+    }
+  }
+}
+
+TEST(SimMeterFaults, AnEchoByteOutsideTheRequestBytesIsRefused) {
+  for (const std::size_t byte : {std::size_t{0}, std::size_t{18}, std::size_t{19}}) {
+    FaultPlan plan;
+    EXPECT_THROW(plan.Add({.which = Commands::Next(), .corruptEcho = true, .echoByte = byte}), std::out_of_range)
+        << byte;
   }
 }
 
