@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
   }
   const double floorMs = duration<double, std::milli>(runtime.Elapsed()).count();
 
-  const std::string command = tool + " --simulate --latency-us " + std::to_string(latency) + " update >/dev/null";
+  const std::string command = tool + " --simulate --latency-us " + std::to_string(latency) + " update --yes --quiet >/dev/null";
   const auto start = steady_clock::now();
   const int status = std::system(command.c_str());
   const double wallMs = duration<double, std::milli>(steady_clock::now() - start).count();

@@ -8,5 +8,5 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset native >/dev/null
 cmake --build --preset native --target lu14
-if (($# == 0)); then set -- --simulate update; fi
+if (($# == 0)); then set -- --simulate update --yes; fi
 exec build/native/bin/lu14 "$@"

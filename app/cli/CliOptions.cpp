@@ -1,155 +1,328 @@
 #include "app/cli/CliOptions.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
+#include <array>
+#include <cstdio>
+#include <stdexcept>
+
+#include "update/FirmwarePayload.h"
+
+#ifndef LU14_VERSION
+#define LU14_VERSION "0.1.0"
+#endif
 
 namespace lu14::cli {
 namespace {
 
-const char* const kUsage =
-    "usage: lu14 [--simulate[=FAULT]] [--wait SECONDS] COMMAND [ARGS]\n"
-    "\n"
-    "Updates the firmware of the LU-14 tweezers meter, shows its state and\n"
-    "changes its options. Commands:\n"
-    "  status [--json]         the meter's identity, firmware, battery and options\n"
-    "  update                  save the meter's settings, then write the carried firmware\n"
-    "  option NAME on|off      NAME: capacitance (voltage change with capacitance >1uF)\n"
-    "                                menu-swap (swap the actions in the menu)\n"
-    "  checksum                the firmware checksum the meter reports\n"
-    "\n"
-    "Options:\n"
-    "  --simulate[=FAULT]      use the built-in simulated meter instead of hardware\n"
-    "  --wait SECONDS          how long to wait for a meter (default 10)\n"
-    "  --latency-us N          with --simulate: each transfer takes N microseconds\n"
-    "  --help                  this text; COMMAND --help for a command's own\n"
-    "\n"
-    "Exit codes:\n"
-    "  0  success\n"
-    "  1  failed (the meter did not confirm what was asked)\n"
-    "  2  usage error\n"
-    "  3  no meter found\n"
-    "  4  refused by a safety check (low battery, no settings backup, placeholder firmware)\n"
-    "  5  interrupted (a signal stopped the update between two chunks)\n";
+struct CommandName {
+  Command command;
+  const char* name;
+  Msg help;
+};
+constexpr std::array<CommandName, 5> kCommands{{
+    {Command::Status, "status", Msg::StatusHelp},
+    {Command::List, "list", Msg::ListHelp},
+    {Command::Update, "update", Msg::UpdateHelp},
+    {Command::Option, "option", Msg::OptionHelp},
+    {Command::Checksum, "checksum", Msg::ChecksumHelp},
+}};
 
-const char* CommandHelp(Command command) {
-  switch (command) {
-    case Command::Status:
-      return "usage: lu14 status [--json]\n"
-             "Waits for a meter, reads it once as the window's status poll does, and\n"
-             "prints its identity, firmware version and whether it is complete, the\n"
-             "battery voltage and warning, and the four option bytes. --json prints\n"
-             "one JSON object instead.\n";
-    case Command::Update:
-      return "usage: lu14 update [--no-backup] [--ignore-battery]\n"
-             "Saves the meter's EEPROM to Documents/lu14 (never replacing an earlier\n"
-             "backup), marks the firmware as being updated, streams the carried image,\n"
-             "writes the version and checks the checksum. Exits 0 only when the meter\n"
-             "confirmed everything.\n"
-             "It refuses (exit 4) when the settings cannot be saved in the Documents\n"
-             "folder, when the meter's battery is low, and when this build carries the\n"
-             "placeholder image instead of the meter's firmware (allowed for --simulate,\n"
-             "or with LU14_ALLOW_PLACEHOLDER_FIRMWARE=1 in the environment).\n"
-             "  --no-backup       update even when no settings backup can be saved\n"
-             "  --ignore-battery  update even with a low battery\n"
-             "Ctrl-C (or SIGTERM, SIGHUP) never cuts a chunk: the first one only warns,\n"
-             "a second stops between two chunks and exits 5, leaving the meter marked\n"
-             "incomplete until an update completes.\n";
-    case Command::Option:
-      return "usage: lu14 option capacitance|menu-swap on|off\n"
-             "Writes one of the two option bytes a user may change.\n";
-    case Command::Checksum:
-      return "usage: lu14 checksum\n"
-             "Prints the firmware checksum the meter reports (decimal and hex).\n";
-  }
-  return kUsage;
+// Options that take a value, for the check that one follows.
+constexpr std::array<const char*, 4> kValueOptions{"--wait", "--device", "--latency-us", "--meters"};
+
+constexpr int kMaxWaitSeconds = 3600;
+constexpr int kMaxSimulatedMeters = 8;
+constexpr long kMaxLatencyMicroseconds = 1'000'000;
+constexpr int kListWaitSeconds = 0;
+
+const CommandName* FindCommand(const std::string& name) {
+  const auto found = std::find_if(kCommands.begin(), kCommands.end(), [&](const auto& c) { return name == c.name; });
+  return found == kCommands.end() ? nullptr : &*found;
 }
 
-ParseResult Usage(const std::string& error) { return {std::nullopt, error + "\n" + kUsage, 2}; }
+std::string Join(const std::vector<std::string>& words) {
+  std::string joined;
+  for (const std::string& word : words) joined += (joined.empty() ? "" : ", ") + word;
+  return joined;
+}
+
+std::string CommandList() {
+  std::vector<std::string> names;
+  for (const auto& c : kCommands) names.emplace_back(c.name);
+  return Join(names);
+}
+
+std::string FaultList() {
+  std::vector<std::string> names;
+  for (const auto& [name, meaning] : SimulatedFaults()) names.push_back(name);
+  return Join(names);
+}
+
+std::string WritableOptionList() {
+  std::vector<std::string> names;
+  for (const OptionName& option : OptionNames()) {
+    if (option.writable) names.emplace_back(option.name);
+  }
+  return Join(names);
+}
+
+// An argument as an error message quotes it: control characters shown as
+// \xNN, so that an empty or blank argument is visible and none can drive
+// the terminal.
+std::string Quoted(const std::string& argument) {
+  std::string quoted = "\"";
+  for (const char c : argument) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || c == '"' || c == '\\') {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      quoted += escaped;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
+// A whole decimal number in [low, high]: digits only, no sign, no exponent,
+// no fraction, no unit, no base prefix.
+std::optional<long> WholeNumber(const std::string& text, long low, long high) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  long value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value < low || value > high) return std::nullopt;
+  return value;
+}
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+std::string Help(Language language, Msg help) {
+  std::string text = Text(language, help, {kFirmwareVersionText});
+  if (help == Msg::MainHelp) {
+    text += "\n" + Text(language, Msg::FaultsHeading);
+    for (const auto& [name, meaning] : SimulatedFaults()) {
+      text += "  " + name + std::string(name.size() < 22 ? 22 - name.size() : 1, ' ') + Text(language, meaning) + "\n";
+    }
+  }
+  return text;
+}
 
 }  // namespace
 
-const std::vector<std::pair<std::string, std::string>>& SimulatedFaults() {
-  static const std::vector<std::pair<std::string, std::string>> faults{
-      {"no-meter", "no meter is attached"},
-      {"low-battery", "the battery reads 1.2 V"},
-      {"incomplete-firmware", "the meter was left in the middle of an update"},
-      {"sum-mismatch", "the meter's sum of chunk 1000 is wrong: the update stops"},
-      {"unplug-during-update", "the meter is pulled out while the image streams"},
-      {"wrong-checksum", "the meter reports a checksum that does not match"},
-      {"write-refused", "the meter never confirms an EEPROM write"},
+const char* ToolVersion() { return LU14_VERSION; }
+
+const std::vector<std::pair<std::string, Msg>>& SimulatedFaults() {
+  static const std::vector<std::pair<std::string, Msg>> faults{
+      {"no-meter", Msg::FaultNoMeter},
+      {"low-battery", Msg::FaultLowBattery},
+      {"incomplete-firmware", Msg::FaultIncompleteFirmware},
+      {"up-to-date", Msg::FaultUpToDate},
+      {"sum-mismatch", Msg::FaultSumMismatch},
+      {"unplug-during-update", Msg::FaultUnplugDuringUpdate},
+      {"wrong-checksum", Msg::FaultWrongChecksum},
+      {"write-refused", Msg::FaultWriteRefused},
   };
   return faults;
 }
 
-ParseResult ParseCommandLine(const std::vector<std::string>& arguments) {
-  CliOptions options;
-  std::optional<Command> command;
-  std::vector<std::string> positional;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
+const std::vector<OptionName>& OptionNames() {
+  static const std::vector<OptionName> names{
+      {"auto-save", false}, {"capacitance", true}, {"menu-swap", true}, {"modified-meter", false}};
+  return names;
+}
+
+ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language language) {
+  // Everything after the first "--" is an argument, never an option.
+  const auto endOfOptions = std::find(arguments.begin(), arguments.end(), "--");
+  std::vector<std::string> head(arguments.begin(), endOfOptions);
+  std::vector<std::string> tail(endOfOptions == arguments.end() ? endOfOptions : endOfOptions + 1, arguments.end());
+  const bool json = std::find(head.begin(), head.end(), "--json") != head.end();
+  const auto usageError = [&](const std::string& message) {
+    return ParseResult{std::nullopt, Text(language, Msg::ErrorPrefix) + message + "\n" + Text(language, Msg::UsageLine),
+                       2, json, message};
+  };
+
+  // Help and version come before any check of the rest.
+  for (const std::string& argument : head) {
     if (argument == "--help" || argument == "-h") {
-      std::string help = command ? CommandHelp(*command) : kUsage;
-      if (!command) {
-        help += "\nSimulated faults (--simulate=FAULT):\n";
-        for (const auto& [name, meaning] : SimulatedFaults()) help += "  " + name + std::string(22 - name.size(), ' ') + meaning + "\n";
-      }
-      return {std::nullopt, help, 0};
+      const auto named = std::find_if(head.begin(), head.end(), [](const std::string& a) { return FindCommand(a); });
+      return {std::nullopt, Help(language, named == head.end() ? Msg::MainHelp : FindCommand(*named)->help), 0, false,
+              ""};
     }
-    if (argument == "--json") {
-      options.json = true;
-    } else if (argument == "--no-backup") {
-      options.noBackup = true;
-    } else if (argument == "--ignore-battery") {
-      options.ignoreBattery = true;
-    } else if (argument == "--simulate") {
-      options.simulate = true;
-    } else if (argument.starts_with("--simulate=")) {
-      options.simulate = true;
-      options.simulatedFault = argument.substr(11);
+    if (argument == "--version") return {std::nullopt, std::string("lu14 ") + ToolVersion() + "\n", 0, false, ""};
+  }
+  for (std::size_t i = 0; i < head.size(); ++i) {
+    // "--opt VALUE" is read as "--opt=VALUE", so that a value such as -5 is
+    // checked as a number rather than taken for an option.
+    const bool takesValue = std::find(kValueOptions.begin(), kValueOptions.end(), head[i]) != kValueOptions.end();
+    // "--opt=" names no value (and the parser would take the next word for one).
+    if (head[i].ends_with("=") && std::find(kValueOptions.begin(), kValueOptions.end(),
+                                            head[i].substr(0, head[i].size() - 1)) != kValueOptions.end()) {
+      return usageError(Text(language, Msg::NeedsValue, {head[i].substr(0, head[i].size() - 1)}));
+    }
+    if (takesValue) {
+      if (i + 1 == head.size() || head[i + 1].starts_with("--")) {
+        return usageError(Text(language, Msg::NeedsValue, {head[i]}));
+      }
+      head[i] += "=" + head[i + 1];
+      head.erase(head.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+      continue;
+    }
+    // --simulate's value is optional: "--simulate FAULT" when the next word names a fault.
+    if (head[i] == "--simulate" && i + 1 < head.size()) {
       const auto& faults = SimulatedFaults();
-      if (std::none_of(faults.begin(), faults.end(), [&](const auto& f) { return f.first == options.simulatedFault; })) {
-        return Usage("unknown simulated fault: " + options.simulatedFault);
+      if (std::any_of(faults.begin(), faults.end(), [&](const auto& f) { return f.first == head[i + 1]; })) {
+        head[i] += "=" + head[i + 1];
+        head.erase(head.begin() + static_cast<std::ptrdiff_t>(i) + 1);
       }
-    } else if (argument == "--wait" && i + 1 < arguments.size()) {
-      try {
-        options.waitSeconds = std::stoi(arguments[++i]);
-      } catch (const std::exception&) {
-        return Usage("--wait needs a number of seconds");
-      }
-    } else if (argument == "--latency-us" && i + 1 < arguments.size()) {
-      try {
-        options.latencyMicroseconds = std::stol(arguments[++i]);
-      } catch (const std::exception&) {
-        return Usage("--latency-us needs a number of microseconds");
-      }
-    } else if (argument.starts_with("--")) {
-      return Usage("unknown option: " + argument);
-    } else if (!command) {
-      if (argument == "status") command = Command::Status;
-      else if (argument == "update") command = Command::Update;
-      else if (argument == "option") command = Command::Option;
-      else if (argument == "checksum") command = Command::Checksum;
-      else return Usage("unknown command: " + argument);
-    } else {
-      positional.push_back(argument);
     }
   }
-  if (!command) return Usage("no command given");
-  options.command = *command;
-  if (options.json && options.command != Command::Status) return Usage("--json belongs to status");
-  if ((options.noBackup || options.ignoreBattery) && options.command != Command::Update) {
-    return Usage("--no-backup and --ignore-battery belong to update");
+  // The parser drops an empty or blank argument: it is named here instead.
+  const auto blank = std::find_if(head.begin(), head.end(), [](const std::string& a) {
+    return std::all_of(a.begin(), a.end(), [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); });
+  });
+  if (blank != head.end()) {
+    const bool afterCommand = std::any_of(head.begin(), blank, [](const std::string& a) { return FindCommand(a); });
+    return usageError(afterCommand ? Text(language, Msg::UnexpectedArgument, {Quoted(*blank)})
+                                   : Text(language, Msg::UnknownCommand, {Quoted(*blank), CommandList()}));
   }
-  if (options.command == Command::Option) {
-    if (positional.size() != 2 || (positional[0] != "capacitance" && positional[0] != "menu-swap") ||
-        (positional[1] != "on" && positional[1] != "off")) {
-      return Usage("option needs capacitance|menu-swap and on|off");
+  if (std::none_of(head.begin(), head.end(), [](const std::string& a) { return FindCommand(a); }) && !tail.empty() &&
+      FindCommand(tail.front())) {
+    head.push_back(tail.front());
+    tail.erase(tail.begin());
+  }
+
+  CliOptions options;
+  options.language = language;
+  std::string simulate, wait, latency, meters, device;
+  bool quiet = false, verbose = false;
+  std::vector<std::string> optionArguments;
+
+  CLI::App app("lu14", "lu14");
+  app.set_help_flag();
+  app.allow_extras();
+  app.fallthrough();
+  // The messages are the catalogue's: the library's own (English) never reach the user.
+  app.add_flag("--simulate{healthy}", simulate);
+  app.add_option("--wait", wait);
+  app.add_option("--latency-us", latency);
+  app.add_option("--meters", meters);
+  app.add_option("--device", device);
+  app.add_flag("--json", options.json);
+  app.add_flag("-q,--quiet", quiet);
+  app.add_flag("-v,--verbose", verbose);
+  std::vector<std::pair<CLI::App*, const CommandName*>> subcommands;
+  for (const CommandName& command : kCommands) {
+    CLI::App* sub = app.add_subcommand(command.name);
+    sub->set_help_flag();
+    sub->allow_extras();
+    subcommands.emplace_back(sub, &command);
+    if (command.command == Command::Update) {
+      sub->add_flag("-y,--yes", options.yes);
+      sub->add_flag("--force", options.force);
+      sub->add_flag("--no-backup", options.noBackup);
+      sub->add_flag("--ignore-battery", options.ignoreBattery);
     }
-    options.optionName = positional[0];
-    options.optionOn = positional[1] == "on";
-  } else if (!positional.empty()) {
-    return Usage("unexpected argument: " + positional[0]);
+    if (command.command == Command::Option) sub->add_option("arguments", optionArguments);
   }
-  return {options, "", 0};
+  app.require_subcommand(0, 1);
+
+  try {
+    std::vector<std::string> reversed(head.rbegin(), head.rend());
+    try {
+      app.parse(reversed);
+    } catch (const CLI::ParseError& failure) {
+      throw UsageError(Text(language, Msg::CommandLineUnreadable, {failure.what()}));
+    }
+    const CommandName* chosen = nullptr;
+    CLI::App* chosenApp = nullptr;
+    for (const auto& [sub, command] : subcommands) {
+      if (sub->parsed()) chosen = command, chosenApp = sub;
+    }
+    std::vector<std::string> extras = app.remaining();
+    if (chosenApp) {
+      const auto own = chosenApp->remaining();
+      extras.insert(extras.begin(), own.begin(), own.end());
+    }
+    for (const std::string& extra : extras) {
+      if (extra.size() > 1 && extra.starts_with("-")) {
+        throw UsageError(Text(language, Msg::UnknownOption, {Quoted(extra)}) +
+                         (chosen ? "; " + Text(language, Msg::SeeHelp, {chosen->name}) : ""));
+      }
+      if (!chosen) throw UsageError(Text(language, Msg::UnknownCommand, {Quoted(extra), CommandList()}));
+      throw UsageError(Text(language, Msg::UnexpectedArgument, {Quoted(extra)}));
+    }
+    if (!chosen) throw UsageError(Text(language, Msg::NoCommand, {CommandList()}));
+    options.command = chosen->command;
+    optionArguments.insert(optionArguments.end(), tail.begin(), tail.end());
+    if (options.command != Command::Option && !optionArguments.empty()) {
+      throw UsageError(Text(language, Msg::UnexpectedArgument, {Quoted(optionArguments.front())}));
+    }
+
+    const auto number = [&](const char* name, const std::string& text, long low, long high) {
+      const std::optional<long> value = WholeNumber(text, low, high);
+      if (!value) {
+        throw UsageError(Text(language, Msg::BadNumber,
+                              {name, Quoted(text), std::to_string(low), std::to_string(high)}));
+      }
+      return *value;
+    };
+    if (app.count("--wait")) {
+      options.waitSeconds = static_cast<int>(number("--wait", wait, 0, kMaxWaitSeconds));
+    } else if (options.command == Command::List) {
+      options.waitSeconds = kListWaitSeconds;
+    }
+    options.simulate = app.count("--simulate") > 0;
+    if (options.simulate && simulate != "healthy") {
+      const auto& faults = SimulatedFaults();
+      if (std::none_of(faults.begin(), faults.end(), [&](const auto& f) { return f.first == simulate; }) &&
+          !simulate.empty()) {
+        throw UsageError(Text(language, Msg::UnknownFault, {Quoted(simulate), FaultList()}));
+      }
+      options.simulatedFault = simulate;
+    }
+    for (const char* simulationOnly : {"--meters", "--latency-us"}) {
+      if (app.count(simulationOnly) && !options.simulate) {
+        throw UsageError(Text(language, Msg::SimulationOnly, {simulationOnly}));
+      }
+    }
+    if (app.count("--meters")) options.simulatedMeters = static_cast<int>(number("--meters", meters, 1, kMaxSimulatedMeters));
+    if (app.count("--latency-us")) options.latencyMicroseconds = number("--latency-us", latency, 0, kMaxLatencyMicroseconds);
+    if (app.count("--device")) {
+      if (device.empty()) throw UsageError(Text(language, Msg::NeedsValue, {"--device"}));
+      options.device = device;
+    }
+    options.verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
+
+    if (options.command == Command::Option) {
+      if (optionArguments.size() != 2) {
+        throw UsageError(Text(language, Msg::OptionNeedsNameAndValue, {WritableOptionList()}));
+      }
+      const std::string& name = optionArguments[0];
+      const auto& names = OptionNames();
+      const auto known = std::find_if(names.begin(), names.end(), [&](const OptionName& o) { return name == o.name; });
+      if (known == names.end()) {
+        throw UsageError(Text(language, Msg::UnknownOptionName, {Quoted(name), WritableOptionList()}));
+      }
+      if (!known->writable) throw UsageError(Text(language, Msg::OptionReadOnly, {name, WritableOptionList()}));
+      if (optionArguments[1] != "on" && optionArguments[1] != "off") {
+        throw UsageError(Text(language, Msg::BadOnOff, {Quoted(optionArguments[1])}));
+      }
+      options.optionName = name;
+      options.optionOn = optionArguments[1] == "on";
+    }
+  } catch (const UsageError& error) {
+    return usageError(error.what());
+  }
+  return {options, "", 0, options.json, ""};
 }
 
 }  // namespace lu14::cli

@@ -1,5 +1,7 @@
 #include "app/cli/CliSession.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -12,16 +14,19 @@
 namespace lu14::cli {
 namespace {
 
+using nlohmann::json;
+
 constexpr TimerId kChunkTimer = 1;
 constexpr TimerId kFinishTimer = 2;
 constexpr std::chrono::seconds kStatusPatience{10};
+constexpr std::chrono::seconds kListPatience{3};
 constexpr std::chrono::seconds kPollPeriod{1};
 constexpr std::chrono::minutes kUpdatePatience{10};
 // How often a wait looks for stop signals.
 constexpr std::chrono::milliseconds kStopCheckPeriod{100};
-
-// The options as the console names them, in kOptionBoxes order.
-constexpr const char* kOptionNames[] = {"auto_save", "capacitance", "menu_swap", "modified_meter"};
+// The controller's first scan runs as soon as the loop does: this is time
+// enough for it, also with --wait 0.
+constexpr std::chrono::milliseconds kFirstScan{50};
 
 std::string Hex24(std::uint32_t value) {
   char text[16];
@@ -29,70 +34,116 @@ std::string Hex24(std::uint32_t value) {
   return text;
 }
 
-std::string OnOff(const std::optional<bool>& value) { return value ? (*value ? "on" : "off") : "unknown"; }
-
-std::string JsonBool(const std::optional<bool>& value) { return value ? (*value ? "true" : "false") : "null"; }
+std::string Fixed(double value, int decimals) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
 
 bool Has(const UpdateOutcome& outcome, UpdateFault fault) {
   return std::find(outcome.faults.begin(), outcome.faults.end(), fault) != outcome.faults.end();
 }
 
-// Why an update that did not complete ended, and what to do next.
-std::string UpdateFailure(const UpdateOutcome& outcome) {
-  const std::string confirmed = std::to_string(outcome.bytesConfirmed);
-  switch (outcome.result) {
-    case UpdateResult::Completed: return {};
-    case UpdateResult::Disconnected:
-      return "the meter was disconnected after " + confirmed + " of " + std::to_string(kStreamedLength) +
-             " bytes; reconnect it and run lu14 update again";
-    case UpdateResult::Cancelled:
-      if (Has(outcome, UpdateFault::BackupReadFailed)) {
-        return "cancelled before any firmware was written: the meter's settings could not be read";
-      }
-      if (Has(outcome, UpdateFault::BackupWriteFailed)) {
-        return "cancelled before any firmware was written: the settings backup could not be saved";
-      }
-      if (Has(outcome, UpdateFault::BackupUnavailable)) {
-        return "refused: the settings backup cannot be saved" +
-               (outcome.backup.folder.empty() ? std::string(" (no Documents folder is known)")
-                                              : " in " + outcome.backup.folder.string()) +
-               "; make that folder writable, or run lu14 update --no-backup to go on without one";
-      }
-      return "cancelled before any firmware was written: the meter did not confirm the start of the update";
-    case UpdateResult::Stopped:
-      if (Has(outcome, UpdateFault::Interrupted)) {
-        return "interrupted after " + confirmed + " of " + std::to_string(kStreamedLength) +
-               " bytes: the meter is marked incomplete and asks for an update until one completes; "
-               "run lu14 update again to finish";
-      }
-      if (Has(outcome, UpdateFault::LinkFailed)) {
-        return "the link to the meter failed after " + confirmed + " bytes; reconnect the meter and run lu14 update again";
-      }
-      return "the meter did not confirm the chunk at byte " + confirmed +
-             "; reconnect the meter and run lu14 update again";
-    case UpdateResult::Unverified: break;
-  }
-  std::string reason;
-  const auto add = [&reason](const char* text) { reason += (reason.empty() ? "" : ", ") + std::string(text); };
-  if (Has(outcome, UpdateFault::VersionTextNotWritten)) add("the version text was not written");
-  if (Has(outcome, UpdateFault::ChecksumMismatch)) add("the meter's checksum does not match the firmware");
-  if (Has(outcome, UpdateFault::CompleteMarkNotWritten)) add("the meter did not take the completion mark");
-  return reason + "; the meter asks for an update until one completes";
-}
-
-const char* LinkEventText(LinkEventKind kind) {
-  switch (kind) {
-    case LinkEventKind::Resent: return "sent again";
-    case LinkEventKind::ReadsFailed: return "reading the reply failed twice, read a third time";
-    case LinkEventKind::GaveUp: return "no reply: gave up";
-    case LinkEventKind::StillBusy: return "the meter stayed busy: gave up";
-    case LinkEventKind::EchoMismatch: return "the meter's echo differs: written again";
-    case LinkEventKind::WrongReportLength: return "the device's report length is not the meter's";
+const char* PhaseKey(UpdatePhase phase) {
+  switch (phase) {
+    case UpdatePhase::SavingSettings: return "saving-settings";
+    case UpdatePhase::Writing: return "writing";
+    case UpdatePhase::Finishing: return "verifying";
   }
   return "";
 }
 
+const char* ResultKey(UpdateResult result) {
+  switch (result) {
+    case UpdateResult::Completed: return "completed";
+    case UpdateResult::Cancelled: return "cancelled";
+    case UpdateResult::Stopped: return "stopped";
+    case UpdateResult::Unverified: return "unverified";
+    case UpdateResult::Disconnected: return "disconnected";
+  }
+  return "";
+}
+
+// The width of a label in columns: one per code point (the labels are
+// Latin or Cyrillic).
+std::size_t Columns(const std::string& utf8) {
+  return static_cast<std::size_t>(
+      std::count_if(utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// A meter's text for the terminal (escaped) or for JSON (the library escapes it).
+std::string MeterText(const std::u32string& text, bool forJson) {
+  return forJson ? CodePointsToUtf8(text) : TerminalSafe(text);
+}
+
+json OptionalBool(const std::optional<bool>& value) { return value ? json(*value) : json(nullptr); }
+
+// Why an update that did not complete ended, and what to do next.
+std::string UpdateFailure(Language language, const UpdateOutcome& outcome) {
+  const std::string confirmed = std::to_string(outcome.bytesConfirmed);
+  const std::string streamed = std::to_string(kStreamedLength);
+  switch (outcome.result) {
+    case UpdateResult::Completed: return {};
+    case UpdateResult::Disconnected: return Text(language, Msg::FailDisconnected, {confirmed, streamed});
+    case UpdateResult::Cancelled:
+      if (Has(outcome, UpdateFault::BackupReadFailed)) return Text(language, Msg::FailBackupRead);
+      if (Has(outcome, UpdateFault::BackupWriteFailed)) return Text(language, Msg::FailBackupWrite);
+      if (Has(outcome, UpdateFault::BackupUnavailable)) {
+        return outcome.backup.folder.empty()
+                   ? Text(language, Msg::FailBackupUnavailableNoFolder)
+                   : Text(language, Msg::FailBackupUnavailableIn, {outcome.backup.folder.string()});
+      }
+      return Text(language, Msg::FailStartNotConfirmed);
+    case UpdateResult::Stopped:
+      if (Has(outcome, UpdateFault::Interrupted)) return Text(language, Msg::FailInterrupted, {confirmed, streamed});
+      if (Has(outcome, UpdateFault::LinkFailed)) return Text(language, Msg::FailLinkFailed, {confirmed});
+      return Text(language, Msg::FailChunkNotConfirmed, {confirmed});
+    case UpdateResult::Unverified: break;
+  }
+  std::string reason;
+  const auto add = [&](Msg message) { reason += (reason.empty() ? "" : ", ") + Text(language, message); };
+  if (Has(outcome, UpdateFault::VersionTextNotWritten)) add(Msg::FailVersionText);
+  if (Has(outcome, UpdateFault::ChecksumMismatch)) add(Msg::FailChecksumMismatch);
+  if (Has(outcome, UpdateFault::CompleteMarkNotWritten)) add(Msg::FailCompleteMark);
+  return Text(language, Msg::FailStillIncomplete, {reason});
+}
+
+Msg LinkEventText(LinkEventKind kind) {
+  switch (kind) {
+    case LinkEventKind::Resent: return Msg::LinkResent;
+    case LinkEventKind::ReadsFailed: return Msg::LinkReadsFailed;
+    case LinkEventKind::GaveUp: return Msg::LinkGaveUp;
+    case LinkEventKind::StillBusy: return Msg::LinkStillBusy;
+    case LinkEventKind::EchoMismatch: return Msg::LinkEchoMismatch;
+    case LinkEventKind::WrongReportLength: return Msg::LinkWrongReportLength;
+  }
+  return Msg::LinkGaveUp;
+}
+
+// A yes, in either language, as a person types it.
+bool IsYes(std::string answer) {
+  while (!answer.empty() && (answer.back() == ' ' || answer.back() == '\r' || answer.back() == '\t')) answer.pop_back();
+  while (!answer.empty() && answer.front() == ' ') answer.erase(answer.begin());
+  for (char& c : answer) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return answer == "y" || answer == "yes" || answer == "д" || answer == "Д" || answer == "да" || answer == "Да" ||
+         answer == "ДА";
+}
+
 }  // namespace
+
+json JsonError(int exitCode, const std::string& message) {
+  const char* kind = "failed";
+  switch (exitCode) {
+    case kExitUsage: kind = "usage"; break;
+    case kExitNoMeter: kind = "no-meter"; break;
+    case kExitRefused: kind = "refused"; break;
+    case kExitInterrupted: kind = "interrupted"; break;
+    default: break;
+  }
+  return {{"error", kind}, {"message", message}, {"exit", exitCode}};
+}
 
 CliSession::CliSession(const CliOptions& options, Shell& shell, EventLoop& loop, HidPlatform& platform,
                        std::ostream& out, std::ostream& err, bool terminal, std::function<void()> step)
@@ -102,11 +153,17 @@ CliSession::CliSession(const CliOptions& options, Shell& shell, EventLoop& loop,
       out_(out),
       err_(err),
       step_(std::move(step)),
-      progress_(out, terminal),
+      progress_(err, terminal, options.language, [this] { return clock_ ? clock_() : std::chrono::microseconds(0); }),
       meter_(shell, *this, *this, *this),
       chunkTicks_(shell, kChunkTimer, kChunkTickPeriod, false),
       finishTick_(shell, kFinishTimer, kFinishTickDelay, false),
       controller_(platform, [this](const std::function<void()>& work) { Dispatch(work); }) {
+  const auto start = std::chrono::steady_clock::now();
+  clock_ = [start] {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  };
+  // JSON carries the progress itself; -q shows none.
+  progress_.SetSilent(options_.json || options_.verbosity == Verbosity::Quiet);
   shell_.SetEventSink(this);
   chunkTicks_.SetOnTimer([this] { meter_.Update.ChunkTick(); });
   finishTick_.SetOnTimer([this] { meter_.Update.FinishTick(); });
@@ -120,12 +177,34 @@ CliSession::CliSession(const CliOptions& options, Shell& shell, EventLoop& loop,
 
 CliSession::~CliSession() { shell_.SetEventSink(nullptr); }
 
+void CliSession::SetClock(std::function<std::chrono::microseconds()> clock) { clock_ = std::move(clock); }
+
+void CliSession::Result(const std::string& line) {
+  if (options_.json) return;
+  out_ << line << '\n' << std::flush;
+}
+
+void CliSession::Notice(const std::string& line) {
+  if (options_.verbosity == Verbosity::Quiet) return;
+  progress_.Finish();
+  err_ << Say(Msg::WarningPrefix) << line << '\n' << std::flush;
+}
+
+void CliSession::Error(const std::string& line) {
+  progress_.Finish();
+  lastError_ = line;
+  err_ << Say(Msg::ErrorPrefix) << line << '\n' << std::flush;
+}
+
+void CliSession::Json(const json& value) {
+  if (options_.json) out_ << JsonLine(value) << std::flush;
+}
+
 void CliSession::Dispatch(const std::function<void()>& work) {
   try {
     work();
   } catch (const std::exception& failure) {
-    progress_.Finish();
-    err_ << "error: " << failure.what() << '\n';
+    Error(failure.what());
   }
 }
 
@@ -137,34 +216,64 @@ void CliSession::TimerTick(TimerId id) {
   });
 }
 
+std::string CliSession::DeviceId(const TJvHidDevice& device) const { return Utf16ToUtf8(device.PnPInfo().DevicePath); }
+
+TJvHidDevice* CliSession::MeterWithId(const std::string& id) const {
+  const auto found = std::find_if(meters_.begin(), meters_.end(), [&](TJvHidDevice* d) { return DeviceId(*d) == id; });
+  return found == meters_.end() ? nullptr : *found;
+}
+
 bool CliSession::MeterFound(TJvHidDevice& device) {
   if (device.Attributes().vendorId != kMeterVendorId || device.Attributes().productId != kMeterProductId) return true;
-  if (meter_.Link.CurrentDevice()) return true;
-  meter_.Link.SetCurrentDevice(&device);
-  device.CheckOut();
-  meter_.Payload.LoadBlobCopy();
+  if (device.IsPluggedIn() && std::find(meters_.begin(), meters_.end(), &device) == meters_.end()) {
+    meters_.push_back(&device);
+  }
   return true;
 }
 
 void CliSession::DeviceRemoved(TJvHidDevice& device) {
+  std::erase(meters_, &device);
   if (meter_.Link.CurrentDevice() != &device) return;
   meter_.Link.SetCurrentDevice(nullptr);
   meter_.Update.MeterRemoved();
 }
 
+void CliSession::Use(TJvHidDevice& device) {
+  meter_.Link.SetCurrentDevice(&device);
+  device.CheckOut();
+  meter_.Payload.LoadBlobCopy();
+}
+
 void CliSession::LinkEventHappened(const LinkEvent& event) {
+  if (options_.verbosity != Verbosity::Verbose) return;
   progress_.Finish();
-  err_ << "command " << static_cast<int>(event.command) << ": " << LinkEventText(event.kind);
-  if (event.kind == LinkEventKind::WrongReportLength) err_ << " (" << event.reportLength << " bytes)";
-  err_ << '\n';
+  const std::string what = Say(LinkEventText(event.kind), {std::to_string(event.reportLength)});
+  err_ << Say(Msg::WarningPrefix) << Say(Msg::LinkEventLine, {std::to_string(event.command), what}) << '\n';
 }
 
 void CliSession::WriteNotConfirmed(std::uint8_t command) {
+  if (options_.verbosity != Verbosity::Verbose) return;
   progress_.Finish();
-  err_ << "command " << static_cast<int>(command) << ": the meter did not confirm the write\n";
+  err_ << Say(Msg::WarningPrefix) << Say(Msg::WriteNotConfirmed, {std::to_string(command)}) << '\n';
 }
 
-void CliSession::ProgressMade(const UpdateProgress& progress) { progress_.Show(progress); }
+void CliSession::PhaseStarted(UpdatePhase phase) {
+  lastJsonPercent_ = -1;
+  progress_.PhaseStarted(phase);
+  Json({{"event", "phase"}, {"phase", PhaseKey(phase)}});
+}
+
+void CliSession::ProgressMade(const UpdateProgress& progress) {
+  progress_.Show(progress);
+  if (!options_.json) return;
+  const int total = std::max(progress.total, 1);
+  const int done = std::clamp(ConsoleProgress::Done(progress), 0, total);
+  const int percent = done * 100 / total;
+  if (percent == lastJsonPercent_) return;
+  lastJsonPercent_ = percent;
+  Json({{"event", "progress"}, {"phase", PhaseKey(progress.phase)}, {"done", done}, {"total", total},
+        {"percent", percent}});
+}
 
 bool CliSession::StopAsked() {
   const int requests = stopRequests_ ? stopRequests_() : 0;
@@ -174,11 +283,9 @@ bool CliSession::StopAsked() {
     interrupted_ = true;
     return true;
   }
-  progress_.Finish();
   if (requests == 1) {
-    err_ << "Stopping now would leave the meter without a complete firmware, so the update goes on.\n"
-            "Press Ctrl-C again to stop it after the current chunk; the meter then asks for an update\n"
-            "until one completes (run lu14 update again).\n";
+    progress_.Finish();
+    err_ << Say(Msg::WarningPrefix) << Say(Msg::StopWarning) << '\n' << std::flush;
     return false;
   }
   interrupted_ = true;
@@ -203,24 +310,65 @@ bool CliSession::RunUntil(const std::function<bool()>& condition, std::chrono::m
 }
 
 bool CliSession::WaitForMeter() {
-  if (RunUntil([&] { return meter_.Link.CurrentDevice() != nullptr; }, std::chrono::seconds(options_.waitSeconds))) {
-    return true;
-  }
+  const auto present = [&] { return options_.device.empty() ? !meters_.empty() : MeterWithId(options_.device) != nullptr; };
+  if (RunUntil(present, kFirstScan)) return true;
   if (interrupted_) return false;
-  err_ << "no meter found within " << options_.waitSeconds << " s (vendor ff4d, product f538)\n";
+  // Say at once what is awaited and what to try.
+  const std::string seconds = std::to_string(options_.waitSeconds);
+  const std::vector<std::string> inaccessible = inaccessible_ ? inaccessible_() : std::vector<std::string>{};
+  if (options_.waitSeconds > 0) {
+    char usb[16];
+    std::snprintf(usb, sizeof usb, "%04x:%04x", kMeterVendorId, kMeterProductId);
+    Notice(options_.device.empty() ? Say(Msg::WaitingForMeter, {seconds, usb})
+                                   : Say(Msg::WaitingForDevice, {seconds, options_.device}));
+    for (const std::string& node : inaccessible) Notice(Say(Msg::MeterNotAccessible, {node}));
+    if (inaccessible.empty()) Notice(Say(Msg::TryPlugIn));
+    if (RunUntil(present, std::chrono::seconds(options_.waitSeconds))) return true;
+    if (interrupted_) return false;
+  } else {
+    for (const std::string& node : inaccessible) Notice(Say(Msg::MeterNotAccessible, {node}));
+  }
+  if (!options_.device.empty() && !meters_.empty()) {
+    Error(Say(Msg::DeviceNotFound, {options_.device}));
+    ListIds();
+    return false;
+  }
+  Error(Say(Msg::NoMeterFound, {seconds}));
   return false;
 }
 
-std::optional<MeterStatus> CliSession::ReadStatus() {
+void CliSession::ListIds() {
+  // The ids are what the user needs to go on: shown even with -q.
+  err_ << Say(Msg::AttachedMeters) << '\n';
+  for (TJvHidDevice* device : meters_) err_ << "  " << DeviceId(*device) << '\n';
+  err_ << std::flush;
+}
+
+std::optional<int> CliSession::ChooseMeter() {
+  if (!WaitForMeter()) return interrupted_ ? kExitInterrupted : kExitNoMeter;
+  TJvHidDevice* chosen = options_.device.empty() ? meters_.front() : MeterWithId(options_.device);
+  if (options_.device.empty() && meters_.size() > 1) {
+    const bool writes = options_.command == Command::Update || options_.command == Command::Option;
+    if (writes) {
+      Error(Say(Msg::SeveralMetersRefused, {std::to_string(meters_.size())}));
+      ListIds();
+      return kExitRefused;
+    }
+    Notice(Say(Msg::SeveralMetersReadingFirst, {std::to_string(meters_.size()), DeviceId(*chosen)}));
+  }
+  Use(*chosen);
+  return std::nullopt;
+}
+
+std::optional<MeterStatus> CliSession::ReadStatus(std::chrono::seconds patience) {
   std::optional<MeterStatus> best;
-  for (auto waited = std::chrono::seconds(0); waited <= kStatusPatience; waited += kPollPeriod) {
+  for (auto waited = std::chrono::seconds(0); waited <= patience; waited += kPollPeriod) {
     const MeterStatus status = meter_.Poll.Tick();
     if (status.versionText) best = status;
     if (status.complete || !meter_.Link.CurrentDevice()) break;
     RunUntil([] { return false; }, kPollPeriod);
     if (interrupted_) return std::nullopt;
   }
-  if (!best) err_ << "the meter was found but does not answer its status reads\n";
   return best;
 }
 
@@ -228,133 +376,228 @@ int CliSession::Run() {
   int exitCode = kExitFailed;
   switch (options_.command) {
     case Command::Status: exitCode = Status(); break;
+    case Command::List: exitCode = List(); break;
     case Command::Update: exitCode = Update(); break;
     case Command::Option: exitCode = Option(); break;
     case Command::Checksum: exitCode = Checksum(); break;
   }
+  progress_.Finish();
   if (interrupted_ && exitCode != kExitOk) {
-    if (options_.command != Command::Update) err_ << "interrupted\n";
-    return kExitInterrupted;
+    if (options_.command != Command::Update || lastError_.empty()) Error(Say(Msg::Interrupted));
+    exitCode = kExitInterrupted;
   }
+  if (options_.json && exitCode != kExitOk && !jsonWritten_) Json(JsonError(exitCode, lastError_));
   return exitCode;
 }
 
 int CliSession::Status() {
-  if (!WaitForMeter()) return kExitNoMeter;
-  const std::optional<MeterStatus> status = ReadStatus();
-  if (!status) return kExitFailed;
-  // Meter bytes: escaped for the terminal, and as JSON strings with their controls escaped.
-  const std::string identity = options_.json ? CodePointsToUtf8(status->identity) : TerminalSafe(status->identity);
-  const std::string version =
-      options_.json ? CodePointsToUtf8(*status->versionText) : TerminalSafe(*status->versionText);
+  if (const auto refused = ChooseMeter()) return *refused;
+  const std::optional<MeterStatus> status = ReadStatus(kStatusPatience);
+  if (!status) {
+    Error(Say(Msg::NoStatusAnswer));
+    return kExitFailed;
+  }
+  // Meter bytes: escaped for the terminal; in JSON the library and JsonLine escape them.
+  const std::string identity = MeterText(status->identity, options_.json);
+  const std::string version = MeterText(*status->versionText, options_.json);
   const int flag = status->firmwareFlag.value_or(0);
   const bool complete = status->firmwareFlag == kFirmwareComplete;
-  const double volts = status->batteryVolts.value_or(0.0);
+  const std::optional<double> volts = status->batteryVolts;
+  const bool low = volts && IsBatteryLow(*volts);
+  const auto& names = OptionNames();
   if (options_.json) {
-    out_ << "{\"identity\":" << JsonString(identity) << ",\"firmware\":{\"version\":" << JsonString(version)
-         << ",\"complete\":" << (complete ? "true" : "false") << ",\"flag\":" << flag << '}'
-         << ",\"battery\":{\"volts\":" << JsonNumber(volts) << ",\"low\":" << (IsBatteryLow(volts) ? "true" : "false")
-         << "},\"options\":{";
-    for (std::size_t i = 0; i < kOptionBoxes.size(); ++i) {
-      out_ << (i ? "," : "") << '"' << kOptionNames[i] << "\":" << JsonBool(status->options[i]);
-    }
-    out_ << "}}\n";
+    json optionValues = json::object();
+    for (std::size_t i = 0; i < kOptionBoxes.size(); ++i) optionValues[names[i].name] = OptionalBool(status->options[i]);
+    Json({{"id", DeviceId(*meter_.Link.CurrentDevice())},
+          {"identity", identity},
+          {"firmware", {{"version", version}, {"complete", complete}, {"flag", flag}}},
+          {"battery", {{"volts", volts ? json(std::round(*volts * 1000) / 1000) : json(nullptr)}, {"low", low}}},
+          {"options", optionValues}});
+    jsonWritten_ = true;
     return kExitOk;
   }
-  char voltsText[32];
-  std::snprintf(voltsText, sizeof voltsText, "%.3f V", volts);
-  out_ << "identity   " << identity << '\n'
-       << "firmware   " << version << (complete ? " (complete)" : " (incomplete: run lu14 update)") << '\n'
-       << "battery    " << voltsText << (IsBatteryLow(volts) ? " (low: charge the battery)" : "") << '\n';
+  const Msg labels[] = {Msg::LabelIdentity, Msg::LabelFirmware, Msg::LabelBattery, Msg::LabelOption};
+  std::size_t width = 0;
+  for (const Msg label : labels) width = std::max(width, Columns(Say(label)));
+  const auto line = [&](Msg label, const std::string& value) {
+    const std::string text = Say(label);
+    Result(text + std::string(width + 3 - Columns(text), ' ') + value);
+  };
+  line(Msg::LabelIdentity, identity);
+  line(Msg::LabelFirmware, version + ' ' + Say(complete ? Msg::Complete : Msg::IncompleteRunUpdate));
+  line(Msg::LabelBattery, volts ? Fixed(*volts, 3) + ' ' + Say(Msg::Volts) + (low ? ' ' + Say(Msg::BatteryLowCharge) : "")
+                                : Say(Msg::Unknown));
   for (std::size_t i = 0; i < kOptionBoxes.size(); ++i) {
-    out_ << "option     " << kOptionNames[i] << ' ' << OnOff(status->options[i]) << '\n';
+    const std::optional<bool>& value = status->options[i];
+    line(Msg::LabelOption, std::string(names[i].name) + ' ' + Say(value ? (*value ? Msg::On : Msg::Off) : Msg::Unknown));
   }
+  return kExitOk;
+}
+
+int CliSession::List() {
+  if (!WaitForMeter()) return interrupted_ ? kExitInterrupted : kExitNoMeter;
+  json listed = json::array();
+  for (TJvHidDevice* device : std::vector<TJvHidDevice*>(meters_)) {
+    Use(*device);
+    const std::optional<MeterStatus> status = ReadStatus(kListPatience);
+    if (interrupted_) return kExitInterrupted;
+    const std::string id = DeviceId(*device);
+    if (!status) {
+      listed.push_back({{"id", id}, {"identity", nullptr}, {"firmware", nullptr}});
+      Result(id + "  " + Say(Msg::ListUnreadable));
+      continue;
+    }
+    const bool complete = status->firmwareFlag == kFirmwareComplete;
+    listed.push_back({{"id", id},
+                      {"identity", CodePointsToUtf8(status->identity)},
+                      {"firmware", {{"version", CodePointsToUtf8(*status->versionText)}, {"complete", complete}}}});
+    Result(id + "  " + TerminalSafe(status->identity) + "  " + TerminalSafe(*status->versionText) + ' ' +
+           Say(complete ? Msg::ListComplete : Msg::ListIncomplete));
+  }
+  meter_.Link.SetCurrentDevice(nullptr);
+  Json({{"meters", listed}});
+  jsonWritten_ = true;
   return kExitOk;
 }
 
 std::optional<std::string> CliSession::UpdateRefusal(const MeterStatus& status) {
   if (meter_.Payload.CarriesPlaceholder() && !options_.simulate && !PlaceholderAllowedByEnvironment(shell_)) {
-    return "this build carries the placeholder image made for tests, not the meter's firmware; it is written to "
-           "simulated meters only (--simulate), or where " +
-           std::string(kAllowPlaceholderVariable) + "=1 is set for a test";
+    return Say(Msg::RefusedPlaceholder, {kAllowPlaceholderVariable});
   }
   if (!options_.ignoreBattery && status.batteryVolts && IsBatteryLow(*status.batteryVolts)) {
-    char volts[32];
-    std::snprintf(volts, sizeof volts, "%.2f V", *status.batteryVolts);
-    return std::string("the meter's battery is low (") + volts +
-           "): an update that stops half-way leaves the meter without firmware; charge it first, or run lu14 update "
-           "--ignore-battery";
+    return Say(Msg::RefusedBatteryLow, {Fixed(*status.batteryVolts, 2)});
   }
   return std::nullopt;
 }
 
+bool CliSession::Confirmed(const MeterStatus& status) {
+  if (!answers_ || options_.yes) return true;
+  progress_.Finish();
+  err_ << Say(Msg::AboutToWrite, {TerminalSafe(status.identity), DeviceId(*meter_.Link.CurrentDevice()),
+                                  TerminalSafe(*status.versionText), kFirmwareVersionText,
+                                  status.batteryVolts ? Fixed(*status.batteryVolts, 2) : Say(Msg::Unknown)})
+       << Say(Msg::AskToWrite, {kFirmwareVersionText}) << std::flush;
+  std::string answer;
+  if (!std::getline(*answers_, answer)) err_ << '\n';
+  // Ctrl-C at the question ends the run as interrupted, with nothing written.
+  if (StopAsked()) return false;
+  return IsYes(answer);
+}
+
 int CliSession::Update() {
-  if (!WaitForMeter()) return kExitNoMeter;
-  const std::optional<MeterStatus> status = ReadStatus();
-  if (!status) return kExitFailed;
+  if (const auto refused = ChooseMeter()) return *refused;
+  const std::optional<MeterStatus> status = ReadStatus(kStatusPatience);
+  if (!status) {
+    Error(Say(Msg::NoStatusAnswer));
+    return kExitFailed;
+  }
+  const bool current = *status->versionText == std::u32string(kFirmwareVersionText.begin(), kFirmwareVersionText.end()) &&
+                       status->firmwareFlag == kFirmwareComplete;
+  if (current && !options_.force) {
+    Result(Say(Msg::AlreadyCurrent, {kFirmwareVersionText}));
+    Json({{"event", "result"}, {"ok", true}, {"exit", kExitOk}, {"result", "up-to-date"},
+          {"firmware", std::string(kFirmwareVersionText)}, {"backup", nullptr}});
+    jsonWritten_ = true;
+    return kExitOk;
+  }
   if (const std::optional<std::string> refusal = UpdateRefusal(*status)) {
-    err_ << "update refused: " << *refusal << '\n';
+    Error(Say(Msg::RefusedPrefix) + *refusal);
     return kExitRefused;
+  }
+  if (!Confirmed(*status)) {
+    Error(Say(Msg::Declined));
+    return interrupted_ ? kExitInterrupted : kExitFailed;
   }
   const UpdateRules rules{.backupRequired = !options_.noBackup, .placeholderAllowed = true};
   // The backup is named after the identity and the version text, as the window names it.
   if (meter_.Update.Start(status->identity + *status->versionText, rules) != StartResult::Started) {
-    err_ << "update failed: the meter was disconnected before the update began\n";
+    Error(Say(Msg::UpdateFailedPrefix) + Say(Msg::FailDisconnectedBeforeStart));
     return kExitFailed;
   }
   const bool ended = RunUntil([&] { return updateOutcome_.has_value(); }, kUpdatePatience);
   progress_.Finish();
   if (!ended) {
-    err_ << "update failed: it did not finish within 10 minutes\n";
+    Error(Say(Msg::UpdateFailedPrefix) + Say(Msg::FailTimeout));
     return kExitFailed;
   }
   return UpdateEndedWith(*updateOutcome_);
 }
 
 int CliSession::UpdateEndedWith(const UpdateOutcome& outcome) {
-  if (outcome.backup.result == BackupResult::Written) {
-    out_ << "settings saved to " << outcome.backup.file.string() << '\n';
-  }
+  const bool saved = outcome.backup.result == BackupResult::Written;
+  if (saved) Result(Say(Msg::SettingsSaved, {outcome.backup.file.string()}));
+  int exitCode = kExitOk;
+  std::string message;
   if (outcome.result == UpdateResult::Completed) {
-    out_ << "firmware " << kFirmwareVersionText << " written and verified\n";
-    return kExitOk;
+    Result(Say(Msg::FirmwareWritten, {kFirmwareVersionText}));
+  } else {
+    if (outcome.backup.result == BackupResult::Skipped && !Has(outcome, UpdateFault::BackupUnavailable)) {
+      Notice(Say(Msg::NoBackupSaved));
+    }
+    message = UpdateFailure(options_.language, outcome);
+    Error(Say(Msg::UpdateFailedPrefix) + message);
+    exitCode = Has(outcome, UpdateFault::Interrupted)         ? kExitInterrupted
+               : Has(outcome, UpdateFault::BackupUnavailable) ? kExitRefused
+                                                              : kExitFailed;
   }
-  if (outcome.backup.result == BackupResult::Skipped && !Has(outcome, UpdateFault::BackupUnavailable)) {
-    err_ << "no settings backup was saved (--no-backup)\n";
-  }
-  err_ << "update failed: " << UpdateFailure(outcome) << '\n';
-  if (Has(outcome, UpdateFault::Interrupted)) return kExitInterrupted;
-  return Has(outcome, UpdateFault::BackupUnavailable) ? kExitRefused : kExitFailed;
+  json result{{"event", "result"},
+              {"ok", exitCode == kExitOk},
+              {"exit", exitCode},
+              {"result", ResultKey(outcome.result)},
+              {"firmware", std::string(kFirmwareVersionText)},
+              {"bytes-confirmed", outcome.bytesConfirmed},
+              {"backup", saved ? json(outcome.backup.file.string()) : json(nullptr)}};
+  if (!message.empty()) result["message"] = message;
+  Json(result);
+  jsonWritten_ = true;
+  return exitCode;
 }
 
 int CliSession::Option() {
-  if (!WaitForMeter()) return kExitNoMeter;
-  const OptionBox box = options_.optionName == "capacitance" ? OptionBox::C2 : OptionBox::C3;
+  if (const auto refused = ChooseMeter()) return *refused;
+  const auto& names = OptionNames();
+  const auto index = static_cast<std::size_t>(
+      std::find_if(names.begin(), names.end(), [&](const OptionName& o) { return options_.optionName == o.name; }) -
+      names.begin());
+  const OptionBox box = kOptionBoxes.at(index);
   const OptionWriteOutcome outcome = meter_.Options.WriteAndConfirm(box, options_.optionOn);
+  const std::string value = Say(outcome.readBack ? (*outcome.readBack ? Msg::On : Msg::Off) : Msg::Unknown);
+  Json({{"option", options_.optionName},
+        {"requested", options_.optionOn},
+        {"value", OptionalBool(outcome.readBack)},
+        {"confirmed", outcome.written},
+        {"ok", outcome.Succeeded()}});
+  jsonWritten_ = true;
   if (!outcome.Succeeded()) {
-    err_ << "the meter did not take the option: " << options_.optionName << " reads "
-         << OnOff(outcome.readBack) << (outcome.written ? "" : ", and the write was not confirmed") << '\n';
+    Error(Say(Msg::OptionNotTaken, {options_.optionName, value}) +
+          (outcome.written ? "" : Say(Msg::OptionWriteNotConfirmed)));
     return kExitFailed;
   }
-  out_ << options_.optionName << ' ' << OnOff(outcome.readBack) << '\n';
+  Result(options_.optionName + ' ' + value);
   return kExitOk;
 }
 
 int CliSession::Checksum() {
-  if (!WaitForMeter()) return kExitNoMeter;
+  if (const auto refused = ChooseMeter()) return *refused;
   ChecksumReading reading;
   try {
     reading = meter_.Memory.ReadChecksum();
   } catch (const std::exception& failure) {
-    err_ << failure.what() << '\n';
+    Error(failure.what());
     return kExitFailed;
   }
   if (!reading.confirmed) {
-    err_ << "the meter did not answer the checksum request\n";
+    Error(Say(Msg::ChecksumNoAnswer));
     return kExitFailed;
   }
-  out_ << reading.value << " (" << Hex24(reading.value) << ")"
-       << (reading.value == kFirmwareChecksum ? ", the carried firmware" : "") << '\n';
+  const bool match = reading.value == kFirmwareChecksum;
+  Json({{"checksum", reading.value}, {"expected", kFirmwareChecksum}, {"match", match},
+        {"firmware", std::string(kFirmwareVersionText)}});
+  jsonWritten_ = true;
+  const std::string value = std::to_string(reading.value);
+  Result(match ? Say(Msg::ChecksumMatches, {value, Hex24(reading.value), kFirmwareVersionText})
+               : Say(Msg::ChecksumDiffers, {value, Hex24(reading.value), kFirmwareVersionText,
+                                            std::to_string(kFirmwareChecksum) + " (" + Hex24(kFirmwareChecksum) + ")"}));
   return kExitOk;
 }
 

@@ -1,16 +1,23 @@
 // One run of the console tool: a meter session without a window, in a
 // runtime (the wall clock; virtual time in the tests), over a HID platform
 // (hardware or simulated). It reads the session's outcome values, never any
-// text meant for the window.
+// text meant for the window. Results go to the output stream, everything
+// else (progress, questions, notices, errors) to the error stream.
 #pragma once
 
 #include <chrono>
 #include <functional>
+#include <istream>
 #include <optional>
 #include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "app/cli/CliOptions.h"
 #include "app/cli/ConsoleProgress.h"
+#include "app/cli/Messages.h"
 #include "app/components/TTimer.h"
 #include "device/TJvHidDeviceController.h"
 #include "ports/EventLoop.h"
@@ -28,8 +35,13 @@ inline constexpr int kExitNoMeter = 3;
 inline constexpr int kExitRefused = 4;      // a safety check refused to go on
 inline constexpr int kExitInterrupted = 5;  // a stop signal ended the run
 
+// The JSON object a run that failed writes to the output stream: the kind of
+// failure (from the exit code), the message and the exit code.
+nlohmann::json JsonError(int exitCode, const std::string& message);
+
 class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
  public:
+  // terminal: the error stream is a terminal (the progress bar redraws).
   // step: called between messages (a simulated meter's scripted events).
   CliSession(const CliOptions& options, Shell& shell, EventLoop& loop, HidPlatform& platform, std::ostream& out,
              std::ostream& err, bool terminal, std::function<void()> step = {});
@@ -39,6 +51,16 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
 
   // stopRequests: how many stop signals (Ctrl-C ...) have arrived so far.
   void SetStopRequests(std::function<int()> stopRequests) { stopRequests_ = std::move(stopRequests); }
+  // Where a person answers: set when standard input and the error stream are
+  // a terminal. update then asks before it writes (unless --yes).
+  void SetAnswers(std::istream& answers) { answers_ = &answers; }
+  // The run's clock, for the time left of an update (the wall clock by default).
+  void SetClock(std::function<std::chrono::microseconds()> clock);
+  // The device nodes of meters that are attached but that this user may not
+  // open (hidraw access rights): named when no meter is found.
+  void SetInaccessibleMeters(std::function<std::vector<std::string>()> inaccessible) {
+    inaccessible_ = std::move(inaccessible);
+  }
 
   int Run();
 
@@ -52,24 +74,45 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   std::optional<std::string> UpdateRefusal(const MeterStatus& status);
   int UpdateEndedWith(const UpdateOutcome& outcome);
   void Dispatch(const std::function<void()>& work);
-  // Waits for a meter; false (and says so) when none came within the wait.
+  // Waits for a meter (the one --device names, or any); false (and says
+  // what to try) when none came within the wait.
   bool WaitForMeter();
+  // Picks the meter the command works with and points the link at it; the
+  // exit code when none may be picked.
+  std::optional<int> ChooseMeter();
+  void Use(TJvHidDevice& device);
+  // Lists the ids of the attached meters after an error that needs one.
+  void ListIds();
   // Reads the meter as the window's status poll does, retrying once a second
   // for a while: the last tick, if it read the identity and the version.
-  std::optional<MeterStatus> ReadStatus();
+  std::optional<MeterStatus> ReadStatus(std::chrono::seconds patience);
   int Status();
+  int List();
   int Update();
   int Option();
   int Checksum();
+  // Asks before an update; true when the answer is yes.
+  bool Confirmed(const MeterStatus& status);
 
-  // The HID controller's events: the first meter found is the one this run
-  // works with, to its end.
+  // Output: a result, a notice (not with -q), an error (always), JSON.
+  void Result(const std::string& line);
+  void Notice(const std::string& line);
+  void Error(const std::string& line);
+  void Json(const nlohmann::json& value);
+  std::string Say(Msg message, std::initializer_list<std::string_view> arguments = {}) const {
+    return Text(options_.language, message, arguments);
+  }
+  std::string DeviceId(const TJvHidDevice& device) const;
+  TJvHidDevice* MeterWithId(const std::string& id) const;
+
+  // The HID controller's events: every meter found is a candidate; the
+  // command picks one and works with it to its end.
   bool MeterFound(TJvHidDevice& device);
   void DeviceRemoved(TJvHidDevice& device);
 
   // EventSink: the update's chunk and finish ticks.
   void TimerTick(TimerId id) override;
-  // LinkObserver: the transaction's retries go to the error stream.
+  // LinkObserver: the transaction's retries, shown with -v.
   void LinkEventHappened(const LinkEvent& event) override;
   void WriteNotConfirmed(std::uint8_t command) override;
   // StatusView: nothing to show; the console reads the tick's MeterStatus.
@@ -85,7 +128,7 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   void OptionsRefreshed() override {}
   // UpdateView: progress, the ticks and the outcome.
   void UpdateStarted() override { chunkTicks_.SetEnabled(true); }
-  void PhaseStarted(UpdatePhase) override {}
+  void PhaseStarted(UpdatePhase phase) override;
   void ProgressMade(const UpdateProgress& progress) override;
   void BackupEnded(const BackupOutcome&) override {}
   void FaultFound(UpdateFault) override {}
@@ -100,10 +143,18 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   std::ostream& err_;
   std::function<void()> step_;
   std::function<int()> stopRequests_;
+  std::istream* answers_ = nullptr;
+  std::function<std::chrono::microseconds()> clock_;
+  std::function<std::vector<std::string>()> inaccessible_;
   int stopsHandled_ = 0;
   bool interrupted_ = false;
+  // The run has written its JSON result: no error object follows.
+  bool jsonWritten_ = false;
+  std::string lastError_;
+  int lastJsonPercent_ = -1;
   ConsoleProgress progress_;
   std::optional<UpdateOutcome> updateOutcome_;
+  std::vector<TJvHidDevice*> meters_;  // attached meters, in the platform's order
   MeterSession meter_;
   TTimer chunkTicks_;
   TTimer finishTick_;

@@ -3,7 +3,8 @@
 
 #include <functional>
 #include <memory>
-#include <ostream>
+#include <string>
+#include <vector>
 
 #include "app/realtime/RealTimeRuntime.h"
 #include "ports/HidPlatform.h"
@@ -14,10 +15,10 @@ struct HardwarePlatform {
   std::unique_ptr<HidPlatform> platform;
   // Called between messages: delivers the system's device-change events.
   std::function<void()> step;
+  // The device nodes of meters attached now that this user may not open.
+  std::function<std::vector<std::string>()> inaccessibleMeters;
 };
 
-// problems: where the platform explains what keeps it from a meter (access
-// rights, say).
-HardwarePlatform MakeHardwarePlatform(RealTimeRuntime& runtime, std::ostream& problems);
+HardwarePlatform MakeHardwarePlatform(RealTimeRuntime& runtime);
 
 }  // namespace lu14::cli

@@ -1,43 +1,44 @@
 #include "app/cli/JsonText.h"
 
-#include <cmath>
 #include <cstdio>
 
 namespace lu14::cli {
+namespace {
 
-std::string JsonString(const std::string& utf8) {
-  std::string out = "\"";
-  for (std::size_t i = 0; i < utf8.size(); ++i) {
-    const char c = utf8[i];
-    const auto byte = static_cast<unsigned char>(c);
-    // Control characters, DEL and the C1 controls (U+0080..U+009F, which a
-    // meter's bytes can carry) are escaped, so that the text shown on a
-    // terminal can never drive it.
+// The library's output escapes C0 and never leaves a raw control byte
+// outside a string, so DEL (0x7F) and the C1 controls (U+0080..U+009F, in
+// UTF-8 C2 80..C2 9F) can only be inside strings: they are escaped there.
+std::string EscapeRemainingControls(const std::string& dumped) {
+  std::string out;
+  out.reserve(dumped.size());
+  for (std::size_t i = 0; i < dumped.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(dumped[i]);
     unsigned control = 0x100;
-    if (byte < 0x20 || byte == 0x7F) {
+    if (byte == 0x7F) {
       control = byte;
-    } else if (byte == 0xC2 && i + 1 < utf8.size() && (static_cast<unsigned char>(utf8[i + 1]) & 0xE0) == 0x80) {
-      control = static_cast<unsigned char>(utf8[++i]);
+    } else if (byte == 0xC2 && i + 1 < dumped.size() && (static_cast<unsigned char>(dumped[i + 1]) & 0xE0) == 0x80) {
+      control = static_cast<unsigned char>(dumped[++i]);
     }
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (control < 0x100) {
+    if (control < 0x100) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", control);
       out += escaped;
     } else {
-      out += c;
+      out += dumped[i];
     }
   }
-  return out + "\"";
+  return out;
 }
 
-std::string JsonNumber(double value) {
-  if (!std::isfinite(value)) return "null";
-  char text[64];
-  std::snprintf(text, sizeof text, "%.6g", value);
-  return text;
+std::string Dump(const nlohmann::json& value) {
+  // Malformed UTF-8 becomes U+FFFD rather than an exception.
+  return EscapeRemainingControls(value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
+
+}  // namespace
+
+std::string JsonLine(const nlohmann::json& value) { return Dump(value) + "\n"; }
+
+std::string JsonString(const std::string& utf8) { return Dump(nlohmann::json(utf8)); }
 
 }  // namespace lu14::cli

@@ -4,16 +4,20 @@
 
 namespace lu14::cli {
 
-HardwarePlatform MakeHardwarePlatform(RealTimeRuntime& runtime, std::ostream& problems) {
+HardwarePlatform MakeHardwarePlatform(RealTimeRuntime& runtime) {
   auto platform = std::make_unique<linux_hid::LinuxHidPlatform>(runtime);
-  // A meter that is attached but that this user may not open would otherwise
-  // look like no meter at all.
-  for (const linux_hid::AccessProblem& problem : platform->AccessProblems(kMeterVendorId, kMeterProductId)) {
-    problems << problem.message << '\n';
-  }
   linux_hid::LinuxHidPlatform* hidraw = platform.get();
+  // A meter that is attached but that this user may not open would otherwise
+  // look like no meter at all: the session names it and the remedy.
+  auto inaccessible = [hidraw] {
+    std::vector<std::string> nodes;
+    for (const linux_hid::AccessProblem& problem : hidraw->AccessProblems(kMeterVendorId, kMeterProductId)) {
+      nodes.push_back(problem.devnode);
+    }
+    return nodes;
+  };
   // udev's events are read between messages, as they come.
-  return {std::move(platform), [hidraw] { hidraw->Poll(); }};
+  return {std::move(platform), [hidraw] { hidraw->Poll(); }, inaccessible};
 }
 
 }  // namespace lu14::cli

@@ -2,15 +2,25 @@
 // and the real binary for what only a process shows (exit codes, help).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
 #include "app/cli/CliOptions.h"
 #include "app/cli/CliSession.h"
+#include "app/cli/ConsoleProgress.h"
 #include "app/cli/DocumentsFolder.h"
 #include "app/cli/JsonText.h"
+#include "app/cli/Messages.h"
 #include "app/cli/SimulatedMeter.h"
 #include "device/MeterMemory.h"
+#include "update/FirmwarePayload.h"
 #include "sim/SimFileSystem.h"
 #include "sim/SimRuntime.h"
 #include "sim/meter/SimMeter.h"
@@ -29,30 +39,44 @@ struct Surroundings {
   // The user's Documents folder; nothing: the user has none.
   std::optional<sim::Path> documents = sim::Path("/home/u/Documents");
   // Stop signals arrived by the time the meter has committed this many pages.
-  std::vector<std::size_t> stopsAtPage;
+  std::vector<std::size_t> stopsAtPage{};
   // Treat the simulated meter as a real one (no --simulate allowance).
   bool asHardware = false;
-  std::function<void(sim::SimMeter&)> prepare;
+  std::function<void(sim::SimMeter&)> prepare{};
+  Language language = Language::English;
+  // The error stream is a terminal: the progress bar redraws.
+  bool terminal = false;
+  // A person at a terminal who types this (nothing: no terminal, no question).
+  std::optional<std::string> answers{};
+  // Device nodes of meters attached that this user may not open.
+  std::vector<std::string> inaccessible{};
 };
 
 struct ToolRun : Outcome {
-  std::uint8_t flagAfter = 0;
-  std::vector<sim::Path> backups;
+  std::uint8_t flagAfter = 0;            // the first simulated meter's
+  std::vector<std::size_t> commitsOf{};  // pages committed, per simulated meter
+  std::vector<sim::Path> backups{};
 };
 
 ToolRun RunTool(const std::vector<std::string>& arguments, const Surroundings& surroundings = {}) {
-  const ParseResult parsed = ParseCommandLine(arguments);
+  const ParseResult parsed = ParseCommandLine(arguments, surroundings.language);
   if (!parsed.options) return {{parsed.exitCode, parsed.exitCode == 0 ? parsed.message : "", parsed.message}};
   sim::SimFileSystem files(surroundings.documents);
   sim::SimRuntime::Setup setup;
   setup.files = &files;
   sim::SimRuntime runtime(setup);
-  SimulatedMeter meter(runtime, parsed.options->simulatedFault, std::chrono::microseconds(0));
+  SimulatedMeter meter(runtime, parsed.options->simulatedFault, std::chrono::microseconds(0),
+                       parsed.options->simulatedMeters);
   if (surroundings.prepare) surroundings.prepare(meter.Meter());
   CliOptions options = *parsed.options;
   if (surroundings.asHardware) options.simulate = false;
   std::ostringstream out, err;
-  CliSession session(options, runtime, runtime, meter.Platform(), out, err, false, [&] { meter.Step(); });
+  std::istringstream answers(surroundings.answers.value_or(""));
+  CliSession session(options, runtime, runtime, meter.Platform(), out, err, surroundings.terminal,
+                     [&] { meter.Step(); });
+  session.SetClock([&] { return std::chrono::duration_cast<std::chrono::microseconds>(runtime.Elapsed()); });
+  if (surroundings.answers) session.SetAnswers(answers);
+  session.SetInaccessibleMeters([&] { return surroundings.inaccessible; });
   session.SetStopRequests([&] {
     const std::size_t pages = meter.Meter().Commits().size();
     return static_cast<int>(std::count_if(surroundings.stopsAtPage.begin(), surroundings.stopsAtPage.end(),
@@ -63,6 +87,9 @@ ToolRun RunTool(const std::vector<std::string>& arguments, const Surroundings& s
   run.out = out.str();
   run.err = err.str();
   run.flagAfter = meter.Meter().FirmwareFlag();
+  for (int i = 0; i < options.simulatedMeters; ++i) {
+    run.commitsOf.push_back(meter.Meter(static_cast<std::size_t>(i)).Commits().size());
+  }
   if (surroundings.documents) run.backups = files.FilesIn(*surroundings.documents / "lu14");
   return run;
 }
@@ -70,14 +97,15 @@ ToolRun RunTool(const std::vector<std::string>& arguments, const Surroundings& s
 TEST(LuTool, StatusAsTextAndAsJson) {
   const Outcome text = RunTool({"--simulate", "status"});
   EXPECT_EQ(text.exitCode, 0);
-  EXPECT_NE(text.out.find("firmware   D1.50 (complete)"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("firmware   D1.40 (complete)"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("battery    3.000 V\n"), std::string::npos);
   EXPECT_NE(text.out.find("option     capacitance off"), std::string::npos);
 
   const Outcome json = RunTool({"--simulate=low-battery", "status", "--json"});
   EXPECT_EQ(json.exitCode, 0);
-  EXPECT_NE(json.out.find("\"battery\":{\"volts\":1.2,\"low\":true}"), std::string::npos) << json.out;
-  EXPECT_NE(json.out.find("\"firmware\":{\"version\":\"D1.50\",\"complete\":true,\"flag\":1}"), std::string::npos);
+  const auto parsed = nlohmann::json::parse(json.out);
+  EXPECT_EQ(parsed["battery"], (nlohmann::json{{"volts", 1.2}, {"low", true}})) << json.out;
+  EXPECT_EQ(parsed["firmware"], (nlohmann::json{{"version", "D1.40"}, {"complete", true}, {"flag", 1}}));
   EXPECT_EQ(json.out.front(), '{');
   EXPECT_EQ(json.out.back(), '\n');
 
@@ -90,7 +118,7 @@ TEST(LuTool, ACleanUpdateExitsZeroAndEveryFaultExitsWithItsReason) {
   EXPECT_EQ(clean.exitCode, 0) << clean.err;
   EXPECT_NE(clean.out.find("firmware D1.50 written and verified"), std::string::npos);
   EXPECT_NE(clean.out.find("settings saved to "), std::string::npos);
-  EXPECT_NE(clean.out.find("progress 235/235"), std::string::npos);
+  EXPECT_NE(clean.err.find("writing firmware: 100%"), std::string::npos) << clean.err;
 
   const std::pair<std::string, std::string> faults[] = {
       {"sum-mismatch", "the meter did not confirm the chunk at byte 15984"},
@@ -134,7 +162,7 @@ TEST(LuTool, AnUpdateIsRefusedWhenItCouldHarmTheMeterOrLoseItsSettings) {
     if (c.exitCode == kExitRefused) {
       // Refused before the meter was touched: no mark, no chunk.
       EXPECT_EQ(run.flagAfter, 1);
-      EXPECT_EQ(run.out.find("progress"), std::string::npos);
+      EXPECT_EQ(run.err.find("writing firmware"), std::string::npos);
     }
   }
 }
@@ -171,6 +199,16 @@ TEST(LuTool, MeterBytesNeverReachTheTerminalRaw) {
   EXPECT_EQ(text.out.find('\x1B'), std::string::npos);
   const ToolRun json = RunTool({"--simulate", "status", "--json"}, {.prepare = prepare});
   EXPECT_NE(json.out.find("\"version\":\"\\u001b[2J\\u009b\""), std::string::npos) << json.out;
+  // Nor through list, its JSON, or the question before an update.
+  for (const auto& arguments : {std::vector<std::string>{"--simulate", "list"},
+                                std::vector<std::string>{"--simulate", "list", "--json"},
+                                std::vector<std::string>{"--simulate", "update", "--json"}}) {
+    const ToolRun run = RunTool(arguments, {.prepare = prepare, .answers = "n\n"});
+    const std::string shown = run.out + run.err;
+    EXPECT_EQ(shown.find('\x1B'), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("\xC2\x9B"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("[2J"), std::string::npos) << shown;
+  }
 }
 
 TEST(LuTool, OptionsAndChecksum) {
@@ -182,11 +220,16 @@ TEST(LuTool, OptionsAndChecksum) {
   // retries show, and a write the meter did not confirm is a failure even
   // though the byte reads back as asked.
   for (const char* option : {"capacitance", "menu-swap"}) {
-    const Outcome unconfirmed = RunTool({"--simulate=write-refused", "option", option, "on"});
+    const Outcome unconfirmed = RunTool({"--simulate=write-refused", "-v", "option", option, "on"});
     EXPECT_EQ(unconfirmed.exitCode, kExitFailed) << option;
     EXPECT_EQ(unconfirmed.out, "") << option;
     EXPECT_NE(unconfirmed.err.find("command 20: the meter stayed busy"), std::string::npos) << unconfirmed.err;
     EXPECT_NE(unconfirmed.err.find("the write was not confirmed"), std::string::npos) << unconfirmed.err;
+    // Without -v the retries stay out of sight; the failure does not.
+    const Outcome plain = RunTool({"--simulate=write-refused", "option", option, "on"});
+    EXPECT_EQ(plain.exitCode, kExitFailed);
+    EXPECT_EQ(plain.err.find("command 20"), std::string::npos) << plain.err;
+    EXPECT_NE(plain.err.find("the write was not confirmed"), std::string::npos) << plain.err;
   }
 
   const Outcome checksum = RunTool({"--simulate", "checksum"});
@@ -203,7 +246,7 @@ TEST(LuTool, CommandLineErrorsAndHelp) {
       {{"option", "capacitance"}, 2},
       {{"option", "auto-save", "on"}, 2},
       {{"--simulate=melted", "status"}, 2},
-      {{"update", "--json"}, 2},
+      {{"status", "--no-backup"}, 2},
   };
   for (const auto& [arguments, exitCode] : cases) {
     const ParseResult parsed = ParseCommandLine(arguments);
@@ -223,9 +266,488 @@ TEST(DocumentsFolder, FromTheEnvironmentTheUserDirsFileOrTheHome) {
 }
 
 TEST(JsonText, StringsAndNumbers) {
-  EXPECT_EQ(JsonString("a\"b\\c\n\x01Ж"), "\"a\\\"b\\\\c\\u000a\\u0001Ж\"");
-  EXPECT_EQ(JsonNumber(3.0), "3");
-  EXPECT_EQ(JsonNumber(1.4), "1.4");
+  EXPECT_EQ(JsonString("a\"b\\c\n\x01Ж"), "\"a\\\"b\\\\c\\n\\u0001Ж\"");
+  // DEL and the C1 controls, which the library leaves raw, are escaped too.
+  EXPECT_EQ(JsonString("\x7F\xC2\x9B\xC2\xA0"), "\"\\u007f\\u009b\xC2\xA0\"");
+  EXPECT_EQ(JsonLine(nlohmann::json{{"k", "\x1B\xC2\x85"}}), "{\"k\":\"\\u001b\\u0085\"}\n");
+  EXPECT_EQ(JsonLine(3.0), "3.0\n");
+  EXPECT_EQ(JsonLine(1.4), "1.4\n");
+}
+
+// --- the command line ---
+
+TEST(LuCommandLine, OptionsTakeTheirValueEitherWayBeforeOrAfterTheCommand) {
+  struct Case {
+    std::vector<std::string> arguments;
+    Command command;
+    int waitSeconds;
+    std::string fault;
+    std::string device;
+  };
+  const Case cases[] = {
+      {{"--wait", "7", "status"}, Command::Status, 7, "", ""},
+      {{"--wait=7", "status"}, Command::Status, 7, "", ""},
+      {{"status", "--wait", "7"}, Command::Status, 7, "", ""},
+      {{"status", "--wait=0"}, Command::Status, 0, "", ""},
+      {{"--simulate", "low-battery", "update"}, Command::Update, 10, "low-battery", ""},
+      {{"update", "--simulate=low-battery"}, Command::Update, 10, "low-battery", ""},
+      {{"--device", "/dev/hidraw3", "checksum"}, Command::Checksum, 10, "", "/dev/hidraw3"},
+      {{"checksum", "--device=/dev/hidraw3"}, Command::Checksum, 10, "", "/dev/hidraw3"},
+      // list waits only when asked to.
+      {{"list"}, Command::List, 0, "", ""},
+      {{"list", "--wait", "3"}, Command::List, 3, "", ""},
+      // -- ends the options: what follows is an argument even when it looks like one.
+      {{"--", "status"}, Command::Status, 10, "", ""},
+      {{"status", "--"}, Command::Status, 10, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    const ParseResult parsed = ParseCommandLine(c.arguments);
+    ASSERT_TRUE(parsed.options) << parsed.message;
+    EXPECT_EQ(parsed.options->command, c.command);
+    EXPECT_EQ(parsed.options->waitSeconds, c.waitSeconds);
+    EXPECT_EQ(parsed.options->simulatedFault, c.fault);
+    EXPECT_EQ(parsed.options->device, c.device);
+  }
+  const ParseResult option = ParseCommandLine({"option", "--", "menu-swap", "off"});
+  ASSERT_TRUE(option.options) << option.message;
+  EXPECT_EQ(option.options->optionName, "menu-swap");
+  // After --, what looks like an option is an argument.
+  EXPECT_NE(ParseCommandLine({"option", "menu-swap", "--", "--device"}).message.find("on or off, not \"--device\""),
+            std::string::npos);
+
+  const ParseResult flags = ParseCommandLine({"-v", "--simulate", "--meters", "2", "--latency-us=250", "update", "-y",
+                                              "--force", "--no-backup", "--ignore-battery", "--json"});
+  ASSERT_TRUE(flags.options) << flags.message;
+  EXPECT_EQ(flags.options->verbosity, Verbosity::Verbose);
+  EXPECT_EQ(flags.options->simulatedMeters, 2);
+  EXPECT_EQ(flags.options->latencyMicroseconds, 250);
+  EXPECT_TRUE(flags.options->yes && flags.options->force && flags.options->noBackup && flags.options->ignoreBattery);
+  EXPECT_TRUE(flags.options->json);
+  EXPECT_EQ(ParseCommandLine({"-q", "status"}).options->verbosity, Verbosity::Quiet);
+}
+
+TEST(LuCommandLine, ErrorsExitTwoAndNameWhatIsValid) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--wait", "-5", "status"}, "--wait takes a whole number from 0 to 3600, not \"-5\""},
+      {{"--wait", "1e1", "status"}, "not \"1e1\""},
+      {{"--wait", "0x2", "status"}, "not \"0x2\""},
+      {{"--wait", "1.9", "status"}, "not \"1.9\""},
+      {{"--wait=5s", "status"}, "not \"5s\""},
+      {{"--wait=", "status"}, "--wait needs a value"},
+      {{"--wait", "3601", "status"}, "from 0 to 3600"},
+      {{"--wait"}, "--wait needs a value"},
+      {{"status", "--device"}, "--device needs a value"},
+      {{"--simulate", "--meters", "9", "list"}, "--meters takes a whole number from 1 to 8, not \"9\""},
+      {{"--simulate", "--latency-us", "-1", "status"}, "--latency-us takes a whole number from 0 to 1000000"},
+      {{"--meters", "2", "list"}, "--meters works only with --simulate"},
+      {{"--simulate=melted", "status"}, "unknown simulated fault \"melted\"; the faults: no-meter, low-battery"},
+      {{"flash"}, "unknown command \"flash\"; the commands: status, list, update, option, checksum"},
+      {{""}, "unknown command \"\""},
+      {{"\n"}, "unknown command \"\\x0A\""},
+      {{}, "no command given; the commands: status, list"},
+      {{"--"}, "no command given"},
+      {{"status", "--bogus"}, "unknown option \"--bogus\"; lu14 status --help"},
+      {{"status", "--no-backup"}, "unknown option \"--no-backup\""},
+      {{"status", "extra"}, "unexpected argument \"extra\""},
+      {{"option", "capacitance"}, "option needs a name (capacitance, menu-swap) and on or off"},
+      {{"option", "colour", "on"}, "unknown option name \"colour\"; the options that can be changed: capacitance, menu-swap"},
+      {{"option", "auto-save", "on"}, "auto-save is read-only"},
+      {{"option", "modified-meter", "off"}, "modified-meter is read-only"},
+      {{"option", "capacitance", "yes"}, "the value of an option is on or off, not \"yes\""},
+  };
+  for (const auto& [arguments, says] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(arguments));
+    const ParseResult parsed = ParseCommandLine(arguments);
+    EXPECT_FALSE(parsed.options);
+    EXPECT_EQ(parsed.exitCode, kExitUsage);
+    EXPECT_NE(parsed.message.find(says), std::string::npos) << parsed.message;
+    EXPECT_TRUE(parsed.message.starts_with("lu14: error: ")) << parsed.message;
+    EXPECT_NE(parsed.message.find("usage: lu14"), std::string::npos);
+  }
+  // With --json the error goes out as JSON as well.
+  EXPECT_TRUE(ParseCommandLine({"--json", "flash"}).json);
+  EXPECT_FALSE(ParseCommandLine({"flash"}).json);
+}
+
+TEST(LuCommandLine, HelpNamesEveryCommandOptionAndExitCodeInBothLanguages) {
+  for (const Language language : {Language::English, Language::Russian}) {
+    SCOPED_TRACE(language == Language::Russian ? "ru" : "en");
+    const ParseResult main = ParseCommandLine({"--help"}, language);
+    EXPECT_EQ(main.exitCode, 0);
+    for (const char* word : {"status", "list", "update", "option", "checksum", "--device", "--wait", "--json",
+                             "--quiet", "--verbose", "--simulate", "--meters", "--latency-us", "--version", "--help",
+                             "LC_ALL", "LC_MESSAGES", "LANG"}) {
+      EXPECT_NE(main.message.find(word), std::string::npos) << word;
+    }
+    for (int code = 0; code <= 5; ++code) {
+      EXPECT_NE(main.message.find("\n  " + std::to_string(code) + "  "), std::string::npos) << code;
+    }
+    for (const auto& [fault, meaning] : SimulatedFaults()) EXPECT_NE(main.message.find(fault), std::string::npos);
+    const std::string update = ParseCommandLine({"update", "--help"}, language).message;
+    for (const char* word : {"--yes", "--force", "--no-backup", "--ignore-battery", "--json", "--device", "D1.50"}) {
+      EXPECT_NE(update.find(word), std::string::npos) << word;
+    }
+    for (const OptionName& option : OptionNames()) {
+      EXPECT_NE(ParseCommandLine({"status", "--help"}, language).message.find(option.name), std::string::npos);
+      EXPECT_NE(ParseCommandLine({"option", "--help"}, language).message.find(option.name), std::string::npos);
+    }
+    EXPECT_NE(ParseCommandLine({"list", "-h"}, language).message.find("lu14 list"), std::string::npos);
+    EXPECT_NE(ParseCommandLine({"checksum", "--help"}, language).message.find("lu14 checksum"), std::string::npos);
+  }
+  const ParseResult version = ParseCommandLine({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.message, std::string("lu14 ") + ToolVersion() + "\n");
+}
+
+// --- one language per run ---
+
+TEST(LuLanguage, TheLocaleChoosesAsPosixOrdersItsVariables) {
+  struct Case {
+    const char* lcAll;
+    const char* lcMessages;
+    const char* lang;
+    Language expected;
+  };
+  const Case cases[] = {
+      {nullptr, nullptr, "ru_RU.UTF-8", Language::Russian},
+      {nullptr, "ru_UA.UTF-8", "en_US.UTF-8", Language::Russian},
+      {"C", "ru_RU.UTF-8", "ru_RU.UTF-8", Language::English},
+      {"", "", "ru_RU.UTF-8", Language::Russian},  // an empty variable does not count
+      {"ru_RU.UTF-8", "en_US.UTF-8", nullptr, Language::Russian},
+      {nullptr, nullptr, "de_DE.UTF-8", Language::English},
+      {nullptr, nullptr, nullptr, Language::English},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LanguageOf(c.lcAll, c.lcMessages, c.lang), c.expected)
+        << (c.lcAll ? c.lcAll : "-") << ' ' << (c.lcMessages ? c.lcMessages : "-") << ' ' << (c.lang ? c.lang : "-");
+  }
+}
+
+// English words that may show in a Russian run: names of commands, options
+// and simulated meters, parts of paths, and what the user typed.
+bool AllowedInRussian(const std::string& word) {
+  static const std::set<std::string> allowed{
+      "update", "status", "list", "option", "checksum", "capacitance", "menu", "swap", "auto", "save", "modified",
+      "meter", "simulated", "device", "wait", "force", "backup", "ignore", "battery", "json", "home", "rules",
+      "resources", "linux", "udev", "help", "meters", "hidraw", "readme", "documents", "nowhere", "flash"};
+  std::string lower = word;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower.size() < 4 || allowed.contains(lower);
+}
+
+TEST(LuLanguage, ARunSpeaksOneLanguageOnly) {
+  const std::vector<std::string> scenarios[] = {
+      {"--simulate", "status"},
+      {"--simulate", "update"},
+      {"--simulate=sum-mismatch", "update"},
+      {"--simulate=wrong-checksum", "update"},
+      {"--simulate=low-battery", "update"},
+      {"--simulate=no-meter", "--wait", "2", "status"},
+      {"--simulate", "--meters", "2", "update"},
+      {"--simulate", "--meters", "2", "status"},
+      {"--simulate", "--device", "nowhere", "list"},
+      {"--simulate=write-refused", "-v", "option", "menu-swap", "on"},
+      {"--simulate", "checksum"},
+      {"--simulate=up-to-date", "update"},
+      {"flash"},
+      {"option", "auto-save", "on"},
+  };
+  for (const auto& arguments : scenarios) {
+    SCOPED_TRACE(::testing::PrintToString(arguments));
+    const ToolRun russian = RunTool(arguments, {.language = Language::Russian});
+    const std::string text = russian.out + russian.err;
+    EXPECT_NE(text.find("\xD0"), std::string::npos) << "nothing in Russian: " << text;
+    std::string word;
+    for (const char c : text + " ") {
+      if (std::isalpha(static_cast<unsigned char>(c))) {
+        word += c;
+      } else {
+        EXPECT_TRUE(AllowedInRussian(word)) << "English \"" << word << "\" in: " << text;
+        word.clear();
+      }
+    }
+    const ToolRun english = RunTool(arguments);
+    // No Cyrillic letter (their UTF-8 lead bytes are D0 and D1) in an English run.
+    EXPECT_EQ((english.out + english.err).find_first_of("\xD0\xD1"), std::string::npos) << english.out << english.err;
+  }
+}
+
+// --- the streams ---
+
+TEST(LuStreams, ResultsGoToStdoutAndEverythingElseToStderr) {
+  const ToolRun update = RunTool({"--simulate", "update"});
+  ASSERT_EQ(update.exitCode, kExitOk) << update.err;
+  ASSERT_EQ(update.backups.size(), 1u);
+  EXPECT_EQ(update.out, "settings saved to " + update.backups[0].string() + "\nfirmware D1.50 written and verified\n");
+  // Through a pipe: each phase named, a line every tenth, with the time left.
+  for (const char* line : {"saving settings: 0%", "saving settings: 100%\n", "writing firmware: 0%\n",
+                           "writing firmware: 50%, ", "writing firmware: 100%\n", "verifying...\n"}) {
+    EXPECT_NE(update.err.find(line), std::string::npos) << line << " in:\n" << update.err;
+  }
+  EXPECT_NE(update.err.find(" s left\n"), std::string::npos);
+  EXPECT_LT(std::count(update.err.begin(), update.err.end(), '\n'), 30);
+
+  // -q: errors only.
+  const ToolRun quiet = RunTool({"-q", "--simulate", "update"});
+  EXPECT_EQ(quiet.exitCode, kExitOk);
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(quiet.out, update.out.substr(0, update.out.find(" to ")) + quiet.out.substr(quiet.out.find(" to ")));
+  const ToolRun quietFailure = RunTool({"-q", "--simulate=sum-mismatch", "update"});
+  EXPECT_EQ(quietFailure.err.find('%'), std::string::npos);
+  EXPECT_NE(quietFailure.err.find("update failed: the meter did not confirm the chunk"), std::string::npos);
+}
+
+TEST(LuStreams, OnATerminalTheBarRedrawsAndNothingIsGluedToIt) {
+  const ToolRun failed = RunTool({"--simulate=sum-mismatch", "update"}, {.stopsAtPage = {5}, .terminal = true});
+  EXPECT_EQ(failed.exitCode, kExitFailed);
+  EXPECT_NE(failed.err.find("\rwriting firmware ["), std::string::npos);
+  EXPECT_NE(failed.err.find("%, "), std::string::npos);
+  // Every message starts a line of its own, after the bar it interrupts.
+  for (std::size_t at = failed.err.find("lu14: "); at != std::string::npos; at = failed.err.find("lu14: ", at + 1)) {
+    EXPECT_TRUE(at == 0 || failed.err[at - 1] == '\n') << failed.err.substr(at > 40 ? at - 40 : 0, 80);
+  }
+  EXPECT_NE(failed.err.find("lu14: error: update failed"), std::string::npos);
+  EXPECT_EQ(failed.out.find('\r'), std::string::npos);
+}
+
+TEST(LuStreams, TimeLeftFollowsThePaceSoFar) {
+  using std::chrono::milliseconds;
+  EXPECT_EQ(ConsoleProgress::SecondsLeft(milliseconds(10000), 25, 100), 30);
+  EXPECT_EQ(ConsoleProgress::SecondsLeft(milliseconds(1000), 2, 5), 2);  // 1.5 s, rounded up
+  EXPECT_EQ(ConsoleProgress::SecondsLeft(milliseconds(9000), 100, 100), 0);
+  EXPECT_EQ(ConsoleProgress::SecondsLeft(milliseconds(9000), 0, 100), std::nullopt);
+}
+
+// --- JSON ---
+
+std::vector<nlohmann::json> JsonLines(const std::string& out) {
+  std::vector<nlohmann::json> lines;
+  std::istringstream stream(out);
+  for (std::string line; std::getline(stream, line);) {
+    EXPECT_NO_THROW(lines.push_back(nlohmann::json::parse(line))) << line;
+  }
+  return lines;
+}
+
+TEST(LuJson, EveryCommandWritesJsonAloneOnStdout) {
+  const auto status = JsonLines(RunTool({"--simulate", "status", "--json"}).out);
+  ASSERT_EQ(status.size(), 1u);
+  EXPECT_EQ(status[0]["id"], "simulated-meter-1");
+  for (const OptionName& option : OptionNames()) EXPECT_TRUE(status[0]["options"].contains(option.name));
+
+  const auto list = JsonLines(RunTool({"--simulate", "--meters", "2", "--json", "list"}).out);
+  ASSERT_EQ(list.size(), 1u);
+  ASSERT_EQ(list[0]["meters"].size(), 2u);
+  EXPECT_EQ(list[0]["meters"][1]["id"], "simulated-meter-2");
+  EXPECT_EQ(list[0]["meters"][1]["firmware"], (nlohmann::json{{"version", "D1.40"}, {"complete", true}}));
+  EXPECT_NE(list[0]["meters"][0]["identity"], list[0]["meters"][1]["identity"]);
+
+  const auto option = JsonLines(RunTool({"--simulate", "option", "menu-swap", "on", "--json"}).out);
+  ASSERT_EQ(option.size(), 1u);
+  EXPECT_EQ(option[0], (nlohmann::json{{"option", "menu-swap"}, {"requested", true}, {"value", true},
+                                       {"confirmed", true}, {"ok", true}}));
+
+  const auto checksum = JsonLines(RunTool({"--simulate", "checksum", "--json"}).out);
+  ASSERT_EQ(checksum.size(), 1u);
+  EXPECT_EQ(checksum[0]["expected"], kFirmwareChecksum);
+  EXPECT_EQ(checksum[0]["match"], checksum[0]["checksum"] == kFirmwareChecksum);
+  const auto wrong = JsonLines(RunTool({"--simulate=wrong-checksum", "checksum", "--json"}).out);
+  EXPECT_EQ(wrong.at(0)["checksum"], 0x123456);
+  EXPECT_EQ(wrong.at(0)["match"], false);
+
+  // Errors too: an object that says which, with the exit code.
+  const ToolRun none = RunTool({"--simulate=no-meter", "--wait", "1", "status", "--json"});
+  EXPECT_EQ(none.exitCode, kExitNoMeter);
+  const auto error = JsonLines(none.out);
+  ASSERT_EQ(error.size(), 1u);
+  EXPECT_EQ(error[0]["error"], "no-meter");
+  EXPECT_EQ(error[0]["exit"], kExitNoMeter);
+  EXPECT_NE(error[0]["message"].get<std::string>().find("no meter found within 1 s"), std::string::npos);
+  const auto refused = JsonLines(RunTool({"--simulate", "--meters", "2", "update", "--json"}).out);
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(refused[0]["error"], "refused");
+}
+
+TEST(LuJson, AnUpdateWritesItsEventsThenOneResult) {
+  const ToolRun run = RunTool({"--simulate", "update", "--json"});
+  ASSERT_EQ(run.exitCode, kExitOk) << run.err;
+  const auto lines = JsonLines(run.out);
+  ASSERT_GT(lines.size(), 3u);
+  EXPECT_EQ(lines.front(), (nlohmann::json{{"event", "phase"}, {"phase", "saving-settings"}}));
+  std::vector<std::string> phases;
+  int lastPercent = -1;
+  std::string lastPhase;
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    const auto& line = lines[i];
+    if (line["event"] == "phase") {
+      phases.push_back(line["phase"]);
+      lastPercent = -1;
+      continue;
+    }
+    ASSERT_EQ(line["event"], "progress") << line;
+    EXPECT_EQ(line["phase"], phases.back());
+    EXPECT_GT(line["percent"].get<int>(), lastPercent) << line;  // a line only when the percent moves
+    lastPercent = line["percent"];
+  }
+  EXPECT_EQ(phases, (std::vector<std::string>{"saving-settings", "writing", "verifying"}));
+  const auto& result = lines.back();
+  EXPECT_EQ(result["event"], "result");
+  EXPECT_EQ(result["ok"], true);
+  EXPECT_EQ(result["result"], "completed");
+  ASSERT_EQ(run.backups.size(), 1u);
+  EXPECT_EQ(result["backup"], run.backups[0].string());
+  EXPECT_EQ(result["bytes-confirmed"], 60160);
+  EXPECT_EQ(run.err, "");  // JSON shows the progress: no bar beside it
+
+  const ToolRun failed = RunTool({"--simulate=sum-mismatch", "update", "--json"});
+  const auto failure = JsonLines(failed.out).back();
+  EXPECT_EQ(failure["ok"], false);
+  EXPECT_EQ(failure["exit"], kExitFailed);
+  EXPECT_EQ(failure["result"], "stopped");
+  EXPECT_NE(failure["message"].get<std::string>().find("chunk at byte 15984"), std::string::npos);
+}
+
+// --- choosing a meter ---
+
+TEST(LuMeters, ListShowsEveryMeterAndDeviceChoosesOne) {
+  const ToolRun list = RunTool({"--simulate", "--meters", "2", "list"});
+  EXPECT_EQ(list.exitCode, kExitOk) << list.err;
+  EXPECT_TRUE(list.out.starts_with("simulated-meter-1  B")) << list.out;
+  EXPECT_NE(list.out.find("\nsimulated-meter-2  B"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("D1.40 complete\n"), std::string::npos);
+
+  // A command that writes does not guess which meter is meant.
+  for (const std::vector<std::string>& writes :
+       {std::vector<std::string>{"--simulate", "--meters", "2", "update", "--yes"},
+        std::vector<std::string>{"--simulate", "--meters", "2", "option", "menu-swap", "on"}}) {
+    const ToolRun refused = RunTool(writes);
+    EXPECT_EQ(refused.exitCode, kExitRefused);
+    EXPECT_NE(refused.err.find("2 meters are attached: name the one to write to with --device ID"), std::string::npos);
+    EXPECT_NE(refused.err.find("  simulated-meter-1\n  simulated-meter-2\n"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.commitsOf, (std::vector<std::size_t>{0, 0}));
+  }
+  const ToolRun second = RunTool({"--simulate", "--meters", "2", "--device", "simulated-meter-2", "update"});
+  EXPECT_EQ(second.exitCode, kExitOk) << second.err;
+  EXPECT_EQ(second.commitsOf, (std::vector<std::size_t>{0, 235}));
+
+  // Reading: the first one, saying so, unless --device names another.
+  const ToolRun first = RunTool({"--simulate", "--meters", "2", "status"});
+  EXPECT_EQ(first.exitCode, kExitOk);
+  EXPECT_NE(first.err.find("2 meters are attached; reading simulated-meter-1"), std::string::npos) << first.err;
+  const ToolRun other = RunTool({"--simulate", "--meters", "2", "status", "--device=simulated-meter-2"});
+  EXPECT_EQ(other.err, "");
+  const auto identity = [](const std::string& out) { return out.substr(0, out.find('\n')); };
+  EXPECT_NE(identity(first.out), identity(other.out));
+  EXPECT_NE(list.out.find(identity(other.out).substr(11)), std::string::npos);
+
+  const ToolRun missing = RunTool({"--simulate", "--meters", "2", "--device", "simulated-meter-3", "status"});
+  EXPECT_EQ(missing.exitCode, kExitNoMeter);
+  EXPECT_NE(missing.err.find("the meter simulated-meter-3 is not attached"), std::string::npos) << missing.err;
+  EXPECT_NE(missing.err.find("  simulated-meter-1\n"), std::string::npos);
+}
+
+// --- before flashing ---
+
+TEST(LuConfirm, OnATerminalUpdateShowsTheMeterAndAsks) {
+  struct Case {
+    std::optional<std::string> answers;  // nothing: no terminal
+    std::vector<std::string> extra;
+    int exitCode;
+    bool asked;
+  };
+  const Case cases[] = {
+      {"y\n", {}, kExitOk, true},
+      {"yes\n", {}, kExitOk, true},
+      {"да\n", {}, kExitOk, true},
+      {"n\n", {}, kExitFailed, true},
+      {"\n", {}, kExitFailed, true},
+      {"", {}, kExitFailed, true},  // end of input: no
+      {std::nullopt, {}, kExitOk, false},
+      {"n\n", {"--yes"}, kExitOk, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answers.value_or("(no terminal)") + ::testing::PrintToString(c.extra));
+    std::vector<std::string> arguments{"--simulate", "update"};
+    arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+    const ToolRun run = RunTool(arguments, {.answers = c.answers});
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    EXPECT_EQ(run.err.find("write firmware D1.50 to this meter? [y/N]") != std::string::npos, c.asked) << run.err;
+    if (c.asked) {
+      EXPECT_NE(run.err.find("firmware   D1.40 now, D1.50 to write\nbattery    3.00 V\n"), std::string::npos)
+          << run.err;
+      EXPECT_NE(run.err.find("meter      B"), std::string::npos);
+    }
+    EXPECT_EQ(run.commitsOf[0], c.exitCode == kExitOk ? 235u : 0u);
+    if (c.exitCode != kExitOk) {
+      EXPECT_NE(run.err.find("nothing was written"), std::string::npos);
+      EXPECT_TRUE(run.backups.empty());
+    }
+  }
+}
+
+TEST(LuConfirm, AMeterThatHasTheFirmwareIsLeftAloneUnlessForced) {
+  const ToolRun current = RunTool({"--simulate=up-to-date", "update"}, {.answers = "y\n"});
+  EXPECT_EQ(current.exitCode, kExitOk);
+  EXPECT_EQ(current.out, "the meter already has firmware D1.50, complete: nothing to do (--force writes it again)\n");
+  EXPECT_EQ(current.err, "");  // not even asked
+  EXPECT_EQ(current.commitsOf[0], 0u);
+  EXPECT_TRUE(current.backups.empty());
+  const auto json = JsonLines(RunTool({"--simulate=up-to-date", "update", "--json"}).out);
+  EXPECT_EQ(json.at(0)["result"], "up-to-date");
+
+  const ToolRun forced = RunTool({"--simulate=up-to-date", "update", "--force"});
+  EXPECT_EQ(forced.exitCode, kExitOk) << forced.err;
+  EXPECT_EQ(forced.commitsOf[0], 235u);
+  // Incomplete firmware of the same version is not "already there".
+  const ToolRun incomplete = RunTool({"--simulate=up-to-date", "update"}, {.prepare = [](sim::SimMeter& meter) {
+                                        meter.SetFirmwareFlag(kFirmwareUpdating);
+                                      }});
+  EXPECT_EQ(incomplete.commitsOf[0], 235u);
+}
+
+// --- no meter ---
+
+TEST(LuNoMeter, SaysAtOnceWhatItWaitsForAndWhatToTry) {
+  const ToolRun none = RunTool({"--simulate=no-meter", "--wait", "5", "status"});
+  EXPECT_EQ(none.exitCode, kExitNoMeter);
+  const std::size_t waiting = none.err.find("waiting up to 5 s for a meter (USB ff4d:f538)");
+  const std::size_t tryThis = none.err.find("plug the meter in");
+  const std::size_t cable = none.err.find("another cable");
+  const std::size_t gaveUp = none.err.find("no meter found within 5 s");
+  EXPECT_NE(waiting, std::string::npos) << none.err;
+  EXPECT_NE(cable, std::string::npos);
+  EXPECT_LT(waiting, tryThis);
+  EXPECT_LT(tryThis, gaveUp);
+  EXPECT_NE(gaveUp, std::string::npos);
+  EXPECT_NE(none.err.find("--wait N", gaveUp), std::string::npos);
+
+  const ToolRun denied = RunTool({"--simulate=no-meter", "--wait", "2", "update"}, {.inaccessible = {"/dev/hidraw3"}});
+  EXPECT_EQ(denied.exitCode, kExitNoMeter);
+  EXPECT_NE(denied.err.find("no permission to open the meter /dev/hidraw3: install the udev rule 70-lu14-meter.rules"),
+            std::string::npos)
+      << denied.err;
+  // A meter present is found at once, also with --wait 0.
+  EXPECT_EQ(RunTool({"--simulate", "--wait", "0", "status"}).exitCode, kExitOk);
+}
+
+// --- one spelling ---
+
+TEST(LuOptions, StatusJsonAndTheOptionCommandSpellEachOptionAlike) {
+  const ToolRun text = RunTool({"--simulate", "status"});
+  const auto json = JsonLines(RunTool({"--simulate", "status", "--json"}).out).at(0);
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : json["options"].items()) keys.push_back(key);
+  for (const OptionName& option : OptionNames()) {
+    EXPECT_NE(text.out.find(std::string("option     ") + option.name + " off\n"), std::string::npos) << option.name;
+    EXPECT_NE(std::find(keys.begin(), keys.end(), option.name), keys.end()) << option.name;
+    const ParseResult parsed = ParseCommandLine({"option", option.name, "on"});
+    EXPECT_EQ(parsed.options.has_value(), option.writable) << option.name;
+    if (option.writable) {
+      EXPECT_EQ(RunTool({"--simulate", "option", option.name, "on"}).out, std::string(option.name) + " on\n");
+    }
+  }
+  EXPECT_EQ(keys.size(), OptionNames().size());
 }
 
 // The binary itself: what only a process shows.
@@ -240,6 +762,62 @@ TEST(LuBinary, ExitCodesOfAProcess) {
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), exitCode) << arguments;
   }
+}
+
+struct Process {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs lu14 with these arguments, after the environment assignments given,
+// in a home of its own; standard input is not a terminal.
+Process RunBinary(const std::string& arguments, const std::string& environment = "") {
+  const std::filesystem::path folder = std::filesystem::path(::testing::TempDir()) / "lu14-process";
+  std::filesystem::create_directories(folder / "Documents");
+  const auto outFile = folder / "out", errFile = folder / "err";
+  const std::string command = "HOME='" + folder.string() + "' XDG_DOCUMENTS_DIR= LC_ALL= LC_MESSAGES= LANG=C.UTF-8 " +
+                              environment + " " + LU14_BINARY + " " + arguments + " </dev/null >'" + outFile.string() +
+                              "' 2>'" + errFile.string() + "'";
+  const int status = std::system(command.c_str());
+  const auto read = [](const std::filesystem::path& path) {
+    std::ifstream file(path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+  };
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(outFile), read(errFile)};
+}
+
+TEST(LuBinary, StreamsLanguageAndJsonOfAProcess) {
+  const Process version = RunBinary("--version");
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, std::string("lu14 ") + ToolVersion() + "\n");
+
+  // Without a terminal nothing is asked; results on stdout, progress and
+  // errors on stderr. (An update that stops at chunk 1000 keeps this short.)
+  const Process update = RunBinary("--simulate=sum-mismatch update");
+  EXPECT_EQ(update.exitCode, kExitFailed) << update.err;
+  EXPECT_TRUE(update.out.starts_with("settings saved to ")) << update.out;
+  EXPECT_EQ(update.out.find('%'), std::string::npos);
+  EXPECT_EQ(update.out.find("failed"), std::string::npos);
+  EXPECT_NE(update.err.find("writing firmware: 20%"), std::string::npos) << update.err;
+  EXPECT_NE(update.err.find("\nlu14: error: update failed: "), std::string::npos) << update.err;
+  EXPECT_EQ(update.err.find("[y/N]"), std::string::npos);
+
+  const Process none = RunBinary("--simulate=no-meter --wait 0 status --json");
+  EXPECT_EQ(none.exitCode, kExitNoMeter);
+  EXPECT_EQ(nlohmann::json::parse(none.out)["error"], "no-meter");
+  const Process usage = RunBinary("--json --wait 1e1 status");
+  EXPECT_EQ(usage.exitCode, kExitUsage);
+  EXPECT_EQ(nlohmann::json::parse(usage.out)["error"], "usage");
+  EXPECT_NE(usage.err.find("not \"1e1\""), std::string::npos);
+  EXPECT_EQ(nlohmann::json::parse(usage.out)["message"], "--wait takes a whole number from 0 to 3600, not \"1e1\"");
+
+  // The locale chooses the language, LC_ALL first.
+  EXPECT_NE(RunBinary("flash", "LANG=ru_RU.UTF-8").err.find("неизвестная команда \"flash\""), std::string::npos);
+  EXPECT_NE(RunBinary("flash", "LC_ALL=C LANG=ru_RU.UTF-8").err.find("unknown command \"flash\""), std::string::npos);
+  EXPECT_NE(RunBinary("--help", "LC_MESSAGES=ru_RU.UTF-8").out.find("Коды завершения"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,396 @@
+#include "app/cli/Messages.h"
+
+#include <array>
+#include <cstdlib>
+
+namespace lu14::cli {
+namespace {
+
+struct Entry {
+  Msg id;
+  const char* english;
+  const char* russian;
+};
+
+// In the order of Msg: a static check below keeps the two in step.
+constexpr Entry kCatalogue[] = {
+    {Msg::MainHelp,
+     "usage: lu14 [OPTIONS] COMMAND [ARGS]\n"
+     "\n"
+     "Updates the firmware of the LU-14 tweezers meter, shows its state and changes\n"
+     "its options.\n"
+     "\n"
+     "Commands:\n"
+     "  status               the meter's identity, firmware, battery and options\n"
+     "  list                 every attached meter: its id, identity and firmware\n"
+     "  update               save the meter's settings, then write firmware {0}\n"
+     "  option NAME on|off   change an option: capacitance or menu-swap\n"
+     "  checksum             the meter's firmware checksum, checked against {0}\n"
+     "\n"
+     "Options (before or after the command; --opt VALUE or --opt=VALUE; -- ends them):\n"
+     "  --device ID          the meter to use, an id that lu14 list shows; needed by\n"
+     "                       update and option when several meters are attached\n"
+     "  --wait SECONDS       time to wait for a meter, 0 to 3600 (default 10; list 0)\n"
+     "  --json               write the result as JSON to standard output\n"
+     "  -q, --quiet          show errors only\n"
+     "  -v, --verbose        also show the retries of the meter's transactions\n"
+     "  --simulate[=FAULT]   use a built-in simulated meter instead of hardware\n"
+     "  --meters N           with --simulate: N simulated meters, 1 to 8 (default 1)\n"
+     "  --latency-us N       with --simulate: each transfer takes N microseconds,\n"
+     "                       0 to 1000000 (default 0)\n"
+     "  --version            print the version and exit\n"
+     "  -h, --help           this text; lu14 COMMAND --help shows a command's own\n"
+     "\n"
+     "Results go to standard output, progress and messages to standard error.\n"
+     "The language is Russian when the first of LC_ALL, LC_MESSAGES and LANG that is\n"
+     "set starts with \"ru\", English otherwise.\n"
+     "\n"
+     "Exit codes:\n"
+     "  0  success (also when the meter already has the carried firmware)\n"
+     "  1  failed: the meter did not confirm what was asked, or the question\n"
+     "     before an update was not answered yes\n"
+     "  2  usage error\n"
+     "  3  no meter found\n"
+     "  4  refused by a safety check: low battery, no settings backup possible,\n"
+     "     placeholder firmware on a real meter, several meters and no --device\n"
+     "  5  interrupted by a stop signal (an update stops only between two chunks)\n",
+     "использование: lu14 [ПАРАМЕТРЫ] КОМАНДА [АРГУМЕНТЫ]\n"
+     "\n"
+     "Обновляет прошивку пинцета ЛУ-14, показывает его состояние и меняет его\n"
+     "настройки.\n"
+     "\n"
+     "Команды:\n"
+     "  status               идентификатор прибора, прошивка, батарея и настройки\n"
+     "  list                 все подключённые приборы: id, идентификатор и прошивка\n"
+     "  update               сохранить настройки прибора и записать прошивку {0}\n"
+     "  option ИМЯ on|off    изменить настройку: capacitance или menu-swap\n"
+     "  checksum             контрольная сумма прошивки прибора в сравнении с {0}\n"
+     "\n"
+     "Параметры (до или после команды; --пар ЗНАЧ или --пар=ЗНАЧ; -- завершает их):\n"
+     "  --device ID          прибор, с которым работать: id из вывода lu14 list; нужен\n"
+     "                       командам update и option при нескольких приборах\n"
+     "  --wait СЕКУНДЫ       сколько ждать прибор, от 0 до 3600 (обычно 10, list 0)\n"
+     "  --json               вывести результат в формате JSON на стандартный вывод\n"
+     "  -q, --quiet          показывать только ошибки\n"
+     "  -v, --verbose        показывать также повторы обменов с прибором\n"
+     "  --simulate[=СБОЙ]    работать со встроенным имитатором прибора\n"
+     "  --meters N           с --simulate: N приборов, от 1 до 8 (по умолчанию 1)\n"
+     "  --latency-us N       с --simulate: каждая передача длится N микросекунд,\n"
+     "                       от 0 до 1000000 (по умолчанию 0)\n"
+     "  --version            показать версию и выйти\n"
+     "  -h, --help           эта справка; lu14 КОМАНДА --help - справка по команде\n"
+     "\n"
+     "Результаты - на стандартный вывод, ход работы и сообщения - в поток ошибок.\n"
+     "Язык русский, если первая заданная из переменных LC_ALL, LC_MESSAGES и LANG\n"
+     "начинается с \"ru\", иначе английский.\n"
+     "\n"
+     "Коды завершения:\n"
+     "  0  успех (и когда в приборе уже эта прошивка)\n"
+     "  1  неудача: прибор не подтвердил запрошенное, или на вопрос перед\n"
+     "     обновлением не ответили \"да\"\n"
+     "  2  ошибка в командной строке\n"
+     "  3  прибор не найден\n"
+     "  4  отказ по соображениям безопасности: батарея разряжена, резервную копию\n"
+     "     настроек сохранить нельзя, заглушка вместо прошивки на настоящем приборе,\n"
+     "     несколько приборов без --device\n"
+     "  5  прервано сигналом (обновление останавливается только между блоками)\n"},
+    {Msg::StatusHelp,
+     "usage: lu14 status [--json] [--device ID] [--wait SECONDS]\n"
+     "Waits for a meter, reads it once as the window's status poll does and prints\n"
+     "its identity, firmware version and whether it is complete, the battery voltage\n"
+     "and the four options: auto-save, capacitance, menu-swap and modified-meter.\n"
+     "With several meters and no --device it reads the first one.\n"
+     "--json prints one JSON object with the same names.\n",
+     "использование: lu14 status [--json] [--device ID] [--wait СЕКУНДЫ]\n"
+     "Ждёт прибор, читает его один раз, как это делает окно программы, и выводит\n"
+     "идентификатор, версию прошивки и её полноту, напряжение батареи и четыре\n"
+     "настройки: auto-save, capacitance, menu-swap и modified-meter.\n"
+     "Если приборов несколько и --device не указан, читается первый.\n"
+     "--json выводит один объект JSON с теми же именами.\n"},
+    {Msg::ListHelp,
+     "usage: lu14 list [--json] [--wait SECONDS]\n"
+     "Lists every attached meter: its id (the device path, for --device), its\n"
+     "identity, its firmware version and whether that firmware is complete.\n"
+     "It does not wait for a meter unless --wait is given.\n",
+     "использование: lu14 list [--json] [--wait СЕКУНДЫ]\n"
+     "Показывает все подключённые приборы: id (путь устройства, для --device),\n"
+     "идентификатор, версию прошивки и её полноту.\n"
+     "Прибор не ждёт, если не указан --wait.\n"},
+    {Msg::UpdateHelp,
+     "usage: lu14 update [-y|--yes] [--force] [--no-backup] [--ignore-battery]\n"
+     "                   [--json] [--device ID]\n"
+     "Saves the meter's settings (its EEPROM) to Documents/lu14, never replacing an\n"
+     "earlier backup, marks the firmware as being updated, writes the carried\n"
+     "firmware {0}, then writes its version and verifies the checksum. Exits 0 only\n"
+     "when the meter confirmed everything.\n"
+     "On a terminal it first shows the meter and asks; without one it does not ask.\n"
+     "A meter that already has firmware {0}, complete, is left alone.\n"
+     "It refuses (exit 4) when the settings cannot be saved in the Documents folder,\n"
+     "when the battery is low, when several meters are attached and no --device is\n"
+     "given, and when this build carries the placeholder image instead of the\n"
+     "firmware (allowed with --simulate or LU14_ALLOW_PLACEHOLDER_FIRMWARE=1).\n"
+     "  -y, --yes          do not ask before writing\n"
+     "  --force            write even when the meter already has this firmware\n"
+     "  --no-backup        go on when no settings backup can be saved\n"
+     "  --ignore-battery   go on with a low battery\n"
+     "Ctrl-C (or SIGTERM, SIGHUP) never cuts a chunk: the first one only warns, a\n"
+     "second stops between two chunks and exits 5; the meter then asks for an\n"
+     "update until one completes.\n"
+     "--json writes one JSON line per phase and progress step, then the result.\n",
+     "использование: lu14 update [-y|--yes] [--force] [--no-backup] [--ignore-battery]\n"
+     "                           [--json] [--device ID]\n"
+     "Сохраняет настройки прибора (его EEPROM) в Documents/lu14, не заменяя прежние\n"
+     "копии, помечает прошивку как обновляемую, записывает прошивку {0}, затем её\n"
+     "версию и проверяет контрольную сумму. Код 0 - только если прибор всё подтвердил.\n"
+     "В терминале сначала показывает прибор и спрашивает; без терминала не спрашивает.\n"
+     "Прибор, в котором уже полная прошивка {0}, не трогается.\n"
+     "Отказывается (код 4), если настройки нельзя сохранить в папке документов, если\n"
+     "батарея разряжена, если подключено несколько приборов без --device и если в\n"
+     "эту сборку вложена заглушка вместо прошивки (разрешено с --simulate или\n"
+     "LU14_ALLOW_PLACEHOLDER_FIRMWARE=1).\n"
+     "  -y, --yes          не спрашивать перед записью\n"
+     "  --force            записать, даже если в приборе уже эта прошивка\n"
+     "  --no-backup        продолжать, если резервную копию сохранить нельзя\n"
+     "  --ignore-battery   продолжать при разряженной батарее\n"
+     "Ctrl-C (или SIGTERM, SIGHUP) никогда не обрывает блок: первый только\n"
+     "предупреждает, второй останавливает запись между блоками (код 5); прибор\n"
+     "тогда просит обновления, пока одно не завершится.\n"
+     "--json выводит по строке JSON на каждый этап и шаг, затем результат.\n"},
+    {Msg::OptionHelp,
+     "usage: lu14 option NAME on|off [--json] [--device ID]\n"
+     "Writes one option and prints the value the meter then holds.\n"
+     "  capacitance      voltage change with a capacitance above 1 uF\n"
+     "  menu-swap        swap the actions in the menu\n"
+     "auto-save and modified-meter are shown by status but cannot be changed.\n",
+     "использование: lu14 option ИМЯ on|off [--json] [--device ID]\n"
+     "Записывает одну настройку и выводит значение, которое прибор после этого хранит.\n"
+     "  capacitance      смена напряжения при ёмкости больше 1 мкФ\n"
+     "  menu-swap        поменять действия в меню местами\n"
+     "auto-save и modified-meter показываются командой status, но не меняются.\n"},
+    {Msg::ChecksumHelp,
+     "usage: lu14 checksum [--json] [--device ID]\n"
+     "Prints the firmware checksum the meter reports, the checksum of the carried\n"
+     "firmware {0} and whether the two match.\n",
+     "использование: lu14 checksum [--json] [--device ID]\n"
+     "Выводит контрольную сумму прошивки, которую сообщает прибор, сумму вложенной\n"
+     "прошивки {0} и совпадают ли они.\n"},
+    {Msg::FaultsHeading, "Simulated faults (--simulate=FAULT):\n", "Имитируемые сбои (--simulate=СБОЙ):\n"},
+    {Msg::UsageLine, "usage: lu14 [OPTIONS] COMMAND [ARGS]; lu14 --help lists them\n",
+     "использование: lu14 [ПАРАМЕТРЫ] КОМАНДА [АРГУМЕНТЫ]; список: lu14 --help\n"},
+    {Msg::SeeHelp, "lu14 {0} --help shows its usage", "справка: lu14 {0} --help"},
+    {Msg::NoCommand, "no command given; the commands: {0}", "команда не указана; команды: {0}"},
+    {Msg::UnknownCommand, "unknown command {0}; the commands: {1}", "неизвестная команда {0}; команды: {1}"},
+    {Msg::UnknownOption, "unknown option {0}", "неизвестный параметр {0}"},
+    {Msg::UnexpectedArgument, "unexpected argument {0}", "лишний аргумент {0}"},
+    {Msg::NeedsValue, "{0} needs a value", "параметру {0} нужно значение"},
+    {Msg::BadNumber, "{0} takes a whole number from {2} to {3}, not {1}",
+     "{0} принимает целое число от {2} до {3}, а не {1}"},
+    {Msg::UnknownFault, "unknown simulated fault {0}; the faults: {1}", "неизвестный имитируемый сбой {0}; сбои: {1}"},
+    {Msg::SimulationOnly, "{0} works only with --simulate", "{0} работает только с --simulate"},
+    {Msg::UnknownOptionName, "unknown option name {0}; the options that can be changed: {1}",
+     "неизвестная настройка {0}; изменить можно: {1}"},
+    {Msg::OptionReadOnly, "{0} is read-only: status shows it, but it cannot be changed; the options that can be: {1}",
+     "{0} только для чтения: status её показывает, но изменить её нельзя; изменить можно: {1}"},
+    {Msg::BadOnOff, "the value of an option is on or off, not {0}", "значение настройки - on или off, а не {0}"},
+    {Msg::OptionNeedsNameAndValue, "option needs a name ({0}) and on or off",
+     "команде option нужны имя ({0}) и on или off"},
+    {Msg::CommandLineUnreadable, "the command line cannot be read ({0})", "не удалось разобрать командную строку ({0})"},
+    {Msg::ErrorPrefix, "lu14: error: ", "lu14: ошибка: "},
+    {Msg::WarningPrefix, "lu14: ", "lu14: "},
+    {Msg::WaitingForMeter, "waiting up to {0} s for a meter (USB {1})", "ожидание прибора до {0} с (USB {1})"},
+    {Msg::WaitingForDevice, "waiting up to {0} s for the meter {1}", "ожидание прибора {1} до {0} с"},
+    {Msg::TryPlugIn,
+     "plug the meter in and switch it on; if it is plugged in, try another cable (a charge-only "
+     "cable carries no data) or another USB port",
+     "подключите прибор и включите его; если он подключён, попробуйте другой кабель (кабель только для "
+     "зарядки не передаёт данные) или другой порт USB"},
+    {Msg::MeterNotAccessible,
+     "no permission to open the meter {0}: install the udev rule 70-lu14-meter.rules "
+     "(see resources/linux/README.md), then plug the meter in again",
+     "нет прав на открытие прибора {0}: установите правило udev 70-lu14-meter.rules "
+     "(см. resources/linux/README.md) и подключите прибор заново"},
+    {Msg::NoMeterFound, "no meter found within {0} s; plug it in and run the command again, or wait longer with --wait N",
+     "прибор не найден за {0} с; подключите его и повторите команду или ждите дольше: --wait N"},
+    {Msg::DeviceNotFound, "the meter {0} is not attached; lu14 list shows the attached ones",
+     "прибор {0} не подключён; подключённые показывает lu14 list"},
+    {Msg::AttachedMeters, "attached meters:", "подключённые приборы:"},
+    {Msg::SeveralMetersRefused, "{0} meters are attached: name the one to write to with --device ID",
+     "подключено приборов: {0}; укажите, в какой записывать: --device ID"},
+    {Msg::SeveralMetersReadingFirst, "{0} meters are attached; reading {1} (another one: --device ID)",
+     "подключено приборов: {0}; читается {1} (другой: --device ID)"},
+    {Msg::NoStatusAnswer, "the meter was found but does not answer its status reads",
+     "прибор найден, но не отвечает на чтение состояния"},
+    {Msg::Interrupted, "interrupted", "прервано"},
+    {Msg::LabelIdentity, "identity", "идентификатор"},
+    {Msg::LabelFirmware, "firmware", "прошивка"},
+    {Msg::LabelBattery, "battery", "батарея"},
+    {Msg::LabelOption, "option", "настройка"},
+    {Msg::Complete, "(complete)", "(полная)"},
+    {Msg::IncompleteRunUpdate, "(incomplete: run lu14 update)", "(неполная: выполните lu14 update)"},
+    {Msg::BatteryLowCharge, "(low: charge the battery)", "(разряжена: зарядите батарею)"},
+    {Msg::Volts, "V", "В"},
+    {Msg::On, "on", "on"},
+    {Msg::Off, "off", "off"},
+    {Msg::Unknown, "unknown", "неизвестно"},
+    {Msg::ListComplete, "complete", "полная"},
+    {Msg::ListIncomplete, "incomplete", "неполная"},
+    {Msg::ListUnreadable, "does not answer", "не отвечает"},
+    {Msg::RefusedPrefix, "update refused: ", "обновление отклонено: "},
+    {Msg::RefusedPlaceholder,
+     "this build carries the placeholder image made for tests, not the meter's firmware; it is written to "
+     "simulated meters only (--simulate), or where {0}=1 is set for a test",
+     "в эту сборку вложена заглушка для тестов, а не прошивка прибора; она записывается только в имитатор "
+     "(--simulate) или там, где для теста задано {0}=1"},
+    {Msg::RefusedBatteryLow,
+     "the meter's battery is low ({0} V): an update that stops half-way leaves the meter without firmware; "
+     "charge it first, or run lu14 update --ignore-battery",
+     "батарея прибора разряжена ({0} В): прерванное обновление оставит прибор без прошивки; сначала "
+     "зарядите её или выполните lu14 update --ignore-battery"},
+    {Msg::AlreadyCurrent, "the meter already has firmware {0}, complete: nothing to do (--force writes it again)",
+     "в приборе уже полная прошивка {0}: делать нечего (--force запишет её снова)"},
+    {Msg::AboutToWrite,
+     "meter      {0}\n"
+     "id         {1}\n"
+     "firmware   {2} now, {3} to write\n"
+     "battery    {4} V\n",
+     "прибор         {0}\n"
+     "id             {1}\n"
+     "прошивка       сейчас {2}, будет записана {3}\n"
+     "батарея        {4} В\n"},
+    {Msg::AskToWrite, "Save the settings and write firmware {0} to this meter? [y/N] ",
+     "Сохранить настройки и записать прошивку {0} в этот прибор? [д/Н] "},
+    {Msg::Declined, "nothing was written: the update was not confirmed", "ничего не записано: обновление не подтверждено"},
+    {Msg::PhaseSavingSettings, "saving settings", "сохранение настроек"},
+    {Msg::PhaseWriting, "writing firmware", "запись прошивки"},
+    {Msg::PhaseVerifying, "verifying", "проверка"},
+    {Msg::TimeLeft, "{0} s left", "осталось {0} с"},
+    {Msg::SettingsSaved, "settings saved to {0}", "настройки сохранены в {0}"},
+    {Msg::FirmwareWritten, "firmware {0} written and verified", "прошивка {0} записана и проверена"},
+    {Msg::NoBackupSaved, "no settings backup was saved (--no-backup)", "резервная копия настроек не сохранена (--no-backup)"},
+    {Msg::UpdateFailedPrefix, "update failed: ", "обновление не удалось: "},
+    {Msg::FailDisconnected, "the meter was disconnected after {0} of {1} bytes; reconnect it and run lu14 update again",
+     "прибор отключился после {0} из {1} байт; подключите его и снова выполните lu14 update"},
+    {Msg::FailBackupRead, "cancelled before any firmware was written: the meter's settings could not be read",
+     "отменено до записи прошивки: настройки прибора не прочитались"},
+    {Msg::FailBackupWrite, "cancelled before any firmware was written: the settings backup could not be saved",
+     "отменено до записи прошивки: резервную копию настроек сохранить не удалось"},
+    {Msg::FailBackupUnavailableNoFolder,
+     "refused: the settings backup cannot be saved (no Documents folder is known); run lu14 update "
+     "--no-backup to go on without one",
+     "отказ: резервную копию настроек сохранить негде (папка документов неизвестна); чтобы продолжить без "
+     "неё, выполните lu14 update --no-backup"},
+    {Msg::FailBackupUnavailableIn,
+     "refused: the settings backup cannot be saved in {0}; make that folder writable, or run lu14 update "
+     "--no-backup to go on without one",
+     "отказ: резервную копию настроек нельзя сохранить в {0}; разрешите запись в эту папку или выполните "
+     "lu14 update --no-backup, чтобы продолжить без неё"},
+    {Msg::FailStartNotConfirmed,
+     "cancelled before any firmware was written: the meter did not confirm the start of the update",
+     "отменено до записи прошивки: прибор не подтвердил начало обновления"},
+    {Msg::FailInterrupted,
+     "interrupted after {0} of {1} bytes: the meter is marked incomplete and asks for an update until one "
+     "completes; run lu14 update again to finish",
+     "прервано после {0} из {1} байт: прибор помечен как неполный и просит обновления, пока одно не "
+     "завершится; чтобы закончить, снова выполните lu14 update"},
+    {Msg::FailLinkFailed, "the link to the meter failed after {0} bytes; reconnect the meter and run lu14 update again",
+     "связь с прибором прервалась после {0} байт; подключите прибор заново и снова выполните lu14 update"},
+    {Msg::FailChunkNotConfirmed,
+     "the meter did not confirm the chunk at byte {0}; reconnect the meter and run lu14 update again",
+     "прибор не подтвердил блок на байте {0}; подключите прибор заново и снова выполните lu14 update"},
+    {Msg::FailVersionText, "the version text was not written", "текст версии не записан"},
+    {Msg::FailChecksumMismatch, "the meter's checksum does not match the firmware",
+     "контрольная сумма прибора не совпадает с прошивкой"},
+    {Msg::FailCompleteMark, "the meter did not take the completion mark", "прибор не принял отметку о завершении"},
+    {Msg::FailStillIncomplete, "{0}; the meter asks for an update until one completes",
+     "{0}; прибор просит обновления, пока одно не завершится"},
+    {Msg::FailDisconnectedBeforeStart, "the meter was disconnected before the update began",
+     "прибор отключился до начала обновления"},
+    {Msg::FailTimeout, "it did not finish within 10 minutes", "оно не завершилось за 10 минут"},
+    {Msg::StopWarning,
+     "stopping now would leave the meter without a complete firmware, so the update goes on.\n"
+     "Press Ctrl-C again to stop it after the current chunk; the meter then asks for an update\n"
+     "until one completes (run lu14 update again).",
+     "остановка сейчас оставит прибор без полной прошивки, поэтому обновление продолжается.\n"
+     "Нажмите Ctrl-C ещё раз, чтобы остановить его после текущего блока; прибор тогда будет\n"
+     "просить обновления, пока одно не завершится (снова выполните lu14 update)."},
+    {Msg::OptionNotTaken, "the meter did not take the option: {0} reads {1}",
+     "прибор не принял настройку: {0} читается как {1}"},
+    {Msg::OptionWriteNotConfirmed, ", and the write was not confirmed", ", и запись не подтверждена"},
+    {Msg::ChecksumMatches, "checksum   {0} ({1}): the carried firmware {2}",
+     "контрольная сумма {0} ({1}): вложенная прошивка {2}"},
+    {Msg::ChecksumDiffers, "checksum   {0} ({1}): not the carried firmware {2}, whose checksum is {3}",
+     "контрольная сумма {0} ({1}): не вложенная прошивка {2}, у которой сумма {3}"},
+    {Msg::ChecksumNoAnswer, "the meter did not answer the checksum request", "прибор не ответил на запрос контрольной суммы"},
+    {Msg::LinkEventLine, "command {0}: {1}", "команда {0}: {1}"},
+    {Msg::LinkResent, "sent again", "отправлена ещё раз"},
+    {Msg::LinkReadsFailed, "reading the reply failed twice, read a third time",
+     "чтение ответа дважды не удалось, третье чтение"},
+    {Msg::LinkGaveUp, "no reply: gave up", "нет ответа: попытки прекращены"},
+    {Msg::LinkStillBusy, "the meter stayed busy: gave up", "прибор остался занят: попытки прекращены"},
+    {Msg::LinkEchoMismatch, "the meter's echo differs: written again", "эхо прибора отличается: записано снова"},
+    {Msg::LinkWrongReportLength, "the device's report length is not the meter's ({0} bytes)",
+     "длина отчёта устройства не такая, как у прибора ({0} байт)"},
+    {Msg::WriteNotConfirmed, "command {0}: the meter did not confirm the write",
+     "команда {0}: прибор не подтвердил запись"},
+    {Msg::FaultNoMeter, "no meter is attached", "прибор не подключён"},
+    {Msg::FaultLowBattery, "the battery reads 1.2 V", "батарея показывает 1,2 В"},
+    {Msg::FaultIncompleteFirmware, "the meter was left in the middle of an update",
+     "прибор остался посреди обновления"},
+    {Msg::FaultUpToDate, "the meter already has the carried firmware", "в приборе уже вложенная прошивка"},
+    {Msg::FaultSumMismatch, "the meter's sum of chunk 1000 is wrong: the update stops",
+     "сумма блока 1000 неверна: обновление останавливается"},
+    {Msg::FaultUnplugDuringUpdate, "the meter is pulled out while the image streams",
+     "прибор отключают во время записи"},
+    {Msg::FaultWrongChecksum, "the meter reports a checksum that does not match",
+     "прибор сообщает несовпадающую контрольную сумму"},
+    {Msg::FaultWriteRefused, "the meter never confirms an EEPROM write", "прибор никогда не подтверждает запись EEPROM"},
+};
+
+constexpr bool InOrder() {
+  if (std::size(kCatalogue) != static_cast<std::size_t>(Msg::Count)) return false;
+  for (std::size_t i = 0; i < std::size(kCatalogue); ++i) {
+    if (static_cast<std::size_t>(kCatalogue[i].id) != i) return false;
+  }
+  return true;
+}
+static_assert(InOrder(), "the catalogue holds every message once, in the order of Msg");
+
+bool Set(const char* value) { return value != nullptr && value[0] != '\0'; }
+
+}  // namespace
+
+Language LanguageOf(const char* lcAll, const char* lcMessages, const char* lang) {
+  for (const char* value : {lcAll, lcMessages, lang}) {
+    if (Set(value)) return std::string_view(value).starts_with("ru") ? Language::Russian : Language::English;
+  }
+  return Language::English;
+}
+
+Language LanguageFromEnvironment() {
+  return LanguageOf(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+}
+
+std::string_view RawText(Language language, Msg message) {
+  const Entry& entry = kCatalogue[static_cast<std::size_t>(message)];
+  return language == Language::Russian ? entry.russian : entry.english;
+}
+
+std::string Text(Language language, Msg message, std::initializer_list<std::string_view> arguments) {
+  const std::string_view pattern = RawText(language, message);
+  std::string text;
+  text.reserve(pattern.size());
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    // {N}: the N-th argument (one digit is enough for any message here).
+    if (pattern[i] == '{' && i + 2 < pattern.size() && pattern[i + 1] >= '0' && pattern[i + 1] <= '9' &&
+        pattern[i + 2] == '}') {
+      const auto index = static_cast<std::size_t>(pattern[i + 1] - '0');
+      if (index < arguments.size()) text += *(arguments.begin() + index);
+      i += 2;
+    } else {
+      text += pattern[i];
+    }
+  }
+  return text;
+}
+
+}  // namespace lu14::cli

@@ -1,0 +1,142 @@
+// Every text lu14 shows a person, in English and Russian, in one catalogue.
+// A run speaks one language, chosen once from the locale; JSON keys, option
+// names and command names are the same in both.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace lu14::cli {
+
+enum class Language { English, Russian };
+
+// The locale's language as POSIX orders the variables: the first of LC_ALL,
+// LC_MESSAGES and LANG that is set and not empty decides; Russian when it
+// starts with "ru", English otherwise. Null stands for an unset variable.
+Language LanguageOf(const char* lcAll, const char* lcMessages, const char* lang);
+// LanguageOf the process environment.
+Language LanguageFromEnvironment();
+
+enum class Msg {
+  // help
+  MainHelp,
+  StatusHelp,
+  ListHelp,
+  UpdateHelp,
+  OptionHelp,
+  ChecksumHelp,
+  FaultsHeading,
+  // the command line
+  UsageLine,
+  SeeHelp,
+  NoCommand,
+  UnknownCommand,
+  UnknownOption,
+  UnexpectedArgument,
+  NeedsValue,
+  BadNumber,
+  UnknownFault,
+  SimulationOnly,
+  UnknownOptionName,
+  OptionReadOnly,
+  BadOnOff,
+  OptionNeedsNameAndValue,
+  CommandLineUnreadable,
+  // prefixes
+  ErrorPrefix,
+  WarningPrefix,
+  // finding a meter
+  WaitingForMeter,
+  WaitingForDevice,
+  TryPlugIn,
+  MeterNotAccessible,
+  NoMeterFound,
+  DeviceNotFound,
+  AttachedMeters,
+  SeveralMetersRefused,
+  SeveralMetersReadingFirst,
+  NoStatusAnswer,
+  Interrupted,
+  // status and list
+  LabelIdentity,
+  LabelFirmware,
+  LabelBattery,
+  LabelOption,
+  Complete,
+  IncompleteRunUpdate,
+  BatteryLowCharge,
+  Volts,
+  On,
+  Off,
+  Unknown,
+  ListComplete,
+  ListIncomplete,
+  ListUnreadable,
+  // before an update
+  RefusedPrefix,
+  RefusedPlaceholder,
+  RefusedBatteryLow,
+  AlreadyCurrent,
+  AboutToWrite,
+  AskToWrite,
+  Declined,
+  // the update
+  PhaseSavingSettings,
+  PhaseWriting,
+  PhaseVerifying,
+  TimeLeft,
+  SettingsSaved,
+  FirmwareWritten,
+  NoBackupSaved,
+  UpdateFailedPrefix,
+  FailDisconnected,
+  FailBackupRead,
+  FailBackupWrite,
+  FailBackupUnavailableNoFolder,
+  FailBackupUnavailableIn,
+  FailStartNotConfirmed,
+  FailInterrupted,
+  FailLinkFailed,
+  FailChunkNotConfirmed,
+  FailVersionText,
+  FailChecksumMismatch,
+  FailCompleteMark,
+  FailStillIncomplete,
+  FailDisconnectedBeforeStart,
+  FailTimeout,
+  StopWarning,
+  // options and checksum
+  OptionNotTaken,
+  OptionWriteNotConfirmed,
+  ChecksumMatches,
+  ChecksumDiffers,
+  ChecksumNoAnswer,
+  // the link (shown with -v)
+  LinkEventLine,
+  LinkResent,
+  LinkReadsFailed,
+  LinkGaveUp,
+  LinkStillBusy,
+  LinkEchoMismatch,
+  LinkWrongReportLength,
+  WriteNotConfirmed,
+  // the simulated faults
+  FaultNoMeter,
+  FaultLowBattery,
+  FaultIncompleteFirmware,
+  FaultUpToDate,
+  FaultSumMismatch,
+  FaultUnplugDuringUpdate,
+  FaultWrongChecksum,
+  FaultWriteRefused,
+  Count
+};
+
+// The text of a message in a language with {0}, {1} ... replaced by the arguments.
+std::string Text(Language language, Msg message, std::initializer_list<std::string_view> arguments = {});
+
+// Both texts of a message, unformatted (for checks of the catalogue itself).
+std::string_view RawText(Language language, Msg message);
+
+}  // namespace lu14::cli

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Builds lu14's Debian package from a build folder, installs it with dpkg into
+# a scratch root of its own (its own dpkg database, nothing of the machine's
+# touched), and runs the installed program.
+# usage: InstallPackage.sh BUILD_DIR
+set -euo pipefail
+build=$1
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/lu14-package.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+
+cpack --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
+  { cat "$scratch/cpack.log"; exit 1; }
+package=$(find "$scratch/out" -maxdepth 1 -name 'lu14_*.deb' | head -n 1)
+[[ -n $package ]] || { echo "no package was made"; cat "$scratch/cpack.log"; exit 1; }
+
+echo "package: $(basename "$package")"
+dpkg-deb --field "$package" Package Version Depends Section
+fields=$(dpkg-deb --field "$package" Depends)
+[[ $fields == *libudev1* ]] || { echo "the package does not depend on libudev1"; exit 1; }
+
+root="$scratch/root"
+admin="$root/var/lib/dpkg"
+mkdir -p "$admin/info" "$admin/updates"
+touch "$admin/status"
+# The scratch database knows none of the libraries the package depends on.
+dpkg --root="$root" --admindir="$admin" --force-not-root --force-depends --force-script-chrootless \
+  --log=/dev/null -i "$package" >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; exit 1; }
+dpkg --root="$root" --admindir="$admin" -L lu14 | sort
+
+for file in usr/bin/lu14 usr/share/man/man1/lu14.1 usr/lib/udev/rules.d/70-lu14-meter.rules; do
+  [[ -f "$root/$file" ]] || { echo "not installed: /$file"; exit 1; }
+done
+# Only the tool: no test program, no library, no header.
+extra=$(dpkg --root="$root" --admindir="$admin" -L lu14 | grep -Ev '^/(\.|usr|usr/bin|usr/bin/lu14|usr/share|usr/share/man|usr/share/man/man1|usr/share/man/man1/lu14\.1|usr/lib|usr/lib/udev|usr/lib/udev/rules\.d|usr/lib/udev/rules\.d/70-lu14-meter\.rules|usr/share/doc.*)$' || true)
+[[ -z $extra ]] || { echo "the package holds more than the tool:"; echo "$extra"; exit 1; }
+
+lu14="$root/usr/bin/lu14"
+man_page="$root/usr/share/man/man1/lu14.1"
+"$lu14" --version
+# The man page is well-formed: man renders it without a warning.
+warnings=$(MANWIDTH=80 man --warnings -l "$man_page" 2>&1 >/dev/null || true)
+[[ -z $warnings ]] || { echo "man page warnings:"; echo "$warnings"; exit 1; }
+
+# The help and the man page agree: the same commands and the same options.
+help=$(for command in "" status list update option checksum; do LC_ALL=C.UTF-8 "$lu14" $command --help; done)
+manual=$(groff -man -Tascii "$man_page" 2>/dev/null | col -b)
+options() { grep -oE -- '(^|[^a-z-])--[a-z][a-z-]*' | grep -oE -- '--[a-z][a-z-]*' | sort -u; }
+commands() { grep -oE '^  (status|list|update|option|checksum)\b|^ {7}(status|list|update|option|checksum)\b' |
+  tr -d ' ' | sort -u; }
+if ! diff <(options <<<"$help") <(options <<<"$manual") >"$scratch/options.diff"; then
+  echo "options in --help (<) and in the man page (>) differ:"; cat "$scratch/options.diff"; exit 1
+fi
+if ! diff <(commands <<<"$help") <(commands <<<"$manual") >"$scratch/commands.diff"; then
+  echo "commands in --help (<) and in the man page (>) differ:"; cat "$scratch/commands.diff"; exit 1
+fi
+echo "installed and ran"
