@@ -55,28 +55,10 @@ BackupOutcome SettingsBackup::Abandon(const std::filesystem::path& part, const s
   return {BackupResult::Failed, folder, {}, fault};
 }
 
-BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity, BackupFolderRule rule,
-                                                 const std::function<void(int)>& lineWritten) {
-  BackupOutcome skipped;
-  const std::optional<std::filesystem::path> documents = shell_.DocumentsFolder();
-  if (!documents && rule == BackupFolderRule::DocumentsOnly) return skipped;
-  const std::filesystem::path folder = BackupFolderIn(documents);
-  skipped.folder = folder;
-  const std::uint32_t made = shell_.MakeDirectory(folder);
-  if (made != 0 && made != kErrorAlreadyExists) return skipped;
-
-  // The time is read before the date, each at its own moment.
-  const LocalTime time = shell_.Now();
-  std::u32string name = FileNameSafe(identity);
-  name.append(U"_").append(TwoDigits(time.hour)).append(TwoDigits(time.minute));
-  const LocalTime date = shell_.Now();
-  name.append(U"_").append(TwoDigits(date.day)).append(TwoDigits(date.month)).append(TwoDigits(date.year));
-  std::filesystem::path part = folder / PathOf(name + AsCodePoints(kBackupExtension));
-  part += std::string(kBackupPartSuffix);
-
-  std::unique_ptr<OutputFile> output = shell_.CreateOutputFile(part);
-  if (!output) return skipped;
-
+std::optional<BackupOutcome> SettingsBackup::WritePart(std::unique_ptr<OutputFile> output,
+                                                       const std::filesystem::path& part,
+                                                       const std::filesystem::path& folder,
+                                                       const std::function<void(int)>& lineWritten) {
   for (std::size_t line = 0; line < kBackupLines; ++line) {
     std::array<std::uint8_t, kBytesPerBackupLine> bytes{};
     for (std::size_t k = 0; k < kBytesPerBackupLine; ++k) {
@@ -99,6 +81,44 @@ BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity,
   const bool closed = output->Close();
   output.reset();
   if (!flushed || !closed) return Abandon(part, folder, UpdateFault::BackupWriteFailed);
+
+  return std::nullopt;
+}
+
+BackupOutcome SettingsBackup::SaveSettingsBackupAs(const std::filesystem::path& file,
+                                                   const std::function<void(int)>& lineWritten) {
+  const std::filesystem::path folder = file.parent_path();
+  std::filesystem::path part = file;
+  part += std::string(kBackupPartSuffix);
+  std::unique_ptr<OutputFile> output = shell_.CreateOutputFile(part);
+  if (!output) return {BackupResult::Failed, folder, {}, UpdateFault::BackupWriteFailed};
+  if (std::optional<BackupOutcome> failed = WritePart(std::move(output), part, folder, lineWritten)) return *failed;
+  if (shell_.MoveFileNoReplace(part, file) == MoveOutcome::Moved) return {BackupResult::Written, folder, file};
+  return Abandon(part, folder, UpdateFault::BackupWriteFailed);
+}
+
+BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity, BackupFolderRule rule,
+                                                 const std::function<void(int)>& lineWritten) {
+  BackupOutcome skipped;
+  const std::optional<std::filesystem::path> documents = shell_.DocumentsFolder();
+  if (!documents && rule == BackupFolderRule::DocumentsOnly) return skipped;
+  const std::filesystem::path folder = BackupFolderIn(documents);
+  skipped.folder = folder;
+  const std::uint32_t made = shell_.MakeDirectory(folder);
+  if (made != 0 && made != kErrorAlreadyExists) return skipped;
+
+  // The time is read before the date, each at its own moment.
+  const LocalTime time = shell_.Now();
+  std::u32string name = FileNameSafe(identity);
+  name.append(U"_").append(TwoDigits(time.hour)).append(TwoDigits(time.minute));
+  const LocalTime date = shell_.Now();
+  name.append(U"_").append(TwoDigits(date.day)).append(TwoDigits(date.month)).append(TwoDigits(date.year));
+  std::filesystem::path part = folder / PathOf(name + AsCodePoints(kBackupExtension));
+  part += std::string(kBackupPartSuffix);
+
+  std::unique_ptr<OutputFile> output = shell_.CreateOutputFile(part);
+  if (!output) return skipped;
+  if (std::optional<BackupOutcome> failed = WritePart(std::move(output), part, folder, lineWritten)) return *failed;
 
   // A backup is never replaced: a retry within the same minute (after a
   // failed update, when the meter already reads 0x88) must not lose the record

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "device/MeterMemory.h"
@@ -36,10 +38,20 @@ class SettingsBackup {
   BackupOutcome SaveSettingsBackup(const std::u32string& identity, BackupFolderRule rule,
                                    const std::function<void(int)>& lineWritten);
 
+  // The same backup into the file `file`, for a user who names it: written
+  // under the part suffix beside it and then moved to its name, which is
+  // never replaced (a file of that name fails the backup, and stays).
+  BackupOutcome SaveSettingsBackupAs(const std::filesystem::path& file, const std::function<void(int)>& lineWritten);
+
   // The Documents folder and "lu14"; the root's "lu14" when it is unknown.
   std::filesystem::path BackupFolder();
 
  private:
+  // Reads the EEPROM into `output`, the part file `part`: nothing when it is
+  // whole on disk, else the failed outcome (the part file removed).
+  std::optional<BackupOutcome> WritePart(std::unique_ptr<OutputFile> output, const std::filesystem::path& part,
+                                         const std::filesystem::path& folder,
+                                         const std::function<void(int)>& lineWritten);
   BackupOutcome Abandon(const std::filesystem::path& part, const std::filesystem::path& folder, UpdateFault fault);
 
   MeterMemory& memory_;

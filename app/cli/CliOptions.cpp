@@ -21,16 +21,18 @@ struct CommandName {
   const char* name;
   Msg help;
 };
-constexpr std::array<CommandName, 5> kCommands{{
+constexpr std::array<CommandName, 7> kCommands{{
     {Command::Status, "status", Msg::StatusHelp},
     {Command::List, "list", Msg::ListHelp},
     {Command::Update, "update", Msg::UpdateHelp},
     {Command::Option, "option", Msg::OptionHelp},
     {Command::Checksum, "checksum", Msg::ChecksumHelp},
+    {Command::Backup, "backup", Msg::BackupHelp},
+    {Command::Restore, "restore", Msg::RestoreHelp},
 }};
 
 // Options that take a value, for the check that one follows.
-constexpr std::array<const char*, 4> kValueOptions{"--wait", "--device", "--latency-us", "--meters"};
+constexpr std::array<const char*, 5> kValueOptions{"--wait", "--device", "--latency-us", "--meters", "--output"};
 
 constexpr int kMaxWaitSeconds = 3600;
 constexpr int kMaxSimulatedMeters = 8;
@@ -205,6 +207,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
   std::string simulate, wait, latency, meters, device;
   bool quiet = false, verbose = false;
   std::vector<std::string> optionArguments;
+  std::vector<std::string> restoreArguments;
+  std::string output;
 
   CLI::App app("lu14", "lu14");
   app.set_help_flag();
@@ -232,6 +236,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
       sub->add_flag("--ignore-battery", options.ignoreBattery);
     }
     if (command.command == Command::Option) sub->add_option("arguments", optionArguments);
+    if (command.command == Command::Backup) sub->add_option("--output", output);
+    if (command.command == Command::Restore) {
+      sub->add_flag("-y,--yes", options.yes);
+      sub->add_flag("--force", options.force);
+      sub->add_flag("--dry-run", options.dryRun);
+      sub->add_option("file", restoreArguments);
+    }
   }
   app.require_subcommand(0, 1);
 
@@ -262,9 +273,21 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
     }
     if (!chosen) throw UsageError(Text(language, Msg::NoCommand, {CommandList()}));
     options.command = chosen->command;
-    optionArguments.insert(optionArguments.end(), tail.begin(), tail.end());
+    std::vector<std::string>& positional = options.command == Command::Restore ? restoreArguments : optionArguments;
+    positional.insert(positional.end(), tail.begin(), tail.end());
     if (options.command != Command::Option && !optionArguments.empty()) {
       throw UsageError(Text(language, Msg::UnexpectedArgument, {Quoted(optionArguments.front())}));
+    }
+    if (options.command == Command::Restore) {
+      if (restoreArguments.empty()) throw UsageError(Text(language, Msg::RestoreNeedsFile));
+      if (restoreArguments.size() > 1) {
+        throw UsageError(Text(language, Msg::UnexpectedArgument, {Quoted(restoreArguments[1])}));
+      }
+      options.restoreFile = restoreArguments.front();
+    }
+    if (options.command == Command::Backup && chosenApp->count("--output")) {
+      if (output.empty()) throw UsageError(Text(language, Msg::NeedsValue, {"--output"}));
+      options.outputFile = output;
     }
 
     const auto number = [&](const char* name, const std::string& text, long low, long high) {

@@ -10,7 +10,7 @@
 
 namespace lu14::cli {
 
-enum class Command { Status, List, Update, Option, Checksum };
+enum class Command { Status, List, Update, Option, Checksum, Backup, Restore };
 
 enum class Verbosity { Quiet, Normal, Verbose };
 
@@ -32,8 +32,12 @@ struct CliOptions {
   bool optionOn = false;
   bool noBackup = false;          // update: go on when no settings backup can be saved
   bool ignoreBattery = false;     // update: go on with a low battery
-  bool yes = false;               // update: do not ask before writing
-  bool force = false;             // update: write even when the meter has this firmware
+  bool yes = false;               // update, restore: do not ask before writing
+  bool force = false;             // update: write even when the meter has this firmware;
+                                  // restore: a backup whose name names another meter, or none
+  std::string outputFile;         // backup: the file to save to; empty: Documents/lu14, named by the meter
+  std::string restoreFile;        // restore: the backup to put back
+  bool dryRun = false;            // restore: show the differences, write nothing
 };
 
 struct ParseResult {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "app/cli/JsonText.h"
@@ -158,6 +160,16 @@ CliSession::CliSession(const CliOptions& options, Shell& shell, EventLoop& loop,
       chunkTicks_(shell, kChunkTimer, kChunkTickPeriod, false),
       finishTick_(shell, kFinishTimer, kFinishTickDelay, false),
       controller_(platform, [this](const std::function<void()>& work) { Dispatch(work); }) {
+  readFile_ = [](const std::filesystem::path& path) -> std::optional<std::string> {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) return std::nullopt;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return std::nullopt;
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    if (file.bad()) return std::nullopt;
+    return bytes.str();
+  };
   const auto start = std::chrono::steady_clock::now();
   clock_ = [start] {
     return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
@@ -348,7 +360,8 @@ std::optional<int> CliSession::ChooseMeter() {
   if (!WaitForMeter()) return interrupted_ ? kExitInterrupted : kExitNoMeter;
   TJvHidDevice* chosen = options_.device.empty() ? meters_.front() : MeterWithId(options_.device);
   if (options_.device.empty() && meters_.size() > 1) {
-    const bool writes = options_.command == Command::Update || options_.command == Command::Option;
+    const bool writes = options_.command == Command::Update || options_.command == Command::Option ||
+                        (options_.command == Command::Restore && !options_.dryRun);
     if (writes) {
       Error(Say(Msg::SeveralMetersRefused, {std::to_string(meters_.size())}));
       ListIds();
@@ -380,10 +393,13 @@ int CliSession::Run() {
     case Command::Update: exitCode = Update(); break;
     case Command::Option: exitCode = Option(); break;
     case Command::Checksum: exitCode = Checksum(); break;
+    case Command::Backup: exitCode = Backup(); break;
+    case Command::Restore: exitCode = Restore(); break;
   }
   progress_.Finish();
   if (interrupted_ && exitCode != kExitOk) {
-    if (options_.command != Command::Update || lastError_.empty()) Error(Say(Msg::Interrupted));
+    const bool saidWhy = options_.command == Command::Update || options_.command == Command::Restore;
+    if (!saidWhy || lastError_.empty()) Error(Say(Msg::Interrupted));
     exitCode = kExitInterrupted;
   }
   if (options_.json && exitCode != kExitOk && !jsonWritten_) Json(JsonError(exitCode, lastError_));
@@ -471,12 +487,16 @@ std::optional<std::string> CliSession::UpdateRefusal(const MeterStatus& status) 
 }
 
 bool CliSession::Confirmed(const MeterStatus& status) {
+  return Asked(Say(Msg::AboutToWrite, {TerminalSafe(status.identity), DeviceId(*meter_.Link.CurrentDevice()),
+                                       TerminalSafe(*status.versionText), kFirmwareVersionText,
+                                       status.batteryVolts ? Fixed(*status.batteryVolts, 2) : Say(Msg::Unknown)}) +
+               Say(Msg::AskToWrite, {kFirmwareVersionText}));
+}
+
+bool CliSession::Asked(const std::string& question) {
   if (!answers_ || options_.yes) return true;
   progress_.Finish();
-  err_ << Say(Msg::AboutToWrite, {TerminalSafe(status.identity), DeviceId(*meter_.Link.CurrentDevice()),
-                                  TerminalSafe(*status.versionText), kFirmwareVersionText,
-                                  status.batteryVolts ? Fixed(*status.batteryVolts, 2) : Say(Msg::Unknown)})
-       << Say(Msg::AskToWrite, {kFirmwareVersionText}) << std::flush;
+  err_ << question << std::flush;
   std::string answer;
   if (!std::getline(*answers_, answer)) err_ << '\n';
   // Ctrl-C at the question ends the run as interrupted, with nothing written.

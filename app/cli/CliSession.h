@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <istream>
 #include <optional>
@@ -24,6 +25,7 @@
 #include "ports/HidPlatform.h"
 #include "ports/Shell.h"
 #include "session/MeterSession.h"
+#include "update/SettingsRestore.h"
 
 namespace lu14::cli {
 
@@ -62,6 +64,13 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
     inaccessible_ = std::move(inaccessible);
   }
 
+  // How a file the user names is read (restore's backup, backup's --output
+  // check): its bytes, or nothing when it cannot be read. The real file
+  // system by default.
+  void SetFileReader(std::function<std::optional<std::string>(const std::filesystem::path&)> reader) {
+    readFile_ = std::move(reader);
+  }
+
   int Run();
 
  private:
@@ -91,8 +100,19 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   int Update();
   int Option();
   int Checksum();
+  int Backup();
+  int Restore();
+  // Refusals before a restore writes: a backup of another meter, or of one
+  // its name does not give (unless --force).
+  std::optional<std::string> RestoreRefusal(const MeterStatus& status);
+  // Shows the differences (text or JSON fields).
+  void ShowPlan(const RestorePlan& plan, nlohmann::json& result);
+  int RestoreEndedWith(const RestoreOutcome& outcome, nlohmann::json& result);
   // Asks before an update; true when the answer is yes.
   bool Confirmed(const MeterStatus& status);
+  // Asks the person at the terminal (nobody: yes; --yes: yes); true when the
+  // answer is yes. A stop signal at the question is a no.
+  bool Asked(const std::string& question);
 
   // Output: a result, a notice (not with -q), an error (always), JSON.
   void Result(const std::string& line);
@@ -146,6 +166,7 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   std::istream* answers_ = nullptr;
   std::function<std::chrono::microseconds()> clock_;
   std::function<std::vector<std::string>()> inaccessible_;
+  std::function<std::optional<std::string>(const std::filesystem::path&)> readFile_;
   int stopsHandled_ = 0;
   bool interrupted_ = false;
   // The run has written its JSON result: no error object follows.

@@ -26,6 +26,10 @@ constexpr Entry kCatalogue[] = {
      "  update               save the meter's settings, then write firmware {0}\n"
      "  option NAME on|off   change an option: capacitance or menu-swap\n"
      "  checksum             the meter's firmware checksum, checked against {0}\n"
+     "  backup [--output FILE]\n"
+     "                       save the meter's settings (its EEPROM) to Documents/lu14\n"
+     "  restore FILE [--dry-run]\n"
+     "                       write the bytes of a settings backup that differ back\n"
      "\n"
      "Options (before or after the command; --opt VALUE or --opt=VALUE; -- ends them):\n"
      "  --device ID          the meter to use, an id that lu14 list shows; needed by\n"
@@ -47,12 +51,13 @@ constexpr Entry kCatalogue[] = {
      "\n"
      "Exit codes:\n"
      "  0  success (also when the meter already has the carried firmware)\n"
-     "  1  failed: the meter did not confirm what was asked, or the question\n"
-     "     before an update was not answered yes\n"
+     "  1  failed: the meter did not confirm what was asked, the question before a\n"
+     "     write was not answered yes, or the file to restore is not a backup\n"
      "  2  usage error\n"
      "  3  no meter found\n"
      "  4  refused by a safety check: low battery, no settings backup possible,\n"
-     "     placeholder firmware on a real meter, several meters and no --device\n"
+     "     placeholder firmware on a real meter, several meters and no --device,\n"
+     "     a backup of another meter, a backup file that would be replaced\n"
      "  5  interrupted by a stop signal (an update stops only between two chunks)\n",
      "использование: lu14 [ПАРАМЕТРЫ] КОМАНДА [АРГУМЕНТЫ]\n"
      "\n"
@@ -65,6 +70,10 @@ constexpr Entry kCatalogue[] = {
      "  update               сохранить настройки прибора и записать прошивку {0}\n"
      "  option ИМЯ on|off    изменить настройку: capacitance или menu-swap\n"
      "  checksum             контрольная сумма прошивки прибора в сравнении с {0}\n"
+     "  backup [--output ФАЙЛ]\n"
+     "                       сохранить настройки прибора (его EEPROM) в Documents/lu14\n"
+     "  restore ФАЙЛ [--dry-run]\n"
+     "                       записать в прибор отличающиеся байты резервной копии\n"
      "\n"
      "Параметры (до или после команды; --пар ЗНАЧ или --пар=ЗНАЧ; -- завершает их):\n"
      "  --device ID          прибор, с которым работать: id из вывода lu14 list; нужен\n"
@@ -86,13 +95,14 @@ constexpr Entry kCatalogue[] = {
      "\n"
      "Коды завершения:\n"
      "  0  успех (и когда в приборе уже эта прошивка)\n"
-     "  1  неудача: прибор не подтвердил запрошенное, или на вопрос перед\n"
-     "     обновлением не ответили \"да\"\n"
+     "  1  неудача: прибор не подтвердил запрошенное, на вопрос перед записью не\n"
+     "     ответили \"да\", или файл для восстановления - не резервная копия\n"
      "  2  ошибка в командной строке\n"
      "  3  прибор не найден\n"
      "  4  отказ по соображениям безопасности: батарея разряжена, резервную копию\n"
      "     настроек сохранить нельзя, заглушка вместо прошивки на настоящем приборе,\n"
-     "     несколько приборов без --device\n"
+     "     несколько приборов без --device, копия другого прибора, копия заменила бы\n"
+     "     существующий файл\n"
      "  5  прервано сигналом (обновление останавливается только между блоками)\n"},
     {Msg::StatusHelp,
      "usage: lu14 status [--json] [--device ID] [--wait SECONDS]\n"
@@ -174,6 +184,64 @@ constexpr Entry kCatalogue[] = {
      "использование: lu14 checksum [--json] [--device ID]\n"
      "Выводит контрольную сумму прошивки, которую сообщает прибор, сумму вложенной\n"
      "прошивки {0} и совпадают ли они.\n"},
+    {Msg::BackupHelp,
+     "usage: lu14 backup [--output FILE] [--json] [--device ID]\n"
+     "Saves the meter's settings (its 2048 EEPROM bytes) without updating it, in the\n"
+     "window's format: 128 lines of 32 hex digits. By default the file goes to\n"
+     "Documents/lu14, named <identity><version>_HHMM_DDMMYY.hex after the meter and\n"
+     "the time, as before an update; a name already taken gets _2, _3 ...\n"
+     "  --output FILE      save to FILE instead; an existing FILE is never replaced\n"
+     "                     (refused, exit 4)\n"
+     "Prints the file's path (--json: {\"backup\": PATH, ...}). With several meters\n"
+     "and no --device it saves the first one's.\n",
+     "использование: lu14 backup [--output ФАЙЛ] [--json] [--device ID]\n"
+     "Сохраняет настройки прибора (2048 байт его EEPROM) без обновления, в формате\n"
+     "окна программы: 128 строк по 32 шестнадцатеричные цифры. Обычно файл ложится в\n"
+     "Documents/lu14 с именем <идентификатор><версия>_ЧЧММ_ДДММГГ.hex по прибору и\n"
+     "времени, как перед обновлением; к занятому имени добавляется _2, _3 ...\n"
+     "  --output ФАЙЛ      сохранить в ФАЙЛ; существующий ФАЙЛ никогда не заменяется\n"
+     "                     (отказ, код 4)\n"
+     "Выводит путь к файлу (--json: {\"backup\": ПУТЬ, ...}). Если приборов несколько\n"
+     "и --device не указан, сохраняется первый.\n"},
+    {Msg::RestoreHelp,
+     "usage: lu14 restore FILE [--dry-run] [-y|--yes] [--force] [--json] [--device ID]\n"
+     "Puts a settings backup back into the meter. The file must be exactly 128 lines\n"
+     "of 32 hex digits (CR LF or LF); anything else is refused with the line and\n"
+     "column of the first fault (exit 1) before the meter is touched. Then it reads\n"
+     "the meter's EEPROM and lists every byte that differs (address, meter, file),\n"
+     "grouped as options, battery coefficient and other bytes. The firmware's own\n"
+     "bytes (version text 832-836, 958 and the firmware-complete flag 1023) are\n"
+     "never written: they are listed as skipped. On a terminal it asks, then writes\n"
+     "only the differing bytes and reads each back. Exits 0 only when every one\n"
+     "reads back as in the file; a write that fails stops the restore, and running\n"
+     "the same command again writes what still differs.\n"
+     "A backup named after another meter is refused (exit 4), and so is a file\n"
+     "whose name does not say which meter it came from (one saved with --output).\n"
+     "  --dry-run          list the differences, write nothing\n"
+     "  -y, --yes          do not ask before writing\n"
+     "  --force            restore a backup of another meter or of an unnamed one\n"
+     "--json prints one JSON object: the differences, the skipped bytes, and each\n"
+     "written byte's result.\n",
+     "использование: lu14 restore ФАЙЛ [--dry-run] [-y|--yes] [--force] [--json]\n"
+     "                            [--device ID]\n"
+     "Возвращает в прибор резервную копию настроек. Файл должен состоять ровно из\n"
+     "128 строк по 32 шестнадцатеричные цифры (CR LF или LF); иначе он отклоняется\n"
+     "с указанием строки и столбца первой ошибки (код 1) до обращения к прибору.\n"
+     "Затем читается EEPROM прибора и выводится каждый отличающийся байт (адрес,\n"
+     "прибор, файл) по группам: настройки, коэффициент батареи, прочие байты.\n"
+     "Байты прошивки (текст версии 832-836, 958 и отметка полноты прошивки 1023)\n"
+     "никогда не записываются: они показаны как пропущенные. В терминале программа\n"
+     "спрашивает, затем записывает только отличающиеся байты и читает каждый обратно.\n"
+     "Код 0 - только если каждый прочитался как в файле; неудачная запись\n"
+     "останавливает восстановление, повтор той же команды записывает то, что ещё\n"
+     "отличается.\n"
+     "Копия, названная по другому прибору, отклоняется (код 4), как и файл, по имени\n"
+     "которого не видно, с какого он прибора (сохранённый с --output).\n"
+     "  --dry-run          показать отличия и ничего не записывать\n"
+     "  -y, --yes          не спрашивать перед записью\n"
+     "  --force            восстановить копию другого прибора или безымянную\n"
+     "--json выводит один объект JSON: отличия, пропущенные байты и итог записи\n"
+     "каждого байта.\n"},
     {Msg::FaultsHeading, "Simulated faults (--simulate=FAULT):\n", "Имитируемые сбои (--simulate=СБОЙ):\n"},
     {Msg::UsageLine, "usage: lu14 [OPTIONS] COMMAND [ARGS]; lu14 --help lists them\n",
      "использование: lu14 [ПАРАМЕТРЫ] КОМАНДА [АРГУМЕНТЫ]; список: lu14 --help\n"},
@@ -195,6 +263,8 @@ constexpr Entry kCatalogue[] = {
     {Msg::OptionNeedsNameAndValue, "option needs a name ({0}) and on or off",
      "команде option нужны имя ({0}) и on или off"},
     {Msg::CommandLineUnreadable, "the command line cannot be read ({0})", "не удалось разобрать командную строку ({0})"},
+    {Msg::RestoreNeedsFile, "restore needs the backup file: lu14 restore FILE",
+     "команде restore нужен файл резервной копии: lu14 restore ФАЙЛ"},
     {Msg::ErrorPrefix, "lu14: error: ", "lu14: ошибка: "},
     {Msg::WarningPrefix, "lu14: ", "lu14: "},
     {Msg::WaitingForMeter, "waiting up to {0} s for a meter (USB {1})", "ожидание прибора до {0} с (USB {1})"},
@@ -321,6 +391,71 @@ constexpr Entry kCatalogue[] = {
     {Msg::ChecksumDiffers, "checksum   {0} ({1}): not the carried firmware {2}, whose checksum is {3}",
      "контрольная сумма {0} ({1}): не вложенная прошивка {2}, у которой сумма {3}"},
     {Msg::ChecksumNoAnswer, "the meter did not answer the checksum request", "прибор не ответил на запрос контрольной суммы"},
+    {Msg::OutputExists, "{0} exists: a backup never replaces a file; name another with --output",
+     "{0} уже существует: резервная копия никогда не заменяет файл; укажите другое имя в --output"},
+    {Msg::BackupNoDocuments,
+     "the settings backup cannot be saved: no Documents folder is known; name a file with --output FILE",
+     "резервную копию настроек сохранить негде: папка документов неизвестна; укажите файл: --output ФАЙЛ"},
+    {Msg::BackupFolderUnwritable,
+     "the settings backup cannot be saved in {0}; make that folder writable or name a file with --output FILE",
+     "резервную копию настроек нельзя сохранить в {0}; разрешите запись в эту папку или укажите файл: "
+     "--output ФАЙЛ"},
+    {Msg::BackupReadFailed, "the meter's settings could not be read; no backup was saved",
+     "настройки прибора не прочитались; резервная копия не сохранена"},
+    {Msg::BackupWriteFailed, "the settings backup could not be written to {0}; no backup was saved",
+     "резервную копию настроек не удалось записать в {0}; она не сохранена"},
+    {Msg::FileUnreadable, "{0} cannot be read; nothing was written", "{0} не читается; ничего не записано"},
+    {Msg::FileNotABackup, "{0} is not a settings backup: line {1}, column {2}: {3}; nothing was written",
+     "{0} - не резервная копия настроек: строка {1}, столбец {2}: {3}; ничего не записано"},
+    {Msg::FileBadCharacter, "{0} where a hex digit belongs", "{0} на месте шестнадцатеричной цифры"},
+    {Msg::FileShortLine, "the line ends before its 32 hex digits", "строка кончается раньше 32 цифр"},
+    {Msg::FileLongLine, "the line goes on after its 32 hex digits ({0})", "строка продолжается после 32 цифр ({0})"},
+    {Msg::FileMissingLines, "the file ends before its 128 lines", "файл кончается раньше 128 строк"},
+    {Msg::FileExtraData, "something follows the 128 lines", "после 128 строк есть что-то ещё"},
+    {Msg::OtherMetersBackup,
+     "{0} is a backup of the meter {1}, not of this one ({2})",
+     "{0} - резервная копия прибора {1}, а не этого ({2})"},
+    {Msg::NameHoldsNoIdentity,
+     "the name of {0} does not say which meter it came from (a backup's name starts with the meter's "
+     "identity)",
+     "по имени {0} не видно, с какого он прибора (имя резервной копии начинается с идентификатора прибора)"},
+    {Msg::ForceRestores, "--force restores it anyway", "--force восстановит его всё равно"},
+    {Msg::RestoringAnyway, "restoring it anyway (--force)", "восстанавливается всё равно (--force)"},
+    {Msg::FirmwareSinceBackup,
+     "the backup was saved with firmware {0}, the meter now has {1}: the firmware's own bytes stay as they are",
+     "копия сохранена с прошивкой {0}, в приборе теперь {1}: байты прошивки остаются как есть"},
+    {Msg::EepromUnreadable, "the meter's EEPROM could not be read (address {0}); nothing was written",
+     "EEPROM прибора не прочиталась (адрес {0}); ничего не записано"},
+    {Msg::NothingToRestore, "the meter already holds the settings of {0}: nothing to write",
+     "в приборе уже настройки из {0}: записывать нечего"},
+    {Msg::DifferencesHeading, "{0} bytes to write from {1}, {2} skipped:",
+     "байт к записи из {1}: {0}, пропущено: {2}:"},
+    {Msg::GroupOptions, "options", "настройки"},
+    {Msg::GroupBatteryCoefficient, "battery coefficient", "коэффициент батареи"},
+    {Msg::GroupOther, "other bytes", "прочие байты"},
+    {Msg::GroupSkipped, "skipped (written only by a firmware update)",
+     "пропущено (записывается только при обновлении прошивки)"},
+    {Msg::PartVersionText, "version text", "текст версии"},
+    {Msg::PartAfterUpdate, "after-update mark", "отметка после обновления"},
+    {Msg::PartFirmwareFlag, "firmware-complete flag", "отметка полноты прошивки"},
+    {Msg::DifferenceLine, "  {0}  meter {1}  file {2}{3}", "  {0}  прибор {1}  файл {2}{3}"},
+    {Msg::DryRunNothingWritten, "dry run: nothing was written", "пробный запуск: ничего не записано"},
+    {Msg::AskToRestore, "Write these {0} bytes into this meter ({1})? [y/N] ",
+     "Записать эти байты ({0}) в этот прибор ({1})? [д/Н] "},
+    {Msg::RestoreDeclined, "nothing was written: the restore was not confirmed",
+     "ничего не записано: восстановление не подтверждено"},
+    {Msg::Restored, "{0} bytes written and read back: the meter holds the settings of {1}",
+     "записано и проверено байт: {0}; в приборе настройки из {1}"},
+    {Msg::RestoreFailed,
+     "restore failed at address {0}: {1}; {2} of {3} bytes written and read back, {4} not written",
+     "восстановление не удалось на адресе {0}: {1}; записано и проверено байт: {2} из {3}, не записано: {4}"},
+    {Msg::RestoreInterrupted, "interrupted: {0} of {1} bytes written and read back, {2} not written",
+     "прервано: записано и проверено байт: {0} из {1}, не записано: {2}"},
+    {Msg::ByteWriteNotConfirmed, "the meter did not confirm the write", "прибор не подтвердил запись"},
+    {Msg::ByteReadBackFailed, "the byte could not be read back", "байт не прочитался обратно"},
+    {Msg::ByteReadBackDiffers, "it reads back {0}", "он читается как {0}"},
+    {Msg::RestoreAgain, "run the same command again to write what still differs",
+     "чтобы записать то, что ещё отличается, выполните ту же команду снова"},
     {Msg::LinkEventLine, "command {0}: {1}", "команда {0}: {1}"},
     {Msg::LinkResent, "sent again", "отправлена ещё раз"},
     {Msg::LinkReadsFailed, "reading the reply failed twice, read a third time",

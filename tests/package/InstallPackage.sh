@@ -42,10 +42,11 @@ warnings=$(MANWIDTH=80 man --warnings -l "$man_page" 2>&1 >/dev/null || true)
 [[ -z $warnings ]] || { echo "man page warnings:"; echo "$warnings"; exit 1; }
 
 # The help and the man page agree: the same commands and the same options.
-help=$(for command in "" status list update option checksum; do LC_ALL=C.UTF-8 "$lu14" $command --help; done)
+help=$(for command in "" status list update option checksum backup restore; do LC_ALL=C.UTF-8 "$lu14" $command --help; done)
 manual=$(groff -man -Tascii "$man_page" 2>/dev/null | col -b)
 options() { grep -oE -- '(^|[^a-z-])--[a-z][a-z-]*' | grep -oE -- '--[a-z][a-z-]*' | sort -u; }
-commands() { grep -oE '^  (status|list|update|option|checksum)\b|^ {7}(status|list|update|option|checksum)\b' |
+names='status|list|update|option|checksum|backup|restore'
+commands() { grep -oE "^  ($names)\\b|^ {7}($names)\\b" |
   tr -d ' ' | sort -u; }
 if ! diff <(options <<<"$help") <(options <<<"$manual") >"$scratch/options.diff"; then
   echo "options in --help (<) and in the man page (>) differ:"; cat "$scratch/options.diff"; exit 1

@@ -430,7 +430,7 @@ bool AllowedInRussian(const std::string& word) {
   static const std::set<std::string> allowed{
       "update", "status", "list", "option", "checksum", "capacitance", "menu", "swap", "auto", "save", "modified",
       "meter", "simulated", "device", "wait", "force", "backup", "ignore", "battery", "json", "home", "rules",
-      "resources", "linux", "udev", "help", "meters", "hidraw", "readme", "documents", "nowhere", "flash"};
+      "resources", "linux", "udev", "help", "meters", "hidraw", "readme", "documents", "nowhere", "flash", "restore"};
   std::string lower = word;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return lower.size() < 4 || allowed.contains(lower);
