@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <stdexcept>
+#include <tuple>
 
 #include "update/FirmwarePayload.h"
 
@@ -32,7 +33,8 @@ constexpr std::array<CommandName, 7> kCommands{{
 }};
 
 // Options that take a value, for the check that one follows.
-constexpr std::array<const char*, 5> kValueOptions{"--wait", "--device", "--latency-us", "--meters", "--output"};
+constexpr std::array<const char*, 7> kValueOptions{"--wait",   "--device", "--latency-us", "--meters",
+                                                   "--output", "--record", "--replay"};
 
 constexpr int kMaxWaitSeconds = 3600;
 constexpr int kMaxSimulatedMeters = 8;
@@ -204,7 +206,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
 
   CliOptions options;
   options.language = language;
-  std::string simulate, wait, latency, meters, device;
+  std::string simulate, wait, latency, meters, device, record, replay;
   bool quiet = false, verbose = false;
   std::vector<std::string> optionArguments;
   std::vector<std::string> restoreArguments;
@@ -220,6 +222,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
   app.add_option("--latency-us", latency);
   app.add_option("--meters", meters);
   app.add_option("--device", device);
+  app.add_option("--record", record);
+  app.add_option("--replay", replay);
   app.add_flag("--json", options.json);
   app.add_flag("-q,--quiet", quiet);
   app.add_flag("-v,--verbose", verbose);
@@ -323,6 +327,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
       if (device.empty()) throw UsageError(Text(language, Msg::NeedsValue, {"--device"}));
       options.device = device;
     }
+    for (const auto& [name, value, target] : {std::tuple{"--record", &record, &options.recordFile},
+                                               std::tuple{"--replay", &replay, &options.replayFile}}) {
+      if (!app.count(name)) continue;
+      if (value->empty()) throw UsageError(Text(language, Msg::NeedsValue, {name}));
+      *target = *value;
+    }
+    if (!options.replayFile.empty() && options.simulate) throw UsageError(Text(language, Msg::ReplayWithSimulate));
     options.verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
 
     if (options.command == Command::Option) {
@@ -345,6 +356,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
   } catch (const UsageError& error) {
     return usageError(error.what());
   }
+  options.arguments = arguments;
   return {options, "", 0, options.json, ""};
 }
 

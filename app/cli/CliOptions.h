@@ -38,6 +38,9 @@ struct CliOptions {
   std::string outputFile;         // backup: the file to save to; empty: Documents/lu14, named by the meter
   std::string restoreFile;        // restore: the backup to put back
   bool dryRun = false;            // restore: show the differences, write nothing
+  std::string recordFile;         // every transfer with the meter is written here; empty: none
+  std::string replayFile;         // the meter is played from this recording; empty: none
+  std::vector<std::string> arguments;  // the command line as given, for a recording's header
 };
 
 struct ParseResult {

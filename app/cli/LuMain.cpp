@@ -1,7 +1,11 @@
 // lu14: the console front end of the meter tool, for Linux and for scripts.
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +15,7 @@
 #include "app/cli/HardwarePlatform.h"
 #include "app/cli/JsonText.h"
 #include "app/cli/Messages.h"
+#include "app/cli/Recording.h"
 #include "app/cli/SimulatedMeter.h"
 #include "app/cli/StopSignals.h"
 
@@ -27,28 +32,74 @@ int main(int argc, char** argv) {
     }
     return parsed.exitCode;
   }
-  const CliOptions& options = *parsed.options;
+  CliOptions options = *parsed.options;
+  const auto fail = [&](int exitCode, const std::string& message) {
+    std::cerr << Text(language, Msg::ErrorPrefix) << message << '\n';
+    if (options.json) std::cout << JsonLine(JsonError(exitCode, message));
+    return exitCode;
+  };
+
+  // A recording to replay is read whole, and refused, before anything starts.
+  std::optional<Recording> recording;
+  if (!options.replayFile.empty()) {
+    std::ifstream in(options.replayFile, std::ios::binary);
+    if (!in) return fail(1, Text(language, Msg::ReplayCannotRead, {options.replayFile}));
+    RecordingFault fault;
+    recording = ReadRecording(in, fault);
+    if (!recording) return fail(1, RecordingFaultText(language, options.replayFile, fault));
+    // A simulated meter's recording carries the placeholder firmware as that run did.
+    options.simulate = recording->header.platform == "simulated";
+  }
+  // A recording never replaces a file: it may be the one a user meant to send.
+  std::ofstream recordStream;
+  if (!options.recordFile.empty()) {
+    std::error_code ignored;
+    if (std::filesystem::exists(options.recordFile, ignored)) {
+      return fail(4, Text(language, Msg::RecordExists, {options.recordFile}));
+    }
+    recordStream.open(options.recordFile, std::ios::binary);
+    if (!recordStream) return fail(1, Text(language, Msg::RecordCannotWrite, {options.recordFile}));
+  }
+
   InstallStopSignals();
   // Backups go to the user's Documents folder or nowhere.
   lu14::RealTimeRuntime runtime(UsersDocumentsFolder(), std::cerr);
+  const auto start = std::chrono::steady_clock::now();
+  const auto sinceStart = [start] {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  };
   // The progress bar redraws on a terminal; a question needs a person at one.
   const bool terminal = isatty(STDERR_FILENO) != 0;
   const bool person = terminal && isatty(STDIN_FILENO) != 0;
-  const auto prepare = [&](CliSession& session) {
+  std::optional<ReplayHidPlatform> replay;
+  if (recording) replay.emplace(runtime, std::move(*recording));
+  const auto run = [&](lu14::HidPlatform& base, std::function<void()> step, const char* platformName,
+                       std::function<std::vector<std::string>()> inaccessibleMeters) {
+    std::optional<RecordingHidPlatform> recorder;
+    if (recordStream.is_open()) {
+      recorder.emplace(base, recordStream,
+                       RecordingHeader{ToolVersion(), CommandLineText(options.arguments), platformName}, sinceStart);
+    }
+    lu14::HidPlatform& platform = recorder ? static_cast<lu14::HidPlatform&>(*recorder) : base;
+    CliSession session(options, runtime, runtime, platform, std::cout, std::cerr, terminal, std::move(step));
     session.SetStopRequests(StopSignalsReceived);
     if (person) session.SetAnswers(std::cin);
+    if (inaccessibleMeters) session.SetInaccessibleMeters(inaccessibleMeters);
+    const int exitCode = session.Run();
+    if (recordStream.is_open() && !recordStream) {
+      return fail(1, Text(language, Msg::RecordCannotWrite, {options.recordFile}));
+    }
+    if (replay && replay->Divergence()) {
+      return fail(1, DivergenceText(language, *replay->Divergence(), replay->Source(), ToolVersion()));
+    }
+    return exitCode;
   };
+  if (replay) return run(*replay, [] {}, "replay", nullptr);
   if (options.simulate) {
     SimulatedMeter meter(runtime, options.simulatedFault, std::chrono::microseconds(options.latencyMicroseconds),
                          options.simulatedMeters);
-    CliSession session(options, runtime, runtime, meter.Platform(), std::cout, std::cerr, terminal,
-                       [&] { meter.Step(); });
-    prepare(session);
-    return session.Run();
+    return run(meter.Platform(), [&] { meter.Step(); }, "simulated", nullptr);
   }
   HardwarePlatform hardware = MakeHardwarePlatform(runtime);
-  CliSession session(options, runtime, runtime, *hardware.platform, std::cout, std::cerr, terminal, hardware.step);
-  prepare(session);
-  session.SetInaccessibleMeters(hardware.inaccessibleMeters);
-  return session.Run();
+  return run(*hardware.platform, hardware.step, "linux", hardware.inaccessibleMeters);
 }

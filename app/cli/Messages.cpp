@@ -42,6 +42,8 @@ constexpr Entry kCatalogue[] = {
      "  --meters N           with --simulate: N simulated meters, 1 to 8 (default 1)\n"
      "  --latency-us N       with --simulate: each transfer takes N microseconds,\n"
      "                       0 to 1000000 (default 0)\n"
+     "  --record FILE        write every transfer with the meter to FILE (JSON lines)\n"
+     "  --replay FILE        play the meter from a recording made with --record\n"
      "  --version            print the version and exit\n"
      "  -h, --help           this text; lu14 COMMAND --help shows a command's own\n"
      "\n"
@@ -52,7 +54,8 @@ constexpr Entry kCatalogue[] = {
      "Exit codes:\n"
      "  0  success (also when the meter already has the carried firmware)\n"
      "  1  failed: the meter did not confirm what was asked, the question before a\n"
-     "     write was not answered yes, or the file to restore is not a backup\n"
+     "     write was not answered yes, the file to restore is not a backup, the\n"
+     "     file to replay is not a recording, or the replay left its recording\n"
      "  2  usage error\n"
      "  3  no meter found\n"
      "  4  refused by a safety check: low battery, no settings backup possible,\n"
@@ -86,6 +89,8 @@ constexpr Entry kCatalogue[] = {
      "  --meters N           с --simulate: N приборов, от 1 до 8 (по умолчанию 1)\n"
      "  --latency-us N       с --simulate: каждая передача длится N микросекунд,\n"
      "                       от 0 до 1000000 (по умолчанию 0)\n"
+     "  --record ФАЙЛ        записать все передачи с прибором в ФАЙЛ (строки JSON)\n"
+     "  --replay ФАЙЛ        воспроизвести прибор по записи, сделанной с --record\n"
      "  --version            показать версию и выйти\n"
      "  -h, --help           эта справка; lu14 КОМАНДА --help - справка по команде\n"
      "\n"
@@ -96,7 +101,8 @@ constexpr Entry kCatalogue[] = {
      "Коды завершения:\n"
      "  0  успех (и когда в приборе уже эта прошивка)\n"
      "  1  неудача: прибор не подтвердил запрошенное, на вопрос перед записью не\n"
-     "     ответили \"да\", или файл для восстановления - не резервная копия\n"
+     "     ответили \"да\", файл для восстановления - не резервная копия, файл\n"
+     "     для воспроизведения - не запись, или воспроизведение разошлось с записью\n"
      "  2  ошибка в командной строке\n"
      "  3  прибор не найден\n"
      "  4  отказ по соображениям безопасности: батарея разряжена, резервную копию\n"
@@ -479,6 +485,38 @@ constexpr Entry kCatalogue[] = {
     {Msg::FaultWrongChecksum, "the meter reports a checksum that does not match",
      "прибор сообщает несовпадающую контрольную сумму"},
     {Msg::FaultWriteRefused, "the meter never confirms an EEPROM write", "прибор никогда не подтверждает запись EEPROM"},
+    {Msg::ReplayWithSimulate, "--replay and --simulate cannot go together: the recording plays the meter",
+     "--replay и --simulate вместе не используются: прибор изображает запись"},
+    {Msg::RecordExists, "{0} exists: a recording never replaces a file; name another with --record",
+     "{0} уже существует: запись никогда не заменяет файл; укажите другой в --record"},
+    {Msg::RecordCannotWrite, "cannot write the recording {0}", "не удаётся записать файл записи {0}"},
+    {Msg::ReplayCannotRead, "cannot read the recording {0}", "не удаётся прочитать запись {0}"},
+    {Msg::ReplayBadFileAtLine, "{0} is not a recording lu14 can replay: line {1}: {2}",
+     "{0} - не запись, которую lu14 может воспроизвести: строка {1}: {2}"},
+    {Msg::ReplayBadFile, "{0} is not a recording lu14 can replay: {1}",
+     "{0} - не запись, которую lu14 может воспроизвести: {1}"},
+    {Msg::RecordingEmpty, "the file is empty", "файл пуст"},
+    {Msg::RecordingNotJson, "not a JSON line", "строка не в формате JSON"},
+    {Msg::RecordingCutShort, "the file ends in the middle of this line (cut short)",
+     "файл обрывается посреди этой строки (запись не полная)"},
+    {Msg::RecordingNotObject, "not a JSON object", "не объект JSON"},
+    {Msg::RecordingNoHeader, "the first line is not the header of an lu14 recording",
+     "первая строка - не заголовок записи lu14"},
+    {Msg::RecordingOtherFormat, "a recording in format {0}; this lu14 reads format {1}",
+     "запись в формате {0}; эта версия lu14 читает формат {1}"},
+    {Msg::RecordingFieldMissing, "the field \"{0}\" is missing", "нет поля \"{0}\""},
+    {Msg::RecordingFieldWrongType, "the field \"{0}\" has a wrong value", "неверное значение поля \"{0}\""},
+    {Msg::RecordingOutOfOrder, "transfer {0} is out of order", "передача {0} не на своём месте"},
+    {Msg::RecordingUnknownLine, "a line of no known kind", "строка неизвестного вида"},
+    {Msg::ReplayDiverged, "the replay left the recording at transfer {0}:\n  recorded: {1}\n  asked:    {2}",
+     "воспроизведение разошлось с записью на передаче {0}:\n  в записи:  {1}\n  запрошено: {2}"},
+    {Msg::ReplayPastEnd,
+     "the replay left the recording at transfer {0}: the recording ends after {1} transfers\n  asked:    {2}",
+     "воспроизведение разошлось с записью на передаче {0}: в записи всего {1} передач\n  запрошено: {2}"},
+    {Msg::ReplayTransfer, "{0} {1} on {2}", "{0} {1} на {2}"},
+    {Msg::ReplayOtherVersion,
+     "the recording was made by lu14 {0}, this is lu14 {1}: this version may ask the meter otherwise",
+     "запись сделана lu14 {0}, а это lu14 {1}: эта версия может обращаться к прибору иначе"},
 };
 
 constexpr bool InOrder() {

@@ -172,6 +172,27 @@ enum class Msg {
   FaultUnplugDuringUpdate,
   FaultWrongChecksum,
   FaultWriteRefused,
+  // record and replay
+  ReplayWithSimulate,
+  RecordExists,
+  RecordCannotWrite,
+  ReplayCannotRead,
+  ReplayBadFileAtLine,
+  ReplayBadFile,
+  RecordingEmpty,
+  RecordingNotJson,
+  RecordingCutShort,
+  RecordingNotObject,
+  RecordingNoHeader,
+  RecordingOtherFormat,
+  RecordingFieldMissing,
+  RecordingFieldWrongType,
+  RecordingOutOfOrder,
+  RecordingUnknownLine,
+  ReplayDiverged,
+  ReplayPastEnd,
+  ReplayTransfer,
+  ReplayOtherVersion,
   Count
 };
 

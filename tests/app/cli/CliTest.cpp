@@ -789,6 +789,43 @@ Process RunBinary(const std::string& arguments, const std::string& environment =
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(outFile), read(errFile)};
 }
 
+// --record writes its file as the process runs; --replay reads it back, and
+// the process exits as the recorded one did, or with 1 when the file is refused.
+TEST(LuBinary, RecordsAndReplaysAProcess) {
+  const std::filesystem::path folder = std::filesystem::path(::testing::TempDir()) / "lu14-recordings";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  const std::string status = (folder / "status.jsonl").string();
+  const Process recorded = RunBinary("--simulate --record '" + status + "' status");
+  ASSERT_EQ(recorded.exitCode, 0) << recorded.err;
+  const Process replayed = RunBinary("--replay '" + status + "' status");
+  EXPECT_EQ(replayed.exitCode, 0) << replayed.err;
+  EXPECT_EQ(replayed.out, recorded.out);
+
+  const std::string failed = (folder / "failed.jsonl").string();
+  const Process update = RunBinary("--simulate=sum-mismatch --record '" + failed + "' update");
+  EXPECT_EQ(update.exitCode, 1);
+  const Process again = RunBinary("update --replay='" + failed + "' --json");
+  EXPECT_EQ(again.exitCode, 1) << again.err;
+  EXPECT_NE(again.out.find("the meter did not confirm the chunk at byte 15984"), std::string::npos) << again.out;
+
+  // An existing file is never replaced by a recording: it is left as it was.
+  const auto sizeBefore = std::filesystem::file_size(status);
+  const Process replaced = RunBinary("--simulate --record '" + status + "' list");
+  EXPECT_EQ(replaced.exitCode, 4);
+  EXPECT_NE(replaced.err.find("a recording never replaces a file"), std::string::npos) << replaced.err;
+  EXPECT_EQ(std::filesystem::file_size(status), sizeBefore);
+
+  const std::string garbage = (folder / "garbage.jsonl").string();
+  std::ofstream(garbage) << "not json\n";
+  const Process refused = RunBinary("--replay '" + garbage + "' status --json");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("is not a recording lu14 can replay: line 1: not a JSON line"), std::string::npos)
+      << refused.err;
+  EXPECT_EQ(nlohmann::json::parse(refused.out)["exit"], 1) << refused.out;
+  EXPECT_EQ(RunBinary("--replay '" + (folder / "missing.jsonl").string() + "' status").exitCode, 1);
+}
+
 TEST(LuBinary, StreamsLanguageAndJsonOfAProcess) {
   const Process version = RunBinary("--version");
   EXPECT_EQ(version.exitCode, 0);
