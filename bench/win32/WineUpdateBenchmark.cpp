@@ -27,7 +27,7 @@ using namespace lu14;
 double TimeUpdate(const std::filesystem::path& program, const wchar_t* name, long latency) {
   win32::ProgramFolder folder(name);
   std::filesystem::copy_file(program, folder.Program(), std::filesystem::copy_options::overwrite_existing);
-  e2e::InstallStandIns(folder.Path(), {"plug 1", "latency " + std::to_string(latency)});
+  if (!e2e::InstallStandIns(folder.Path(), {"plug 1", "latency " + std::to_string(latency)})) return -1;
   win32::ProgramCopy copy(folder.Program());
   HWND main = copy.WaitForMainWindow();
   if (!main) return -1;
@@ -52,10 +52,11 @@ double TimeUpdate(const std::filesystem::path& program, const wchar_t* name, lon
 int wmain(int argc, wchar_t** argv) {
   long latency = 1000;
   if (argc == 3 && std::wcscmp(argv[1], L"--latency-us") == 0) latency = std::wcstol(argv[2], nullptr, 10);
-  e2e::PreferStandInsToWineBuiltins();
   const std::filesystem::path bin = win32::UpdaterProgram().parent_path();
   const double precise = TimeUpdate(bin / L"lu14-updater.exe", L"bench-precise", latency);
   const double message = TimeUpdate(bin / L"lu14-updater-message-timer.exe", L"bench-message", latency);
+  // The stand-ins went into the prefix's system folder; Wine's own go back.
+  e2e::RestoreSystemLibraries();
   if (precise < 0 || message < 0) {
     std::fprintf(stderr, "an update did not finish\n");
     return 1;

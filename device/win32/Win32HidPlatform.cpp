@@ -87,13 +87,13 @@ class Win32HidHandle : public HidHandle {
 
 }  // namespace
 
-Win32HidPlatform::Win32HidPlatform(std::wstring setupApiName, std::wstring hidName)
-    : setupApiName_(std::move(setupApiName)), hidName_(std::move(hidName)) {}
+Win32HidPlatform::Win32HidPlatform(std::wstring setupApiPath, std::wstring hidPath)
+    : systemLibraries_(false), setupApiPath_(std::move(setupApiPath)), hidPath_(std::move(hidPath)) {}
 
 Win32HidPlatform::~Win32HidPlatform() { StopNotifications(); }
 
 bool Win32HidPlatform::Bind() {
-  services_ = BindHidServices(setupApiName_, hidName_);
+  services_ = systemLibraries_ ? BindSystemHidServices() : BindHidServicesAt(setupApiPath_, hidPath_);
   if (!services_) return false;
   services_->HidD_GetHidGuid(&hidGuid_);
   return true;

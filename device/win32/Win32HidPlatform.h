@@ -17,9 +17,10 @@ struct HidServices;
 
 class Win32HidPlatform : public HidPlatform {
  public:
-  // The libraries are looked up by these names with the ordinary search order,
-  // so stand-ins beside the program are found before the system's own.
-  explicit Win32HidPlatform(std::wstring setupApiName = L"setupapi.dll", std::wstring hidName = L"hid.dll");
+  // The system's own setupapi.dll and hid.dll, from the system folder only.
+  Win32HidPlatform() = default;
+  // The libraries at these full paths instead (stand-ins in tests).
+  Win32HidPlatform(std::wstring setupApiPath, std::wstring hidPath);
   ~Win32HidPlatform() override;
   Win32HidPlatform(const Win32HidPlatform&) = delete;
   Win32HidPlatform& operator=(const Win32HidPlatform&) = delete;
@@ -37,8 +38,9 @@ class Win32HidPlatform : public HidPlatform {
  private:
   static LRESULT CALLBACK NotificationWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-  std::wstring setupApiName_;
-  std::wstring hidName_;
+  bool systemLibraries_ = true;
+  std::wstring setupApiPath_;
+  std::wstring hidPath_;
   std::shared_ptr<const HidServices> services_;
   GUID hidGuid_{};
 

@@ -1,7 +1,11 @@
 // The device-setup (setupapi.dll) and HID (hid.dll) services, bound at run time
-// with LoadLibraryW and GetProcAddress. Nothing of either library is in the
+// with LoadLibraryExW and GetProcAddress. Nothing of either library is in the
 // program's import table, so the program starts on a system that lacks them and
 // simply finds no device there.
+//
+// The program takes both from the system folder and from nowhere else: the
+// ordinary search order looks beside the program first, and a hid.dll that lies
+// there (a downloads folder is enough) would run inside the program.
 #pragma once
 
 // setupapi.h needs the full Windows headers before it.
@@ -84,6 +88,11 @@ struct HidServices {
 // Loads the device-setup library, then the HID library, and looks up every
 // entry point. Null when a library or any entry point is missing; whatever was
 // loaded is freed again.
-std::shared_ptr<const HidServices> BindHidServices(const std::wstring& setupApiName, const std::wstring& hidName);
+//
+// The system's own setupapi.dll and hid.dll, from the system folder only.
+std::shared_ptr<const HidServices> BindSystemHidServices();
+// The libraries at these full paths (stand-ins in tests). A name without a
+// folder is refused rather than searched for.
+std::shared_ptr<const HidServices> BindHidServicesAt(const std::wstring& setupApiPath, const std::wstring& hidPath);
 
 }  // namespace lu14::win32

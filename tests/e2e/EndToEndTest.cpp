@@ -5,38 +5,27 @@
 
 #include <windows.h>
 
-#include <shlobj.h>
-
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/e2e/MeterControl.h"
-#include "tests/e2e/WindowDriver.h"
-#include "tests/win32/ProgramCopy.h"
+#include "tests/e2e/EndToEndSupport.h"
 #include "tests/win32/WaitFor.h"
-#include "update/FirmwarePayload.h"
 
 namespace lu14::e2e {
 namespace {
 
 using namespace std::chrono_literals;
-using win32::ProgramCopy;
-using win32::ProgramFolder;
 using win32::Utf8;
 
-// Generous: Wine under a loaded CI machine is slow to start a program, and a
-// whole update streams 3760 chunks, one per Timer2 tick.
-constexpr std::chrono::milliseconds kScreenTimeout = 60s;
+// A whole update streams 3760 chunks, one per Timer2 tick.
 constexpr std::chrono::milliseconds kUpdateTimeout = 180s;
 
 const std::wstring kStartCaption = L"Прошивка версии  D1.50 для ЛУ-14";
@@ -44,49 +33,19 @@ const std::wstring kMeterCaption = L"Прошивка версии D1.50 для 
 const std::wstring kConnected = L"Пинцет ЛУ-14 подключен";
 const std::wstring kDisconnected = L"Пинцет ЛУ-14 отключен";
 const std::wstring kConnectMeter = L"Подключите устройство ";
-const std::wstring kCurrentVersion = L"Текущая версия прошивки ";
 const std::wstring kReloadFirmware = L"Перезагрузите прошивку ";
-const std::wstring kUpdating = L"Обновление прошивки";
 const std::wstring kBackupSaved = L"Настройки прибора сохранены в";
 const std::wstring kBackupFolder = L"папку \"Мои документы/lu14\"";
-const std::wstring kUpdateDone = L"Процесс завершен успешно !!";
 const std::wstring kChunkFailedBox = L"Сбой записи 1 ";
 
-// Meter commands and addresses.
-constexpr int kWriteEeprom = 20;
-constexpr int kCommitPage = 22;
-constexpr int kWriteChunk = 23;
-constexpr int kReadChecksum = 25;
 constexpr int kQuery30 = 30;  // sent once by every poll tick that reaches the meter
 constexpr std::size_t kVersionAddress = 832;
 constexpr std::size_t kAfterUpdateAddress = 958;
 constexpr std::size_t kFlagAddress = 1023;
-constexpr int kFlagComplete = 1;
 constexpr int kFlagUpdating = 0x88;
-constexpr std::size_t kStreamed = 60160;
-constexpr std::size_t kChunks = kStreamed / 16;
-constexpr int kPages = 235;
-
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = kScreenTimeout) {
-  return win32::PumpUntil(condition, limit);
-}
 
 // Lets the program run for a while, to show that something does not happen.
 void ObserveQuietly(std::chrono::milliseconds duration) { win32::PumpFor(duration); }
-
-// What the window shows, for the message of a failed expectation.
-std::string Describe(const WindowDriver& window) {
-  std::string text = "caption \"" + Utf8(window.Caption()) + "\", label \"" + Utf8(window.Label()) + "\", B1 " +
-                     (window.Enabled(ControlId::B1) ? "enabled" : "disabled") + ", Pr1 " +
-                     std::to_string(window.Progress()) + "/" + std::to_string(window.ProgressMax()) + ", log:";
-  for (const std::wstring& line : window.Log()) text += " [" + Utf8(line) + "]";
-  return text;
-}
-
-bool LogHas(const WindowDriver& window, const std::wstring& line) {
-  const std::vector<std::wstring> log = window.Log();
-  return std::find(log.begin(), log.end(), line) != log.end();
-}
 
 // `expected` appears in the log in this order, other lines possibly in between.
 bool LogHasInOrder(const WindowDriver& window, const std::vector<std::wstring>& expected) {
@@ -100,12 +59,7 @@ bool LogHasInOrder(const WindowDriver& window, const std::vector<std::wstring>& 
   return true;
 }
 
-bool Streaming(const WindowDriver& window) {
-  // Past the first two pages, well before the end. (Until the first page is
-  // committed the bar still shows the backup's 127.)
-  const int pages = window.Progress();
-  return window.ProgressMax() == kPages && pages >= 2 && pages <= 100 && window.Label() == kUpdating;
-}
+bool Streaming(const WindowDriver& window) { return StreamingPast(window, 2); }
 
 bool SemaphoreExists(const std::filesystem::path& program) {
   std::wstring name = program.wstring();
@@ -114,19 +68,6 @@ bool SemaphoreExists(const std::filesystem::path& program) {
   if (!semaphore) return false;
   CloseHandle(semaphore);
   return true;
-}
-
-// The image the meter must hold after an update: the carried payload with each
-// of its four segments reversed.
-std::vector<std::uint8_t> StreamedImage() {
-  constexpr std::array<std::pair<std::size_t, std::size_t>, 4> kSegments{
-      {{0, 437}, {437, 8645}, {8645, 46548}, {46548, 65536}}};
-  std::vector<std::uint8_t> image(FirmwareBlob.size());
-  for (const auto& [first, end] : kSegments) {
-    for (std::size_t k = 0; k < end - first; ++k) image[first + k] = FirmwareBlob[end - 1 - k];
-  }
-  image.resize(kStreamed);
-  return image;
 }
 
 // The settings backup of an EEPROM: 128 lines of 16 bytes in upper-case hex.
@@ -140,50 +81,6 @@ std::string BackupText(const std::vector<std::uint8_t>& eeprom) {
   }
   return text;
 }
-
-std::filesystem::path BackupFolder() {
-  wchar_t documents[MAX_PATH] = {};
-  SHGetSpecialFolderPathW(nullptr, documents, CSIDL_PERSONAL, TRUE);
-  return std::filesystem::path(documents) / L"lu14";
-}
-
-// The settings backups a program copy writes into the Documents folder, which
-// Wine may share with the desktop user's own: removed again afterwards.
-class BackupWatch {
- public:
-  BackupWatch() : folder_(BackupFolder()), before_(FilesIn(folder_)) {}
-  ~BackupWatch() {
-    std::error_code ignored;
-    for (const std::filesystem::path& file : Written()) std::filesystem::remove(file, ignored);
-  }
-  BackupWatch(const BackupWatch&) = delete;
-  BackupWatch& operator=(const BackupWatch&) = delete;
-
-  const std::filesystem::path& Folder() const { return folder_; }
-  // Files made or changed since the watch began.
-  std::vector<std::filesystem::path> Written() const {
-    std::vector<std::filesystem::path> written;
-    for (const auto& [file, time] : FilesIn(folder_)) {
-      const auto old = before_.find(file);
-      if (old == before_.end() || old->second != time) written.push_back(file);
-    }
-    return written;
-  }
-
- private:
-  using Listing = std::map<std::filesystem::path, std::filesystem::file_time_type>;
-  static Listing FilesIn(const std::filesystem::path& folder) {
-    Listing files;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-      files[entry.path()] = entry.last_write_time();
-    }
-    return files;
-  }
-
-  std::filesystem::path folder_;
-  Listing before_;
-};
 
 std::string ReadFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -207,55 +104,17 @@ std::string TempFile(const std::wstring& name) {
   return Utf8((std::filesystem::path(temp) / (name + L"-" + std::to_wstring(GetCurrentProcessId()))).wstring());
 }
 
-// A copy of the program in a folder of its own, with the stand-ins beside it.
-class ProgramWithMeters {
- public:
-  ProgramWithMeters(const std::wstring& name, const std::vector<std::string>& startCommands)
-      : folder_(name),
-        installed_(Install(folder_, startCommands)),
-        copy_(folder_.Program()),
-        window_(copy_.WaitForMainWindow()),
-        meters_(copy_.ProcessId()) {}
-
-  bool Started() const { return installed_ && window_.Window() != nullptr; }
-  const WindowDriver& Window() const { return window_; }
-  const MeterControl& Meters() const { return meters_; }
-  const ProgramCopy& Copy() const { return copy_; }
-  const ProgramFolder& Folder() const { return folder_; }
-  const BackupWatch& Backups() const { return backups_; }
-
-  // Waits for a poll tick that read the meter whole: the label shows its
-  // version. The tick that set it has also set the option boxes, since the
-  // window is read only between the program's handlers.
-  bool WaitForPoll(const std::wstring& version, const std::wstring& labelHead = kCurrentVersion) const {
-    return Eventually([&] { return window_.Label() == labelHead + version && window_.Enabled(ControlId::B1); });
-  }
-
-  // Waits until a whole poll tick has run after this call. Control commands
-  // run between the program's handlers, so a tick counted here began after
-  // everything sent before.
-  bool WaitForNextPoll(std::uint32_t meterId) const {
-    const std::optional<MeterDump> before = meters_.Dump(meterId);
-    if (!before) return false;
-    return Eventually([&] {
-      const std::optional<MeterDump> now = meters_.Dump(meterId);
-      return now && now->Received(kQuery30) > before->Received(kQuery30);
-    });
-  }
-
- private:
-  static bool Install(const ProgramFolder& folder, const std::vector<std::string>& startCommands) {
-    InstallStandIns(folder.Path(), startCommands);
-    return true;
-  }
-
-  BackupWatch backups_;
-  ProgramFolder folder_;
-  bool installed_;
-  ProgramCopy copy_;
-  WindowDriver window_;
-  MeterControl meters_;
-};
+// Waits until a whole poll tick has run after this call. A poll tick that
+// opens no box never looks at the program's queue, so control commands never
+// run inside one: a tick counted here began after everything sent before.
+bool WaitForNextPoll(const ProgramWithMeters& program, std::uint32_t meterId) {
+  const std::optional<MeterDump> before = program.Meters().Dump(meterId);
+  if (!before) return false;
+  return Eventually([&] {
+    const std::optional<MeterDump> now = program.Meters().Dump(meterId);
+    return now && now->Received(kQuery30) > before->Received(kQuery30);
+  });
+}
 
 // --- discovery and the status poll ---------------------------------------------------
 
@@ -323,6 +182,43 @@ TEST(EndToEnd, AMeterPresentAtStartIsFoundOnceAndPolled) {
   EXPECT_EQ(program.Copy().WaitForExit(), 0u);
 }
 
+// --- the window's fonts ----------------------------------------------------------------
+
+// A font of the design: its face, the height of its characters in pixels, and
+// whether it is bold; as the program must create it.
+FontSeen Font(const char* face, int pixels, bool bold) { return {-pixels, bold ? FW_BOLD : FW_NORMAL, face}; }
+
+TEST(EndToEnd, TheWindowAndItsControlsUseTheFontsOfTheDesign) {
+  // Written out here rather than taken from the layout table the program is
+  // built from, so that a wrong entry there shows.
+  const struct {
+    ControlId id;
+    FontSeen font;
+  } kDesign[] = {
+      {ControlId::Label1, Font("MS Sans Serif", 16, true)}, {ControlId::B1, Font("MS Sans Serif", 13, true)},
+      {ControlId::Pr1, Font("Tahoma", 11, false)},          {ControlId::LB, Font("Tahoma", 12, false)},
+      {ControlId::G6, Font("Tahoma", 13, false)},           {ControlId::C1, Font("Tahoma", 13, false)},
+      {ControlId::C2, Font("Tahoma", 13, false)},           {ControlId::C3, Font("Tahoma", 13, false)},
+      {ControlId::C4, Font("Tahoma", 13, false)},           {ControlId::Button1, Font("Tahoma", 11, false)},
+      {ControlId::E1, Font("Tahoma", 11, false)},
+  };
+  ProgramWithMeters program(L"fonts", {});
+  ASSERT_TRUE(program.Started());
+  const std::optional<WindowFonts> fonts = program.Meters().Fonts();
+  ASSERT_TRUE(fonts);
+  EXPECT_EQ(fonts->hints, Font("Tahoma", 11, false));
+  EXPECT_EQ(fonts->controls.size(), std::size(kDesign));
+  for (const auto& designed : kDesign) {
+    const int id = 100 + static_cast<int>(designed.id);
+    SCOPED_TRACE("control " + std::to_string(id));
+    const auto found = fonts->controls.find(id);
+    ASSERT_NE(found, fonts->controls.end());
+    EXPECT_EQ(found->second, designed.font);
+  }
+  program.Window().Close();
+  EXPECT_EQ(program.Copy().WaitForExit(), 0u);
+}
+
 // --- options -------------------------------------------------------------------------
 
 struct OptionBytes {
@@ -352,7 +248,7 @@ TEST(EndToEnd, TheOptionBoxesShowTheMetersBytesWithoutWritingThem) {
     ASSERT_TRUE(meters.Send("eeprom 1 856 " + std::to_string(bytes.at856)));
     ASSERT_TRUE(meters.Send("eeprom 1 1022 " + std::to_string(bytes.at1022)));
     ASSERT_TRUE(meters.Send("eeprom 1 957 " + std::to_string(bytes.at957)));
-    ASSERT_TRUE(program.WaitForNextPoll(1));
+    ASSERT_TRUE(WaitForNextPoll(program, 1));
     EXPECT_EQ(window.Checked(ControlId::C1), bytes.c1);
     EXPECT_EQ(window.Checked(ControlId::C2), bytes.c2);
     EXPECT_EQ(window.Checked(ControlId::C3), bytes.c3);
@@ -394,7 +290,7 @@ TEST(EndToEnd, TickingAnOptionBoxWritesItsByteAndClearingItWritesItBack) {
     window.Click(click.box);
     ASSERT_TRUE(Eventually([&] { return byteIs(click.ticked) && window.Checked(click.box); }));
     // The next poll reads the byte back and leaves the box as the user set it.
-    ASSERT_TRUE(program.WaitForNextPoll(1));
+    ASSERT_TRUE(WaitForNextPoll(program, 1));
     EXPECT_TRUE(window.Checked(click.box));
     window.Click(click.box);
     ASSERT_TRUE(Eventually([&] { return byteIs(click.cleared) && !window.Checked(click.box); }));
@@ -501,7 +397,10 @@ TEST(EndToEnd, AWholeUpdateLeavesTheImageTheVersionAndABackupOfTheSettings) {
 struct Interruption {
   const char* name;
   std::vector<std::string> beforeStart;     // sent before B1 is pressed
-  std::vector<std::string> whileStreaming;  // sent once pages are going out
+  // Sent once pages are going out; `queued`, so that each lands between two
+  // chunk ticks (a plain command may run inside one, where the window moves
+  // its progress bar between a page's last chunk and its commit).
+  std::vector<std::string> whileStreaming;
   bool chunkFailedBox;                      // "Сбой записи 1 " comes up
   bool stillPluggedAfterBox;                // the test then pulls the meter out
   std::vector<std::wstring> logBeforeRemoval;
@@ -559,10 +458,13 @@ TEST_P(InterruptedUpdate, LeavesTheMeterMarkedIncompleteAndAskingForAReload) {
   expected.push_back(kDisconnected);
   EXPECT_TRUE(LogHasInOrder(window, expected)) << Describe(window);
   EXPECT_FALSE(LogHas(window, kUpdateDone));
-  EXPECT_EQ(FindMessageBox(program.Copy().ProcessId()), nullptr);
+  const HWND strayBox = FindMessageBox(program.Copy().ProcessId());
+  EXPECT_EQ(strayBox, nullptr) << "a box saying \"" << Utf8(strayBox ? MessageBoxText(strayBox) : L"") << "\"; "
+                               << Describe(window);
 
   const std::optional<MeterDump> meter = meters.Dump(1);
   ASSERT_TRUE(meter);
+  EXPECT_EQ(meter->refusedQueued, 0);
   EXPECT_FALSE(meter->present);
   EXPECT_EQ(meter->flag, kFlagUpdating);
   EXPECT_LT(meter->Received(kWriteChunk), kChunks);
@@ -588,11 +490,11 @@ INSTANTIATE_TEST_SUITE_P(
                      true,
                      true,
                      {kConnected, kBackupSaved, L"команда 23"}},
-        Interruption{"PulledOutBetweenChunks", {}, {"unplug 1"}, false, false, {kConnected, kBackupSaved}},
+        Interruption{"PulledOutBetweenChunks", {}, {"queued unplug 1"}, false, false, {kConnected, kBackupSaved}},
         // Gone after the chunk went out, before its answer could be read.
         Interruption{"PulledOutInsideAChunk",
                      {},
-                     {"unplug-at-transfer 2 1"},
+                     {"queued unplug-at-transfer 2 1"},
                      true,
                      false,
                      {kConnected, kBackupSaved, L"Сбой чтения", L"Ошибка протокола 23"}}),

@@ -28,34 +28,84 @@ std::filesystem::path TempDumpFile() {
          (L"lu14-e2e-dump-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) + L".txt");
 }
 
+// The libraries the stand-ins replace, and their names in the load order settings.
+constexpr const wchar_t* kStandIns[] = {L"hid.dll", L"setupapi.dll"};
+constexpr const wchar_t* kOverridden[] = {L"hid", L"setupapi"};
+constexpr wchar_t kOverridesKey[] = L"Software\\Wine\\AppDefaults\\lu14-updater.exe\\DllOverrides";
+
+std::filesystem::path SystemFolder() {
+  wchar_t folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  return std::filesystem::path(std::wstring(folder, length < MAX_PATH ? length : 0));
+}
+
+// Where Wine's own file is kept while a stand-in takes its place.
+std::filesystem::path SavedPath(const wchar_t* library) {
+  return SystemFolder() / (std::wstring(L"lu14-wine-") + library);
+}
+
+std::string Contents(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return in ? bytes.str() : std::string();
+}
+
+bool SameContents(const std::filesystem::path& a, const std::filesystem::path& b) {
+  const std::string first = Contents(a);
+  return !first.empty() && first == Contents(b);
+}
+
+void PreferStandInsToWineBuiltins() {
+  // Wine keeps placeholders of its own libraries in the system folder and
+  // loads its built-in ones in their stead, also when another file has taken
+  // a placeholder's place, unless the load order for the program says
+  // otherwise. That is kept per program name in the prefix: the program
+  // copies are all named lu14-updater.exe, and no other program is touched.
+  // WINEDLLOVERRIDES set here would not reach the program: Wine takes it from
+  // the environment that the Wine process itself was started with.
+  constexpr wchar_t kNativeFirst[] = L"native,builtin";
+  for (const wchar_t* library : kOverridden) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kOverridesKey, library, REG_SZ, kNativeFirst, sizeof(kNativeFirst));
+  }
+}
+
 }  // namespace
 
 std::filesystem::path StandInsFolder() {
   return (win32::TestsFolder() / LU14_STANDINS_FROM_TESTS).lexically_normal();
 }
 
-void InstallStandIns(const std::filesystem::path& folder, const std::vector<std::string>& startCommands) {
-  PreferStandInsToWineBuiltins();
-  for (const wchar_t* library : {L"hid.dll", L"setupapi.dll"}) {
-    std::filesystem::copy_file(StandInsFolder() / library, folder / library,
-                               std::filesystem::copy_options::overwrite_existing);
-  }
+bool InstallStandIns(const std::filesystem::path& folder, const std::vector<std::string>& startCommands) {
+  SetEnvironmentVariableW(L"LU14_ALLOW_PLACEHOLDER_FIRMWARE", L"1");
   std::ofstream file(folder / kMetersFileName, std::ios::binary);
   for (const std::string& command : startCommands) file << command << "\r\n";
+  file.close();
+  return InstallStandInsInSystemFolder() && file;
 }
 
-void PreferStandInsToWineBuiltins() {
-  // Wine loads its own setupapi.dll even when one lies beside the program,
-  // unless its load order for the program says otherwise. That is kept per
-  // program name in the prefix; where no stand-in lies beside the program
-  // (bin/, a program run by hand) "native" finds none and Wine's own is loaded.
-  // WINEDLLOVERRIDES set here would not reach the program: Wine takes it from
-  // the environment that the Wine process itself was started with.
-  constexpr wchar_t kKey[] = L"Software\\Wine\\AppDefaults\\lu14-updater.exe\\DllOverrides";
-  constexpr wchar_t kNativeFirst[] = L"native,builtin";
-  for (const wchar_t* library : {L"setupapi", L"hid"}) {
-    RegSetKeyValueW(HKEY_CURRENT_USER, kKey, library, REG_SZ, kNativeFirst, sizeof(kNativeFirst));
+bool InstallStandInsInSystemFolder() {
+  PreferStandInsToWineBuiltins();
+  bool installed = true;
+  // CopyFileW rather than std::filesystem::copy_file: the latter takes any two
+  // files of one drive for the same file here (its file identity is empty).
+  for (const wchar_t* library : kStandIns) {
+    const std::filesystem::path target = SystemFolder() / library;
+    const std::filesystem::path standIn = StandInsFolder() / library;
+    if (SameContents(standIn, target)) continue;
+    // Kept once: a later run after one that never restored keeps Wine's own.
+    CopyFileW(target.c_str(), SavedPath(library).c_str(), TRUE);
+    installed = CopyFileW(standIn.c_str(), target.c_str(), FALSE) && SameContents(standIn, target) && installed;
   }
+  return installed;
+}
+
+void RestoreSystemLibraries() {
+  for (const wchar_t* library : kStandIns) {
+    const std::filesystem::path saved = SavedPath(library);
+    MoveFileExW(saved.c_str(), (SystemFolder() / library).c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
+  for (const wchar_t* library : kOverridden) RegDeleteKeyValueW(HKEY_CURRENT_USER, kOverridesKey, library);
 }
 
 std::size_t MeterDump::Received(int code) const {
@@ -101,6 +151,8 @@ std::optional<MeterDump> MeterDump::Parse(const std::string& text) {
       values >> dump.preparsedLive;
     } else if (key == "refused-calls") {
       values >> dump.refusedCalls;
+    } else if (key == "refused-queued") {
+      values >> dump.refusedQueued;
     }
   }
   if (!sawEeprom) return std::nullopt;
@@ -139,13 +191,57 @@ bool MeterControl::Send(const std::string& command) const {
   return result == TRUE;
 }
 
-std::optional<MeterDump> MeterControl::Dump(std::uint32_t meterId) const {
+std::optional<std::string> MeterControl::Ask(const std::string& command) const {
   const std::filesystem::path file = TempDumpFile();
-  if (!Send("dump " + std::to_string(meterId) + " " + win32::Utf8(file.wstring()))) return std::nullopt;
-  std::optional<MeterDump> dump = MeterDump::Read(file);
+  if (!Send(command + " " + win32::Utf8(file.wstring()))) return std::nullopt;
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  in.close();
   std::error_code ignored;
   std::filesystem::remove(file, ignored);
-  return dump;
+  return text.str();
+}
+
+std::optional<MeterDump> MeterControl::Dump(std::uint32_t meterId) const {
+  const std::optional<std::string> text = Ask("dump " + std::to_string(meterId));
+  return text ? MeterDump::Parse(*text) : std::nullopt;
+}
+
+std::optional<WindowFonts> MeterControl::Fonts() const {
+  const std::optional<std::string> text = Ask("window-fonts");
+  return text ? WindowFonts::Parse(*text) : std::nullopt;
+}
+
+std::optional<WindowFonts> WindowFonts::Parse(const std::string& text) {
+  WindowFonts fonts;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::string what;
+    words >> what;
+    int id = 0;
+    if (what == "control" && !(words >> id)) return std::nullopt;
+    std::optional<FontSeen> font;
+    std::string height;
+    words >> height;
+    if (height != "none") {
+      FontSeen seen;
+      seen.height = std::stoi(height);
+      if (!(words >> seen.weight)) return std::nullopt;
+      words.get();  // the blank before the face, which may hold blanks itself
+      std::getline(words, seen.face);
+      font = seen;
+    }
+    if (what == "control") {
+      fonts.controls[id] = font;
+    } else if (what == "hints") {
+      fonts.hints = font;
+    }
+  }
+  if (fonts.controls.empty()) return std::nullopt;
+  return fonts;
 }
 
 }  // namespace lu14::e2e

@@ -1,5 +1,6 @@
 // The real lu14-updater.exe under Wine: single instance, start-up caption and
-// controls, the companion command lines, and a clean exit.
+// controls, the companion command lines, the HID libraries it binds, and a
+// clean exit.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -92,6 +93,32 @@ TEST(ProgramStart, StartEndsTheCompanionProgramsInOrder) {
   EXPECT_EQ(Close(copy), 0u);
 }
 
+// The window as designed, written out here rather than taken from the layout
+// table the program is built from, so that a wrong entry there shows.
+struct DesignedControl {
+  ControlId id;
+  bool inGroup;  // a child of G6, placed relative to it
+  int left, top;
+  int width, height;  // 0: sized to its text
+  const wchar_t* text;  // nullptr: no text to read (the bar, the list)
+  bool enabled, visible;
+};
+// C1 begins with a Latin "A" and C2 holds a Latin "U"; C4 has two blanks
+// before "(см. форум)". Button1 and E1 lie below the client area.
+const DesignedControl kDesign[] = {
+    {ControlId::Label1, false, 16, 80, 0, 0, L"Пинцет ЛУ", true, true},
+    {ControlId::B1, false, 8, 8, 369, 42, L"Обновить прошивку", false, true},
+    {ControlId::Pr1, false, 8, 56, 369, 16, nullptr, true, true},
+    {ControlId::LB, false, 383, 8, 202, 206, nullptr, true, true},
+    {ControlId::G6, false, 8, 112, 369, 102, L"Дополнительно", true, true},
+    {ControlId::C1, true, 15, 93, 258, 17, L"Aвто сохранение последнего режима", false, false},
+    {ControlId::C2, true, 15, 24, 322, 17, L"Изменение U при подключенной емкости >1мкФ", true, true},
+    {ControlId::C3, true, 15, 47, 194, 17, L"Рокировка действий в меню", true, true},
+    {ControlId::C4, true, 15, 70, 298, 17, L"Доработка прибора ЛУ14  (см. форум)", false, true},
+    {ControlId::Button1, false, 16, 232, 75, 25, L"Button1", true, true},
+    {ControlId::E1, false, 104, 234, 121, 21, L"E1", true, true},
+};
+
 TEST(ProgramStart, WindowShowsItsControlsAtTheirPlaces) {
   ProgramFolder folder(L"window");
   ProgramCopy copy(folder.Program());
@@ -99,25 +126,26 @@ TEST(ProgramStart, WindowShowsItsControlsAtTheirPlaces) {
   ASSERT_NE(window, nullptr);
   RECT client{};
   GetClientRect(window, &client);
-  EXPECT_EQ(client.right, kClientWidth);
-  EXPECT_EQ(client.bottom, kClientHeight);
+  EXPECT_EQ(client.right, 587);
+  EXPECT_EQ(client.bottom, 217);
   EXPECT_EQ(GetWindowLongW(window, GWL_STYLE) & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0);
 
-  for (const ControlLayout& layout : kControlLayouts) {
-    const HWND parent = layout.insideGroup ? GetDlgItem(window, 100 + static_cast<int>(ControlId::G6)) : window;
-    const HWND control = GetDlgItem(parent, 100 + static_cast<int>(layout.id));
-    ASSERT_NE(control, nullptr) << layout.text;
+  const HWND group = GetDlgItem(window, 100 + static_cast<int>(ControlId::G6));
+  for (const DesignedControl& designed : kDesign) {
+    const std::string name = designed.text ? Utf8(designed.text) : std::to_string(static_cast<int>(designed.id));
+    const HWND control = GetDlgItem(designed.inGroup ? group : window, 100 + static_cast<int>(designed.id));
+    ASSERT_NE(control, nullptr) << name;
     const RECT place = ChildRect(control);
-    EXPECT_EQ(place.left, layout.left) << layout.text;
-    EXPECT_EQ(place.top, layout.top) << layout.text;
-    if (layout.kind != ControlKind::Label) {  // the label takes the size of its text
-      EXPECT_EQ(place.right - place.left, layout.width) << layout.text;
-      EXPECT_EQ(place.bottom - place.top, layout.height) << layout.text;
+    EXPECT_EQ(place.left, designed.left) << name;
+    EXPECT_EQ(place.top, designed.top) << name;
+    if (designed.width != 0) {
+      EXPECT_EQ(place.right - place.left, designed.width) << name;
+      EXPECT_EQ(place.bottom - place.top, designed.height) << name;
     }
-    EXPECT_EQ(IsWindowEnabled(control) != FALSE, layout.enabled) << layout.text;
-    EXPECT_EQ(IsWindowVisible(control) != FALSE, layout.visible) << layout.text;
-    if (layout.kind != ControlKind::ProgressBar && layout.kind != ControlKind::ListBox) {
-      EXPECT_EQ(WindowText(control), Wide(std::string(layout.text)));
+    EXPECT_EQ(IsWindowEnabled(control) != FALSE, designed.enabled) << name;
+    EXPECT_EQ(IsWindowVisible(control) != FALSE, designed.visible) << name;
+    if (designed.text) {
+      EXPECT_EQ(WindowText(control), designed.text) << name;
     }
   }
 
@@ -176,20 +204,65 @@ TEST(ProgramStart, Button1BelowTheWindowIsReachedWithTabAndPressedWithSpace) {
   EXPECT_EQ(Close(copy), 0u);
 }
 
+// The notification window exists only where the HID services could be bound.
+constexpr wchar_t kNotificationWindow[] = L"LU14HidNotifications";
+
+TEST(ProgramStart, LibrariesBesideTheProgramAreNeverLoaded) {
+  ProgramFolder folder(L"planted");
+  const std::filesystem::path planted = TestsFolder() / L"lu14-planted-library.dll";
+  {
+    // The mark shows a load: a copy loaded here leaves one.
+    const std::filesystem::path probe = folder.Path() / L"lu14-planted-probe.dll";
+    std::filesystem::copy_file(planted, probe);
+    const HMODULE loaded = LoadLibraryW(probe.c_str());
+    ASSERT_NE(loaded, nullptr);
+    FreeLibrary(loaded);
+    ASSERT_TRUE(std::filesystem::exists(probe.wstring() + L".loaded")) << "the planted library leaves no mark";
+  }
+  for (const wchar_t* library : {L"hid.dll", L"setupapi.dll"}) {
+    std::filesystem::copy_file(planted, folder.Path() / library);
+  }
+
+  ProgramCopy copy(folder.Program());
+  ASSERT_NE(copy.WaitForMainWindow(), nullptr);
+  // Bound (the HID controller binds before the window is made): the program
+  // took the HID services from the system folder.
+  EXPECT_NE(FindWindowOfProcess(copy.ProcessId(), kNotificationWindow), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(folder.Path() / L"hid.dll.loaded"));
+  EXPECT_FALSE(std::filesystem::exists(folder.Path() / L"setupapi.dll.loaded"));
+  EXPECT_EQ(Close(copy), 0u);
+}
+
+// Wine's load order for one program name with hid.dll switched off, as on a
+// system that lacks it. The setting is removed again afterwards.
+class HidSwitchedOffFor {
+ public:
+  explicit HidSwitchedOffFor(const std::wstring& programName)
+      : key_(L"Software\\Wine\\AppDefaults\\" + programName) {
+    const std::wstring overrides = key_ + L"\\DllOverrides";
+    constexpr wchar_t kOff[] = L"";
+    RegSetKeyValueW(HKEY_CURRENT_USER, overrides.c_str(), L"hid", REG_SZ, kOff, sizeof(kOff));
+  }
+  ~HidSwitchedOffFor() { RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str()); }
+  HidSwitchedOffFor(const HidSwitchedOffFor&) = delete;
+  HidSwitchedOffFor& operator=(const HidSwitchedOffFor&) = delete;
+
+ private:
+  std::wstring key_;
+};
+
 TEST(ProgramStart, WithoutTheHidServicesTheProgramStillRunsAndNeverScans) {
   ProgramFolder folder(L"nohid");
-  // The notification window exists only where the HID services could be bound.
-  constexpr wchar_t kNotificationWindow[] = L"LU14HidNotifications";
-  ProgramCopy normal(folder.Program());
-  ASSERT_NE(normal.WaitForMainWindow(), nullptr);
-  EXPECT_NE(FindWindowOfProcess(normal.ProcessId(), kNotificationWindow), nullptr);
-  EXPECT_EQ(Close(normal), 0u);
+  // A copy under a name of its own, so that the setting reaches no other copy.
+  const std::filesystem::path program = folder.Path() / L"lu14-updater-without-hid.exe";
+  std::filesystem::copy_file(folder.Program(), program);
+  const HidSwitchedOffFor switchedOff(program.filename().wstring());
 
-  std::filesystem::copy_file(TestsFolder() / L"lu14-empty-library.dll", folder.Path() / L"hid.dll");
-  ProgramCopy withoutHid(folder.Program());
+  ProgramCopy withoutHid(program);
   HWND window = withoutHid.WaitForMainWindow();
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(WindowText(window), kStartCaption);
+  // The HID controller binds before the window is made.
   EXPECT_EQ(FindWindowOfProcess(withoutHid.ProcessId(), kNotificationWindow), nullptr);
   EXPECT_EQ(Close(withoutHid), 0u);
 }

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cwctype>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -40,6 +41,34 @@ std::string Narrow(const std::u16string& text) {
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
   return text;
+}
+
+std::wstring LowerWide(std::wstring text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](wchar_t c) { return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c))); });
+  return text;
+}
+
+// The stand-ins lie beside the test program.
+std::wstring BesideTheTests(const wchar_t* name) {
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return (std::filesystem::path(path).parent_path() / name).wstring();
+}
+
+std::filesystem::path SystemFolder() {
+  wchar_t folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  return std::wstring(folder, length);
+}
+
+std::wstring InSystemFolder(const wchar_t* name) { return (SystemFolder() / name).wstring(); }
+
+// The file a loaded module came from, lower case; empty for none.
+std::wstring ModuleFile(HMODULE module) {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = module ? GetModuleFileNameW(module, path, MAX_PATH) : 0;
+  return LowerWide(std::wstring(path, length));
 }
 
 // The names of the libraries this executable is linked against, loaded with it
@@ -92,7 +121,9 @@ class ScratchFile {
 // inspection calls.
 class FakeServices {
  public:
-  FakeServices() : setupApi_(LoadLibraryW(fake::kSetupApiName)), hid_(LoadLibraryW(fake::kHidName)) {}
+  FakeServices()
+      : setupApi_(LoadLibraryW(BesideTheTests(fake::kSetupApiName).c_str())),
+        hid_(LoadLibraryW(BesideTheTests(fake::kHidName).c_str())) {}
   ~FakeServices() {
     if (setupApi_) {
       FailClassDevs(FALSE);
@@ -136,7 +167,7 @@ class Win32HidWithStandIns : public testing::Test {
     ASSERT_TRUE(platform_.Bind());
   }
   FakeServices fakes_;
-  Win32HidPlatform platform_{fake::kSetupApiName, fake::kHidName};
+  Win32HidPlatform platform_{BesideTheTests(fake::kSetupApiName), BesideTheTests(fake::kHidName)};
 };
 
 // Collects what reaches the notification callback.
@@ -167,28 +198,77 @@ TEST(Win32HidBinding, NeitherLibraryIsLinkedAtLoadTime) {
 
 TEST(Win32HidBinding, FailsWithoutCrashingWhenALibraryOrAnEntryPointIsMissing) {
   const struct {
-    const wchar_t* setupApi;
-    const wchar_t* hid;
+    std::wstring setupApi;
+    std::wstring hid;
   } cases[] = {
-      {L"lu14-missing-setupapi.dll", L"hid.dll"},
-      {L"setupapi.dll", L"lu14-missing-hid.dll"},
-      {L"kernel32.dll", L"hid.dll"},     // loads, but has none of the entry points
-      {L"setupapi.dll", L"user32.dll"},  // likewise for the HID side
-      {L"hid.dll", L"setupapi.dll"},     // the two swapped
+      {BesideTheTests(L"lu14-missing-setupapi.dll"), InSystemFolder(L"hid.dll")},
+      {InSystemFolder(L"setupapi.dll"), BesideTheTests(L"lu14-missing-hid.dll")},
+      {InSystemFolder(L"kernel32.dll"), InSystemFolder(L"hid.dll")},     // loads, but has none of the entry points
+      {InSystemFolder(L"setupapi.dll"), InSystemFolder(L"user32.dll")},  // likewise for the HID side
+      {InSystemFolder(L"hid.dll"), InSystemFolder(L"setupapi.dll")},     // the two swapped
+      {L"setupapi.dll", L"hid.dll"},  // names without a folder are refused, not searched for
   };
-  for (const auto& names : cases) {
-    SCOPED_TRACE(Narrow(U16(names.setupApi)) + " + " + Narrow(U16(names.hid)));
-    Win32HidPlatform platform(names.setupApi, names.hid);
+  for (const auto& paths : cases) {
+    SCOPED_TRACE(Narrow(U16(paths.setupApi)) + " + " + Narrow(U16(paths.hid)));
+    Win32HidPlatform platform(paths.setupApi, paths.hid);
     EXPECT_FALSE(platform.Bind());
     EXPECT_FALSE(platform.PresentInterfaces().has_value());
     EXPECT_EQ(platform.Open(u"NUL", false), nullptr);
   }
 }
 
+// Copies of the stand-ins named hid.dll and setupapi.dll in a folder that the
+// ordinary search order looks at before the system folder, as it looks
+// beside the program first: SetDllDirectoryW puts the folder right after the
+// program's own. Removed again afterwards.
+class PlantedLibraries {
+ public:
+  PlantedLibraries() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    folder_ = std::filesystem::path(temp) / (L"lu14-planted-" + std::to_wstring(GetCurrentProcessId()));
+    std::filesystem::create_directories(folder_);
+    std::filesystem::copy_file(BesideTheTests(fake::kSetupApiName), Path(L"setupapi.dll"),
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(BesideTheTests(fake::kHidName), Path(L"hid.dll"),
+                               std::filesystem::copy_options::overwrite_existing);
+    SetDllDirectoryW(folder_.c_str());
+  }
+  ~PlantedLibraries() {
+    SetDllDirectoryW(nullptr);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+  std::wstring Path(const wchar_t* name) const { return LowerWide((folder_ / name).wstring()); }
+
+ private:
+  std::filesystem::path folder_;
+};
+
+TEST(Win32HidBinding, TheSystemLibrariesComeFromTheSystemFolderEvenWhenCopiesLieEarlierOnTheSearchPath) {
+  PlantedLibraries planted;
+  {
+    // The planted hid.dll is what a search by name finds.
+    const HMODULE found = LoadLibraryW(L"hid.dll");
+    ASSERT_NE(found, nullptr);
+    ASSERT_EQ(ModuleFile(found), planted.Path(L"hid.dll")) << "the fixture plants nothing the search would find";
+    FreeLibrary(found);
+    ASSERT_EQ(GetModuleHandleW(planted.Path(L"hid.dll").c_str()), nullptr);
+  }
+
+  Win32HidPlatform platform;
+  ASSERT_TRUE(platform.Bind());
+  EXPECT_EQ(GetModuleHandleW(planted.Path(L"hid.dll").c_str()), nullptr);
+  EXPECT_EQ(GetModuleHandleW(planted.Path(L"setupapi.dll").c_str()), nullptr);
+  EXPECT_EQ(ModuleFile(GetModuleHandleW(L"hid.dll")), LowerWide(InSystemFolder(L"hid.dll")));
+  EXPECT_EQ(ModuleFile(GetModuleHandleW(L"setupapi.dll")), LowerWide(InSystemFolder(L"setupapi.dll")));
+}
+
 TEST(Win32HidBinding, LibrariesStayLoadedWhileAnythingFromThemLives) {
   ASSERT_EQ(GetModuleHandleW(fake::kHidName), nullptr);
   ScratchFile device;
-  auto platform = std::make_unique<Win32HidPlatform>(fake::kSetupApiName, fake::kHidName);
+  auto platform =
+      std::make_unique<Win32HidPlatform>(BesideTheTests(fake::kSetupApiName), BesideTheTests(fake::kHidName));
   ASSERT_TRUE(platform->Bind());
   std::unique_ptr<HidHandle> handle = platform->Open(device.DevicePath(), true);
   ASSERT_NE(handle, nullptr);

@@ -61,13 +61,6 @@ void NotifyDevicesChanged() {
   PostMessageW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
 }
 
-std::wstring Widen(const std::string& utf8) {
-  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
-  return wide;
-}
-
 std::string Hex(std::span<const std::uint8_t> bytes) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text;
@@ -85,6 +78,13 @@ std::optional<FileKey> KeyOf(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
   return FileKey{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+std::wstring Widen(const std::string& utf8) {
+  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
+  return wide;
 }
 
 bool WriteTextFile(const std::wstring& path, const std::string& text) {
@@ -322,6 +322,7 @@ std::string SimBus::Dump(std::uint32_t deviceId) {
   out << "sets-open " << setsOpen << "\n";
   out << "preparsed-live " << preparsedLive << "\n";
   out << "refused-calls " << refusedCalls << "\n";
+  out << "refused-queued " << refusedQueued << "\n";
   return out.str();
 }
 

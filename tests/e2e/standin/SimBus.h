@@ -62,7 +62,7 @@ enum class TransferTarget { kNoDevice, kUnplugged, kDevice };
 
 class SimBus {
  public:
-  // folder: where hid.dll is; the device files go below it.
+  // folder: the program's; meters.txt is read from there and the device files go below it.
   explicit SimBus(std::wstring folder);
 
   // --- control ---
@@ -94,6 +94,7 @@ class SimBus {
   long setsOpen = 0;
   long preparsedLive = 0;
   long refusedCalls = 0;
+  long refusedQueued = 0;  // queued commands refused when their turn came
 
  private:
   bool Plug(std::uint32_t id, std::uint16_t vendorId, std::uint16_t productId, bool notices);
@@ -111,5 +112,6 @@ class SimBus {
 };
 
 bool WriteTextFile(const std::wstring& path, const std::string& text);
+std::wstring Widen(const std::string& utf8);
 
 }  // namespace lu14::e2e

@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <iterator>
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "tests/e2e/standin/SimBus.h"
 #include "tests/e2e/standin/StandInBus.h"
@@ -41,6 +43,68 @@ class Locked {
   Locked& operator=(const Locked&) = delete;
 };
 
+// --- window-fonts: the fonts the program gave its window, read inside the
+// process, since font handles mean nothing to another one.
+
+std::string Utf8(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return {};
+  std::string utf8(static_cast<std::size_t>(size - 1), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), size, nullptr, nullptr);
+  return utf8;
+}
+
+// "<what> <height> <weight> <face>", the height as LOGFONT holds it.
+std::string FontLine(const std::string& what, HWND window) {
+  LOGFONTW font{};
+  const auto handle = reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
+  if (!handle || GetObjectW(handle, sizeof(font), &font) != sizeof(font)) return what + " none\n";
+  return what + " " + std::to_string(font.lfHeight) + " " + std::to_string(font.lfWeight) + " " +
+         Utf8(font.lfFaceName) + "\n";
+}
+
+struct WindowSearch {
+  const wchar_t* className;
+  HWND found;
+};
+
+BOOL CALLBACK MatchClass(HWND window, LPARAM parameter) {
+  auto* search = reinterpret_cast<WindowSearch*>(parameter);
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  if (lstrcmpW(name, search->className) != 0) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+HWND ThreadWindowOfClass(const wchar_t* className) {
+  WindowSearch search{className, nullptr};
+  EnumThreadWindows(GetCurrentThreadId(), &MatchClass, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+BOOL CALLBACK AddControlFont(HWND control, LPARAM parameter) {
+  *reinterpret_cast<std::string*>(parameter) += FontLine("control " + std::to_string(GetDlgCtrlID(control)), control);
+  return TRUE;
+}
+
+// Each control below the main window (class TMForm) of this thread, by its
+// id, and the hints.
+bool WriteWindowFonts(const std::wstring& path) {
+  const HWND main = ThreadWindowOfClass(L"TMForm");
+  if (!main) return false;
+  std::string text;
+  EnumChildWindows(main, &AddControlFont, reinterpret_cast<LPARAM>(&text));
+  if (const HWND hints = ThreadWindowOfClass(L"tooltips_class32")) text += FontLine("hints", hints);
+  return lu14::e2e::WriteTextFile(path, text);
+}
+
+// Commands that wait for their posted message (`queued`), oldest first.
+std::deque<std::string> queuedCommands;
+constexpr UINT kRunQueuedCommand = WM_APP + 1;
+constexpr std::string_view kQueuedPrefix = "queued ";
+constexpr std::string_view kWindowFontsPrefix = "window-fonts ";
+
 LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_COPYDATA) {
     const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
@@ -48,7 +112,26 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPA
     std::string command(static_cast<const char*>(data->lpData), data->cbData);
     while (!command.empty() && command.back() == '\0') command.pop_back();
     const Locked locked;
+    if (command.starts_with(kQueuedPrefix)) {
+      // A posted message is taken only by a message loop, never by a handler
+      // that merely looks at the queue: the command then runs between handlers.
+      if (!PostMessageW(window, kRunQueuedCommand, 0, 0)) return FALSE;
+      queuedCommands.push_back(command.substr(kQueuedPrefix.size()));
+      return TRUE;
+    }
+    if (command.starts_with(kWindowFontsPrefix)) {
+      const std::string path = command.substr(kWindowFontsPrefix.size());
+      return WriteWindowFonts(lu14::e2e::Widen(path)) ? TRUE : FALSE;
+    }
     return bus && bus->Execute(command, true) ? TRUE : FALSE;
+  }
+  if (message == kRunQueuedCommand) {
+    const Locked locked;
+    if (queuedCommands.empty() || !bus) return 0;
+    const std::string command = std::move(queuedCommands.front());
+    queuedCommands.pop_front();
+    if (!bus->Execute(command, true)) ++bus->refusedQueued;
+    return 0;
   }
   // Whoever asks the program's windows to close does not take the bus away.
   if (message == WM_CLOSE) return 0;
@@ -75,8 +158,10 @@ SimBus& Bus() {
     HMODULE pinned = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCWSTR>(&Bus), &pinned);
+    // The program's folder, not this library's: the library is shared by
+    // every program copy in the system folder, each copy has its own meters.
     wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(thisModule, path, MAX_PATH);
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring folder(path);
     folder.erase(folder.find_last_of(L'\\'));
     bus = new SimBus(folder);

@@ -3,26 +3,31 @@
 // state dump. Standard library only, so the test side includes it as well.
 //
 // The stand-ins serve simulated meters (lu14::sim::SimMeter) to the real
-// lu14-updater.exe. They are copied beside a copy of the program; the program
-// binds "setupapi.dll" and "hid.dll" by name and the loader finds these first
-// (under Wine once the prefix prefers native ones for the program: see
-// PreferStandInsToWineBuiltins in tests/e2e/MeterControl.h).
+// lu14-updater.exe. The program takes setupapi.dll and hid.dll from the system
+// folder only, so the tests put these there, in the Wine prefix of the run
+// (and the prefix prefers them to Wine's own for the program: see
+// InstallStandIns in tests/e2e/MeterControl.h). Each program copy has the
+// meters of its own folder.
 //
 // One bus per process. It lives in hid.dll; setupapi.dll imports
 // Lu14StandInListInterfaces and the counters from hid.dll (StandInBus.h), so
 // both libraries see the same devices without any shared memory. The bus is
 // made at the first call into either library, on the calling thread, which in
 // the program is the user-interface thread. At that moment it
-//   - reads `meters.txt` beside hid.dll, if present: one control command per
+//   - reads `meters.txt` beside the program, if present: one control command per
 //     line (below; blank lines and lines starting with '#' skipped), run
 //     without device-change notices, so `plug` lines are meters present at start;
 //   - creates a hidden top-level window of class LU14SimMeterControl on that
 //     thread. A test sends it WM_COPYDATA with dwData = kControlCopyDataTag and
 //     the command as UTF-8 text (no terminating zero needed). The result is 1
 //     when the command was carried out, 0 when it was refused (unknown
-//     command, bad argument, unknown meter). Commands therefore run between the
-//     program's handlers, or inside the message loop of one of its boxes, as
-//     real device events would.
+//     command, bad argument, unknown meter). A sent message runs wherever the
+//     program's thread looks at its queue: between its handlers, in the message
+//     loop of one of its boxes, and also inside a handler that looks at the
+//     queue without taking anything from it (the window does so when it moves
+//     its progress bar, at most every 100 ms, to stay responsive: in the middle
+//     of a chunk tick, between a page's last chunk and its commit). A command
+//     that must land between two handlers goes through `queued` (below).
 //
 // Each meter is present at a device path that is a real file (so that the
 // program's CreateFileW, which is kernel32's, opens it); the bus tells device
@@ -61,6 +66,18 @@
 //   fail-sends <id> <n>, fail-reads <id> <n>   the next n SetFeature / GetFeature fail.
 //   checksum <id> <value>            what command 25 reports from now on.
 //   clear-faults <id>                forget every fault of the meter.
+//   queued <command>                 run <command> when the program's thread next
+//                                    takes a posted message from its queue: in its
+//                                    message loop (or a box's), never inside a handler.
+//                                    The result says only that it was queued; the
+//                                    command's own outcome is counted in the dump
+//                                    (refused-queued).
+//   window-fonts <path>              write the fonts of the program's window to <path>:
+//                                    lines "control <id> <font>" for every control
+//                                    below it, and "hints <font>"; <font> is
+//                                    "<height> <weight> <face>" as LOGFONT holds them,
+//                                    or "none". (Font handles mean nothing outside the
+//                                    program's process, so the stand-in reads them.)
 //   dump <id> <path>                 write the meter's state to <path> now (below).
 //   dump-at-exit <id> <path>         write it when the program's process ends.
 //
@@ -77,6 +94,7 @@
 //   sets-open <n>        device information sets not yet destroyed (whole bus)
 //   preparsed-live <n>   preparsed data not yet freed (whole bus)
 //   refused-calls <n>    calls refused for a wrong record size or argument (whole bus)
+//   refused-queued <n>   queued commands refused when their turn came (whole bus)
 #pragma once
 
 #include <cstdint>
@@ -87,7 +105,7 @@ namespace lu14::e2e {
 inline constexpr wchar_t kControlWindowClass[] = L"LU14SimMeterControl";
 inline constexpr std::uintptr_t kControlCopyDataTag = 0x4C553134;  // "LU14"
 inline constexpr wchar_t kMetersFileName[] = L"meters.txt";
-// Beside hid.dll; holds the device files.
+// Beside the program; holds the device files.
 inline constexpr wchar_t kDeviceFolderName[] = L"lu14-sim-devices";
 
 inline constexpr std::uint16_t kMeterVendorId = 0xFF4D;
