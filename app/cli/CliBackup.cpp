@@ -35,26 +35,7 @@ std::string ShownByte(char c) {
 
 // UTF-8 text for the terminal: control characters (C0, DEL, C1) as \xNN, so
 // that a file name can never drive the terminal; other letters stay.
-std::string Utf8TerminalSafe(const std::string& text) {
-  std::string safe;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    unsigned control = 0x100;
-    if (byte < 0x20 || byte == 0x7F) {
-      control = byte;
-    } else if (byte == 0xC2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80) {
-      control = static_cast<unsigned char>(text[++i]);
-    }
-    if (control < 0x100) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", control);
-      safe += escaped;
-    } else {
-      safe += text[i];
-    }
-  }
-  return safe;
-}
+std::string Utf8TerminalSafe(const std::string& text) { return EscapeControlCharacters(text, "\\x%02X"); }
 
 // A path as the user sees it: for the terminal escaped, for JSON as it is
 // (JsonLine escapes it there).

@@ -20,4 +20,26 @@ std::string TerminalSafe(std::u32string_view meterText) {
   return safe;
 }
 
+std::string EscapeControlCharacters(std::string_view utf8, const char* format) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    unsigned control = 0x100;
+    if (byte < 0x20 || byte == 0x7F) {
+      control = byte;
+    } else if (byte == 0xC2 && i + 1 < utf8.size() && (static_cast<unsigned char>(utf8[i + 1]) & 0xE0) == 0x80) {
+      control = static_cast<unsigned char>(utf8[++i]);
+    }
+    if (control < 0x100) {
+      char escaped[12];
+      std::snprintf(escaped, sizeof escaped, format, control);
+      out += escaped;
+    } else {
+      out += utf8[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace lu14::cli

@@ -11,4 +11,9 @@ namespace lu14::cli {
 // U+00FF. A meter's bytes can then never move the cursor or retitle a window.
 std::string TerminalSafe(std::u32string_view meterText);
 
+// UTF-8 text with its control characters (C0, DEL, and the C1 controls
+// U+0080..U+009F) written as printf's `format` makes of their code ("\\x%02X"
+// for a terminal, "\\u%04x" for JSON); every other character stays.
+std::string EscapeControlCharacters(std::string_view utf8, const char* format);
+
 }  // namespace lu14::cli
