@@ -33,18 +33,17 @@
 #include "device/TJvHidDeviceController.h"
 #include "sim/meter/SimMeter.h"
 #include "tests/device/HidInterfacePrinting.h"
+#include "tests/device/linux/FakeHidraw.h"
 
 namespace lu14::linux_hid {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint16_t kKeyboardVendor = 0x046D;
 constexpr std::uint16_t kKeyboardProduct = 0xC31C;
 constexpr auto kPatience = 10s;
 constexpr std::uint32_t kHidrawMajor = 240;
-constexpr std::uint32_t kBusUsb = 3;
 
 // The meter's kind of descriptor: one 18-byte feature report, no report IDs.
 const Bytes kMeterDescriptor = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF,
@@ -58,94 +57,6 @@ const Bytes kOutputOnly = {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x05, 0x08, 0x19,
 // Cut inside an item.
 const Bytes kTruncated = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75};
 
-struct GObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <typename T>
-using GPtr = std::unique_ptr<T, GObjectUnref>;
-
-// The device behind one emulated node. umockdev runs the ioctl handler on its
-// worker thread while the test thread waits inside ioctl().
-struct FakeHidraw {
-  std::mutex mutex;
-  std::uint16_t vendorId = 0;
-  std::uint16_t productId = 0;
-  Bytes descriptor;
-  bool descriptorReadable = true;
-  Bytes reply;                    // what a feature read answers, report-ID byte first
-  int transferError = 0;          // errno of every feature transfer; 0: they succeed
-  std::size_t shortBy = 0;        // bytes a feature transfer's result falls short by
-  std::vector<Bytes> written;     // each feature report written, whole buffer
-  std::vector<Bytes> readsAsked;  // each feature read's buffer as it arrived
-  // When set, feature transfers go to this device instead, as they come.
-  sim::SimHidDevice* protocol = nullptr;
-
-  std::size_t Transfers() {
-    std::lock_guard lock(mutex);
-    return written.size() + readsAsked.size();
-  }
-};
-
-bool IsFeatureRequest(unsigned long request, unsigned long number) {
-  return _IOC_TYPE(request) == 'H' && _IOC_NR(request) == number;
-}
-
-gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
-  FakeHidraw& device = *static_cast<FakeHidraw*>(data);
-  std::lock_guard lock(device.mutex);
-  const unsigned long request = umockdev_ioctl_client_get_request(client);
-  UMockdevIoctlData* argument = umockdev_ioctl_client_get_arg(client);
-  // A local copy of the caller's memory; changes go back on completion.
-  const auto resolve = [argument](std::size_t size) {
-    return GPtr<UMockdevIoctlData>(umockdev_ioctl_data_resolve(argument, 0, size, nullptr));
-  };
-  long result = 0;
-  int error = 0;
-
-  if (request == HIDIOCGRAWINFO) {
-    const auto info = resolve(sizeof(hidraw_devinfo));
-    const hidraw_devinfo value{kBusUsb, static_cast<__s16>(device.vendorId), static_cast<__s16>(device.productId)};
-    std::memcpy(info->data, &value, sizeof(value));
-  } else if (request == HIDIOCGRDESCSIZE) {
-    const auto size = resolve(sizeof(int));
-    const int value = static_cast<int>(device.descriptor.size());
-    std::memcpy(size->data, &value, sizeof(value));
-    if (!device.descriptorReadable) error = EIO;
-  } else if (request == HIDIOCGRDESC) {
-    const auto descriptor = resolve(sizeof(hidraw_report_descriptor));
-    std::uint32_t asked = 0;
-    std::memcpy(&asked, descriptor->data, sizeof(asked));
-    std::memcpy(descriptor->data + offsetof(hidraw_report_descriptor, value), device.descriptor.data(),
-                std::min<std::size_t>(asked, device.descriptor.size()));
-    if (!device.descriptorReadable) error = EIO;
-  } else if (IsFeatureRequest(request, _IOC_NR(HIDIOCSFEATURE(0)))) {
-    const std::size_t size = _IOC_SIZE(request);
-    const auto report = resolve(size);
-    device.written.emplace_back(report->data, report->data + size);
-    result = static_cast<long>(size - device.shortBy);
-    error = device.transferError;
-    if (device.protocol && !device.protocol->SetFeature(std::span<const std::uint8_t>(report->data, size))) {
-      error = EPIPE;
-    }
-  } else if (IsFeatureRequest(request, _IOC_NR(HIDIOCGFEATURE(0)))) {
-    const std::size_t size = _IOC_SIZE(request);
-    const auto report = resolve(size);
-    device.readsAsked.emplace_back(report->data, report->data + size);
-    if (device.protocol) {
-      result = static_cast<long>(size);
-      if (!device.protocol->GetFeature(std::span<std::uint8_t>(report->data, size))) error = EPIPE;
-    } else {
-      const std::size_t answered = std::min(size - device.shortBy, device.reply.size());
-      std::memcpy(report->data, device.reply.data(), answered);
-      result = static_cast<long>(answered);
-      error = device.transferError;
-    }
-  } else {
-    error = ENOTTY;
-  }
-  umockdev_ioctl_client_complete(client, error ? -1 : result, error);
-  return TRUE;
-}
 
 // One hidraw node and the devices above it.
 struct NodeSpec {

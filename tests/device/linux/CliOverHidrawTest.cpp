@@ -1,0 +1,216 @@
+// The console tool's commands over the Linux HID platform, on a hidraw node
+// emulated by umockdev whose feature-report ioctls the simulated meter
+// answers: record and replay, backup and restore, in real time. Runs under
+// umockdev's preload library (see CMakeLists.txt).
+#include <gtest/gtest.h>
+#include <linux/hidraw.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <umockdev.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/cli/CliOptions.h"
+#include "app/cli/CliSession.h"
+#include "app/cli/Recording.h"
+#include "app/realtime/RealTimeRuntime.h"
+#include "device/MeterMemory.h"
+#include "device/MeterProtocol.h"
+#include "device/linux/LinuxHidPlatform.h"
+#include "sim/meter/SimMeter.h"
+#include "tests/device/linux/FakeHidraw.h"
+
+namespace lu14::cli {
+namespace {
+
+using linux_hid::Bytes;
+using linux_hid::FakeHidraw;
+using linux_hid::GPtr;
+using linux_hid::HandleIoctl;
+
+// The meter's kind of descriptor: one 18-byte feature report, no report IDs.
+const Bytes kMeterDescriptor = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF,
+                                0x00, 0x75, 0x08, 0x95, 0x12, 0x09, 0x00, 0xB2, 0x02, 0x01, 0xC0};
+
+
+struct ToolRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs one lu14 command line as LuMain does: the wall-clock runtime, the given
+// platform, and the platform's events read between messages.
+ToolRun RunTool(const std::vector<std::string>& arguments, RealTimeRuntime& runtime, HidPlatform& platform,
+                std::function<void()> step) {
+  ToolRun run;
+  const ParseResult parsed = ParseCommandLine(arguments, Language::English);
+  if (!parsed.options) {
+    run.exitCode = parsed.exitCode;
+    run.err = parsed.message;
+    return run;
+  }
+  std::ostringstream out, err;
+  CliSession session(*parsed.options, runtime, runtime, platform, out, err, false, std::move(step));
+  run.exitCode = session.Run();
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+class CliOverHidraw : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testbed_.reset(umockdev_testbed_new());
+    ASSERT_TRUE(umockdev_in_mock_environment())
+        << "needs umockdev's preload library: run it through ctest or umockdev-wrapper";
+    const std::string root = Take(umockdev_testbed_get_root_dir(testbed_.get()));
+    char folder[] = "/tmp/lu14-cli-hidraw-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    folder_ = folder;
+
+    // The meter as the kernel shows it: USB device, interface, HID device, node.
+    const std::string instance = "0003:FF4D:F538.0001";
+    char vendor[8], product[8];
+    std::snprintf(vendor, sizeof(vendor), "%04X", kMeterVendorId);
+    std::snprintf(product, sizeof(product), "%04X", kMeterProductId);
+    const std::string usb = Add("usb", "usb-1", "", {"idVendor", vendor, "idProduct", product, "bcdDevice", "0123"},
+                                {"DEVTYPE", "usb_device"});
+    const std::string interface = Add("usb", "usb-1:1.0", usb, {"bInterfaceClass", "03"}, {"DEVTYPE", "usb_interface"});
+    const std::string hid = Add("hid", instance, interface, {},
+                                {"HID_ID", "0003:0000" + std::string(vendor) + ":0000" + std::string(product)});
+    Add("hidraw", "hidraw0", hid, {"dev", "240:0"}, {"DEVNAME", "/dev/hidraw0", "MAJOR", "240", "MINOR", "0"});
+    std::ofstream(root + "/dev/hidraw0").put('\0');
+    handler_.reset(umockdev_ioctl_base_new());
+    device_.vendorId = kMeterVendorId;
+    device_.productId = kMeterProductId;
+    device_.descriptor = kMeterDescriptor;
+    device_.protocol = &meter_;
+    g_signal_connect(handler_.get(), "handle-ioctl", G_CALLBACK(&HandleIoctl), &device_);
+    ASSERT_TRUE(umockdev_testbed_attach_ioctl(testbed_.get(), "/dev/hidraw0", handler_.get(), nullptr));
+  }
+
+  void TearDown() override {
+    if (testbed_) umockdev_testbed_detach_ioctl(testbed_.get(), "/dev/hidraw0", nullptr);
+    testbed_.reset();
+    std::error_code ignored;
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+  }
+
+  static std::string Take(gchar* text) {
+    std::string copy(text ? text : "");
+    g_free(text);
+    return copy;
+  }
+
+  std::string Add(const char* subsystem, const std::string& name, const std::string& parent,
+                  std::vector<std::string> attributes, std::vector<std::string> properties) {
+    std::vector<gchar*> attributeList, propertyList;
+    for (std::string& s : attributes) attributeList.push_back(s.data());
+    for (std::string& s : properties) propertyList.push_back(s.data());
+    attributeList.push_back(nullptr);
+    propertyList.push_back(nullptr);
+    return Take(umockdev_testbed_add_devicev(testbed_.get(), subsystem, name.c_str(),
+                                             parent.empty() ? nullptr : parent.c_str(), attributeList.data(),
+                                             propertyList.data()));
+  }
+
+  // One run over the emulated node, through the Linux HID platform.
+  ToolRun OverHidraw(const std::vector<std::string>& arguments, std::ostream* recording = nullptr) {
+    linux_hid::LinuxHidPlatform hidraw(runtime_);
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<RecordingHidPlatform> recorder;
+    if (recording) {
+      recorder.emplace(hidraw, *recording, RecordingHeader{"test", CommandLineText(arguments), "linux"}, [start] {
+        return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+      });
+    }
+    HidPlatform& platform = recorder ? static_cast<HidPlatform&>(*recorder) : hidraw;
+    return RunTool(arguments, runtime_, platform, [&hidraw] { hidraw.Poll(); });
+  }
+
+  Bytes Eeprom() {
+    std::lock_guard lock(device_.mutex);
+    const auto bytes = meter_.EepromBytes();
+    return {bytes.begin(), bytes.end()};
+  }
+
+  GPtr<UMockdevTestbed> testbed_;
+  GPtr<UMockdevIoctlBase> handler_;
+  // The meter behind the node; umockdev's worker thread reaches it under
+  // device_.mutex while the tool waits inside ioctl().
+  sim::SimMeter meter_;
+  FakeHidraw device_;
+  std::filesystem::path folder_;
+  std::ostringstream boxes_;
+  // A Documents folder for the runtime; the backups here go to --output.
+  RealTimeRuntime runtime_{std::filesystem::path("/tmp"), boxes_};
+};
+
+// A status read over hidraw and recorded is replayed, without any hidraw node
+// being touched, to the same output and exit code.
+TEST_F(CliOverHidraw, RecordedStatusReplaysToTheSameOutput) {
+  const std::string file = (folder_ / "status.jsonl").string();
+  ToolRun recorded;
+  {
+    std::ofstream out(file, std::ios::binary);
+    recorded = OverHidraw({"--record", file, "status"}, &out);
+    ASSERT_TRUE(out.good());
+  }
+  ASSERT_EQ(recorded.exitCode, kExitOk) << recorded.err;
+  ASSERT_FALSE(recorded.out.empty());
+  const std::size_t transfers = device_.Transfers();
+  ASSERT_GT(transfers, 0u);
+
+  std::ifstream in(file, std::ios::binary);
+  RecordingFault fault;
+  std::optional<Recording> recording = ReadRecording(in, fault);
+  ASSERT_TRUE(recording) << RecordingFaultText(Language::English, file, fault);
+  EXPECT_EQ(recording->header.platform, "linux");
+  EXPECT_FALSE(recording->transfers.empty());
+  ReplayHidPlatform replay(runtime_, std::move(*recording));
+  const ToolRun replayed = RunTool({"--replay", file, "status"}, runtime_, replay, [] {});
+  EXPECT_FALSE(replay.Divergence()) << DivergenceText(Language::English, *replay.Divergence(), replay.Source(), "test");
+  EXPECT_EQ(replayed.exitCode, recorded.exitCode) << replayed.err;
+  EXPECT_EQ(replayed.out, recorded.out);
+  EXPECT_EQ(device_.Transfers(), transfers) << "the replay reached the emulated meter";
+}
+
+// A backup taken over hidraw is restored over hidraw after the meter's option
+// bytes changed: the meter's EEPROM holds the backup's bytes again.
+TEST_F(CliOverHidraw, RestoreWritesTheBackupBackIntoTheMeter) {
+  const std::string file = (folder_ / "settings.hex").string();
+  const ToolRun backup = OverHidraw({"backup", "--output", file});
+  ASSERT_EQ(backup.exitCode, kExitOk) << backup.err;
+  ASSERT_TRUE(std::filesystem::exists(file)) << backup.out;
+  const Bytes saved = Eeprom();
+
+  {
+    std::lock_guard lock(device_.mutex);
+    meter_.SetEeprom(kEepromOptionC2, static_cast<std::uint8_t>(saved[kEepromOptionC2] ^ 1));
+    meter_.SetEeprom(kEepromOptionC3, static_cast<std::uint8_t>(saved[kEepromOptionC3] ^ 1));
+  }
+  ASSERT_NE(Eeprom(), saved);
+
+  // The file's name does not give the meter's identity: --force takes it.
+  const ToolRun restored = OverHidraw({"restore", "--yes", "--force", file});
+  EXPECT_EQ(restored.exitCode, kExitOk) << restored.err;
+  EXPECT_NE(restored.out.find("bytes written and read back"), std::string::npos) << restored.out;
+  EXPECT_EQ(Eeprom(), saved);
+  std::lock_guard lock(device_.mutex);
+  EXPECT_EQ(meter_.Requests(cmdWriteEeprom).size(), 2u) << "only the changed bytes are written";
+}
+
+}  // namespace
+}  // namespace lu14::cli
