@@ -1,14 +1,38 @@
-// RealTimeRuntime: the move that never replaces a file, on POSIX systems.
+// RealTimeRuntime: the backup's file and the move that never replaces one, on
+// POSIX systems.
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "app/realtime/RealTimeRuntime.h"
 
 namespace lu14 {
 namespace {
+
+class StdioFile : public OutputFile {
+ public:
+  explicit StdioFile(std::FILE* file) : file_(file) {}
+  ~StdioFile() override {
+    if (file_) std::fclose(file_);
+  }
+  bool Write(std::span<const std::uint8_t> bytes) override {
+    return file_ && std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+  }
+  // The standard library reaches the system's buffers, not the disk itself.
+  bool FlushToDisk() override { return file_ && std::fflush(file_) == 0; }
+  bool Close() override {
+    if (!file_) return false;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return closed;
+  }
+
+ private:
+  std::FILE* file_;
+};
 
 // Makes a rename in `folder` durable: the directory entry is on the disk.
 bool SyncFolder(const std::filesystem::path& folder) {
@@ -20,6 +44,12 @@ bool SyncFolder(const std::filesystem::path& folder) {
 }
 
 }  // namespace
+
+std::unique_ptr<OutputFile> RealTimeRuntime::CreateOutputFile(const std::filesystem::path& path) {
+  std::FILE* file = std::fopen(path.string().c_str(), "wb");
+  if (!file) return nullptr;
+  return std::make_unique<StdioFile>(file);
+}
 
 MoveOutcome RealTimeRuntime::MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
   // renameat2 checks and moves in one step. File systems without

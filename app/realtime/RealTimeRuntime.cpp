@@ -1,18 +1,15 @@
 #include "app/realtime/RealTimeRuntime.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <system_error>
-#include <thread>
 
 #include "ports/Utf.h"
 
 namespace lu14 {
 namespace {
 
-constexpr auto kSpinStretch = std::chrono::microseconds(200);
 constexpr std::uint32_t kErrorPathNotFound = 3;
 constexpr std::uint32_t kErrorAccessDenied = 5;
 
@@ -35,38 +32,10 @@ class LocalSemaphore : public NamedSemaphore {
   std::int32_t maximum_;
 };
 
-class StdioFile : public OutputFile {
- public:
-  explicit StdioFile(std::FILE* file) : file_(file) {}
-  ~StdioFile() override {
-    if (file_) std::fclose(file_);
-  }
-  bool Write(std::span<const std::uint8_t> bytes) override {
-    return file_ && std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
-  }
-  // The standard library reaches the system's buffers, not the disk itself.
-  bool FlushToDisk() override { return file_ && std::fflush(file_) == 0; }
-  bool Close() override {
-    if (!file_) return false;
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    return closed;
-  }
-
- private:
-  std::FILE* file_;
-};
-
 }  // namespace
 
 RealTimeRuntime::RealTimeRuntime(std::optional<std::filesystem::path> documents, std::ostream& boxes)
     : documents_(std::move(documents)), boxes_(boxes) {}
-
-void RealTimeRuntime::WaitUntil(Clock::time_point deadline) {
-  if (deadline - Clock::now() > kSpinStretch) std::this_thread::sleep_until(deadline - kSpinStretch);
-  while (Clock::now() < deadline) {
-  }
-}
 
 bool RealTimeRuntime::StartTimer(TimerId id, Milliseconds interval) {
   timers_[id] = Timer{interval, Clock::now() + interval};
@@ -119,12 +88,6 @@ std::uint32_t RealTimeRuntime::MakeDirectory(const std::filesystem::path& path) 
   if (std::filesystem::exists(path, error)) return kErrorAlreadyExists;
   if (!std::filesystem::exists(path.parent_path(), error)) return kErrorPathNotFound;
   return std::filesystem::create_directory(path, error) ? 0 : kErrorAccessDenied;
-}
-
-std::unique_ptr<OutputFile> RealTimeRuntime::CreateOutputFile(const std::filesystem::path& path) {
-  std::FILE* file = std::fopen(path.string().c_str(), "wb");
-  if (!file) return nullptr;
-  return std::make_unique<StdioFile>(file);
 }
 
 bool RealTimeRuntime::RemoveFile(const std::filesystem::path& path) {

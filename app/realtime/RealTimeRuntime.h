@@ -1,6 +1,6 @@
 // A wall-clock runtime over the standard library: a message loop with timers
 // and posted messages, precise pauses, the local clock and the file system.
-// It serves the benchmarks now and the console front end later.
+// It serves the console front end and the benchmarks.
 //
 // Timers follow the same rules as the window's: a tick only while on, the
 // first one a full interval after switching on, never more than one waiting,
@@ -64,6 +64,7 @@ class RealTimeRuntime : public Shell, public EventLoop {
     Clock::duration interval;
     Clock::time_point due;
   };
+  // Returns at `deadline`, to a few microseconds (PosixWait.cpp, WindowsWait.cpp).
   static void WaitUntil(Clock::time_point deadline);
 
   std::optional<std::filesystem::path> documents_;

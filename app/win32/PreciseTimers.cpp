@@ -88,8 +88,8 @@ std::optional<TimerId> PreciseTimers::TakeDue() {
   return due->first;
 }
 
-void PreciseTimers::PreciseSleep(Milliseconds duration) {
-  const LONGLONG deadline = Now() + duration.count() * Frequency() / 1000;
+void PreciseTimers::PreciseSleep(std::chrono::microseconds duration) {
+  const LONGLONG deadline = Now() + duration.count() * Frequency() / 1'000'000;
   const LONGLONG spin = kSpinMicroseconds * Frequency() / 1'000'000;
   static UniqueHandle sleeper(MakeWaitableTimer());
   if (sleeper && deadline - Now() > spin) {

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <map>
 #include <optional>
 
@@ -33,8 +34,9 @@ class PreciseTimers {
   std::optional<TimerId> TakeDue();
 
   // Blocks for `duration` to within a few microseconds: the high-resolution
-  // timer for the bulk, a short spin for the rest.
-  static void PreciseSleep(Milliseconds duration);
+  // timer for the bulk, a short spin for the rest. (The window's pauses, and
+  // every wait of the console tool's runtime.)
+  static void PreciseSleep(std::chrono::microseconds duration);
 
  private:
   struct Timer {

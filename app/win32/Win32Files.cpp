@@ -1,8 +1,8 @@
-// Win32Shell: the Documents folder and the files of the settings backup.
-#include <shlobj.h>
+#include "app/win32/Win32Files.h"
+
+#include <windows.h>
 
 #include "app/win32/Win32Handle.h"
-#include "app/win32/Win32Shell.h"
 
 namespace lu14::win32 {
 namespace {
@@ -27,17 +27,11 @@ class Win32OutputFile : public OutputFile {
 
 }  // namespace
 
-std::optional<std::filesystem::path> Win32Shell::DocumentsFolder() {
-  wchar_t folder[MAX_PATH] = {};
-  if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PERSONAL, TRUE)) return std::nullopt;
-  return std::filesystem::path(folder);
-}
-
-std::uint32_t Win32Shell::MakeDirectory(const std::filesystem::path& path) {
+std::uint32_t MakeDirectory(const std::filesystem::path& path) {
   return CreateDirectoryW(path.c_str(), nullptr) ? 0 : GetLastError();
 }
 
-std::unique_ptr<OutputFile> Win32Shell::CreateOutputFile(const std::filesystem::path& path) {
+std::unique_ptr<OutputFile> CreateOutputFile(const std::filesystem::path& path) {
   // Others may read the backup while it is written; nobody may write to it.
   HANDLE handle =
       CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -45,7 +39,7 @@ std::unique_ptr<OutputFile> Win32Shell::CreateOutputFile(const std::filesystem::
   return std::make_unique<Win32OutputFile>(handle);
 }
 
-MoveOutcome Win32Shell::MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+MoveOutcome MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists.
   if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return MoveOutcome::Moved;
   const DWORD error = GetLastError();
@@ -53,6 +47,6 @@ MoveOutcome Win32Shell::MoveFileNoReplace(const std::filesystem::path& from, con
                                                                        : MoveOutcome::Failed;
 }
 
-bool Win32Shell::RemoveFile(const std::filesystem::path& path) { return DeleteFileW(path.c_str()) != 0; }
+bool RemoveFile(const std::filesystem::path& path) { return DeleteFileW(path.c_str()) != 0; }
 
 }  // namespace lu14::win32

@@ -1,5 +1,8 @@
 #include "app/win32/Win32Shell.h"
 
+#include <shlobj.h>
+
+#include "app/win32/Win32Files.h"
 #include "ports/Utf.h"
 
 namespace lu14::win32 {
@@ -100,5 +103,23 @@ bool Win32Shell::StartHiddenCommand(const std::string& commandLine) {
   // WinExec returns a value above 31 when the process was started.
   return WinExec(commandLine.c_str(), SW_HIDE) > 31;
 }
+
+std::optional<std::filesystem::path> Win32Shell::DocumentsFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PERSONAL, TRUE)) return std::nullopt;
+  return std::filesystem::path(folder);
+}
+
+std::uint32_t Win32Shell::MakeDirectory(const std::filesystem::path& path) { return win32::MakeDirectory(path); }
+
+std::unique_ptr<OutputFile> Win32Shell::CreateOutputFile(const std::filesystem::path& path) {
+  return win32::CreateOutputFile(path);
+}
+
+MoveOutcome Win32Shell::MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return win32::MoveFileNoReplace(from, to);
+}
+
+bool Win32Shell::RemoveFile(const std::filesystem::path& path) { return win32::RemoveFile(path); }
 
 }  // namespace lu14::win32

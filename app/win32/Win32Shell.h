@@ -1,6 +1,7 @@
 // The Shell over the Windows API: message timers on a hidden window of our own,
 // MessageBoxW, GetLocalTime, WinExec, GetModuleFileNameW, named semaphores,
-// SHGetSpecialFolderPathW and the file API. Paths stay UTF-16 throughout.
+// SHGetSpecialFolderPathW and the file API (Win32Files.h). Paths stay UTF-16
+// throughout.
 #pragma once
 
 #include <windows.h>

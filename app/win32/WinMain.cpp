@@ -6,27 +6,11 @@
 #include "app/ProgramEntry.h"
 #include "app/win32/MainWindow.h"
 #include "app/win32/Win32Shell.h"
+#include "device/win32/SystemLibraries.h"
 #include "device/win32/Win32HidPlatform.h"
 
-namespace {
-
-// Whatever the program or a system library loads by name from here on comes
-// from the system folder, never from beside the program or the current folder.
-// Looked up rather than imported: Windows 7 without KB2533623 lacks the call,
-// and the program must still start there.
-void LoadLibrariesFromTheSystemFolderOnly() {
-  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  if (!kernel) return;
-  const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-  if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
-}  // namespace
-
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  LoadLibrariesFromTheSystemFolderOnly();
+  lu14::win32::LoadLibrariesFromTheSystemFolderOnly();
   // The toolkit's own start: common controls (progress bar, themed buttons)
   // and the shell's hidden window, before the guard runs.
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};

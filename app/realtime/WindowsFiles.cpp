@@ -1,0 +1,17 @@
+// RealTimeRuntime: the backup's file and the move that never replaces one, on
+// Windows, as the window writes them. A UTF-8 path through fopen would pass
+// the ANSI code page and lose every letter outside it.
+#include "app/realtime/RealTimeRuntime.h"
+#include "app/win32/Win32Files.h"
+
+namespace lu14 {
+
+std::unique_ptr<OutputFile> RealTimeRuntime::CreateOutputFile(const std::filesystem::path& path) {
+  return win32::CreateOutputFile(path);
+}
+
+MoveOutcome RealTimeRuntime::MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return win32::MoveFileNoReplace(from, to);
+}
+
+}  // namespace lu14
