@@ -6,6 +6,7 @@
 #include "app/cli/CliSession.h"
 #include "app/cli/JsonText.h"
 #include "app/cli/TerminalText.h"
+#include "app/cli/Utf8Path.h"
 #include "ports/Utf.h"
 #include "update/BackupFile.h"
 #include "update/SettingsBackup.h"
@@ -90,7 +91,7 @@ json DifferenceJson(const ByteDifference& difference) {
 }  // namespace
 
 int CliSession::Backup() {
-  const std::filesystem::path output(options_.outputFile);
+  const std::filesystem::path output = Utf8Path(options_.outputFile);
   // An existing file is refused before the meter is read: it is never replaced.
   if (!options_.outputFile.empty() && readFile_(output)) {
     Error(Say(Msg::OutputExists, {PathText(output, options_.json)}));
@@ -139,7 +140,7 @@ int CliSession::Backup() {
 }
 
 std::optional<std::string> CliSession::RestoreRefusal(const MeterStatus& status) {
-  const std::filesystem::path file(options_.restoreFile);
+  const std::filesystem::path file = Utf8Path(options_.restoreFile);
   const std::string shown = PathText(file.filename(), options_.json);
   const std::optional<BackupName> name = BackupNameOf(file);
   std::optional<std::string> refusal;
@@ -194,7 +195,7 @@ void CliSession::ShowPlan(const RestorePlan& plan, json& result) {
     }
   };
   Result(Say(Msg::DifferencesHeading, {std::to_string(plan.toWrite.size()),
-                                       PathText(std::filesystem::path(options_.restoreFile).filename(), false),
+                                       PathText(Utf8Path(options_.restoreFile).filename(), false),
                                        std::to_string(plan.skipped.size())}));
   group(Msg::GroupOptions, plan.toWrite, [](EepromPart part) { return part == EepromPart::Option; });
   group(Msg::GroupBatteryCoefficient, plan.toWrite,
@@ -205,7 +206,7 @@ void CliSession::ShowPlan(const RestorePlan& plan, json& result) {
 
 int CliSession::Restore() {
   // The file first: a file that is not a backup is refused before the meter is touched.
-  const std::filesystem::path file(options_.restoreFile);
+  const std::filesystem::path file = Utf8Path(options_.restoreFile);
   const std::string shownFile = PathText(file, options_.json);
   const std::optional<std::string> text = readFile_(file);
   if (!text) {
@@ -286,7 +287,7 @@ int CliSession::RestoreEndedWith(const RestoreOutcome& outcome, json& result) {
   std::string message;
   if (outcome.Succeeded()) {
     if (!outcome.bytes.empty()) {
-      Result(Say(Msg::Restored, {total, PathText(std::filesystem::path(options_.restoreFile).filename(), false)}));
+      Result(Say(Msg::Restored, {total, PathText(Utf8Path(options_.restoreFile).filename(), false)}));
     }
   } else if (outcome.interrupted) {
     interrupted_ = true;

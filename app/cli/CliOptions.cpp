@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <tuple>
 
+#include "app/cli/SystemLanguage.h"
 #include "update/FirmwarePayload.h"
 
 #ifndef LU14_VERSION
@@ -109,7 +110,7 @@ class UsageError : public std::runtime_error {
 };
 
 std::string Help(Language language, Msg help) {
-  std::string text = Text(language, help, {kFirmwareVersionText});
+  std::string text = Text(language, help, {kFirmwareVersionText, Text(language, SystemLanguageRule())});
   if (help == Msg::MainHelp) {
     text += "\n" + Text(language, Msg::FaultsHeading);
     for (const auto& [name, meaning] : SimulatedFaults()) {

@@ -1,26 +1,14 @@
-// The user's Documents folder on Linux, as xdg-user-dirs defines it:
-// XDG_DOCUMENTS_DIR from the environment or from ~/.config/user-dirs.dirs,
-// else ~/Documents. The console tool writes its backups nowhere else.
+// The user's Documents folder, where the console tool writes its backups and
+// nowhere else: on Linux as xdg-user-dirs defines it (DocumentsFolderXdg.h),
+// on Windows the shell's known folder for documents.
 #pragma once
 
 #include <filesystem>
 #include <optional>
-#include <string>
 
 namespace lu14::cli {
 
-// home: the user's home folder (empty: none); environment: $XDG_DOCUMENTS_DIR;
-// userDirs: the text of ~/.config/user-dirs.dirs (empty when missing).
-// Relative values are ignored, as xdg-user-dirs ignores them. Nothing without
-// a home.
-std::optional<std::filesystem::path> DocumentsFolder(const std::string& home, const std::string& environment,
-                                                     const std::string& userDirs);
-
-// The home folder: $HOME when it names a directory, else the one the password
-// database gives the user; empty when neither is a directory.
-std::string UsersHome();
-
-// DocumentsFolder from the real environment and file system.
+// Nothing when the user has none (no home, or the shell knows no folder).
 std::optional<std::filesystem::path> UsersDocumentsFolder();
 
 }  // namespace lu14::cli

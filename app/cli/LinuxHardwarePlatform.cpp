@@ -17,7 +17,7 @@ HardwarePlatform MakeHardwarePlatform(RealTimeRuntime& runtime) {
     return nodes;
   };
   // udev's events are read between messages, as they come.
-  return {std::move(platform), [hidraw] { hidraw->Poll(); }, inaccessible};
+  return {std::move(platform), [hidraw] { hidraw->Poll(); }, inaccessible, "linux"};
 }
 
 }  // namespace lu14::cli

@@ -1,5 +1,4 @@
-// lu14: the console front end of the meter tool, for Linux and for scripts.
-#include <unistd.h>
+#include "app/cli/LuMain.h"
 
 #include <chrono>
 #include <filesystem>
@@ -18,11 +17,13 @@
 #include "app/cli/Recording.h"
 #include "app/cli/SimulatedMeter.h"
 #include "app/cli/StopSignals.h"
+#include "app/cli/Utf8Path.h"
 
-int main(int argc, char** argv) {
-  using namespace lu14::cli;
+namespace lu14::cli {
+
+int LuMain(const std::vector<std::string>& arguments, const Console& console) {
   const Language language = LanguageFromEnvironment();
-  const ParseResult parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), language);
+  const ParseResult parsed = ParseCommandLine(arguments, language);
   if (!parsed.options) {
     if (parsed.exitCode == 0) {
       std::cout << parsed.message;
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
   // A recording to replay is read whole, and refused, before anything starts.
   std::optional<Recording> recording;
   if (!options.replayFile.empty()) {
-    std::ifstream in(options.replayFile, std::ios::binary);
+    std::ifstream in(Utf8Path(options.replayFile), std::ios::binary);
     if (!in) return fail(1, Text(language, Msg::ReplayCannotRead, {options.replayFile}));
     RecordingFault fault;
     recording = ReadRecording(in, fault);
@@ -54,10 +55,10 @@ int main(int argc, char** argv) {
   std::ofstream recordStream;
   if (!options.recordFile.empty()) {
     std::error_code ignored;
-    if (std::filesystem::exists(options.recordFile, ignored)) {
+    if (std::filesystem::exists(Utf8Path(options.recordFile), ignored)) {
       return fail(4, Text(language, Msg::RecordExists, {options.recordFile}));
     }
-    recordStream.open(options.recordFile, std::ios::binary);
+    recordStream.open(Utf8Path(options.recordFile), std::ios::binary);
     if (!recordStream) return fail(1, Text(language, Msg::RecordCannotWrite, {options.recordFile}));
   }
 
@@ -69,8 +70,8 @@ int main(int argc, char** argv) {
     return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
   };
   // The progress bar redraws on a terminal; a question needs a person at one.
-  const bool terminal = isatty(STDERR_FILENO) != 0;
-  const bool person = terminal && isatty(STDIN_FILENO) != 0;
+  const bool terminal = console.ErrorRedraws();
+  const bool person = console.PersonAnswers();
   std::optional<ReplayHidPlatform> replay;
   if (recording) replay.emplace(runtime, std::move(*recording));
   const auto run = [&](lu14::HidPlatform& base, std::function<void()> step, const char* platformName,
@@ -101,5 +102,7 @@ int main(int argc, char** argv) {
     return run(meter.Platform(), [&] { meter.Step(); }, "simulated", nullptr);
   }
   HardwarePlatform hardware = MakeHardwarePlatform(runtime);
-  return run(*hardware.platform, hardware.step, "linux", hardware.inaccessibleMeters);
+  return run(*hardware.platform, hardware.step, hardware.name, hardware.inaccessibleMeters);
 }
+
+}  // namespace lu14::cli

@@ -1,5 +1,7 @@
 #include "app/cli/Messages.h"
 
+#include "app/cli/SystemLanguage.h"
+
 #include <array>
 #include <cstdlib>
 
@@ -49,7 +51,7 @@ constexpr Entry kCatalogue[] = {
      "\n"
      "Results go to standard output, progress and messages to standard error.\n"
      "The language is Russian when the first of LC_ALL, LC_MESSAGES and LANG that is\n"
-     "set starts with \"ru\", English otherwise.\n"
+     "set starts with \"ru\", {1}.\n"
      "\n"
      "Exit codes:\n"
      "  0  success (also when the meter already has the carried firmware)\n"
@@ -96,7 +98,7 @@ constexpr Entry kCatalogue[] = {
      "\n"
      "Результаты - на стандартный вывод, ход работы и сообщения - в поток ошибок.\n"
      "Язык русский, если первая заданная из переменных LC_ALL, LC_MESSAGES и LANG\n"
-     "начинается с \"ru\", иначе английский.\n"
+     "начинается с \"ru\", {1}.\n"
      "\n"
      "Коды завершения:\n"
      "  0  успех (и когда в приборе уже эта прошивка)\n"
@@ -249,6 +251,12 @@ constexpr Entry kCatalogue[] = {
      "--json выводит один объект JSON: отличия, пропущенные байты и итог записи\n"
      "каждого байта.\n"},
     {Msg::FaultsHeading, "Simulated faults (--simulate=FAULT):\n", "Имитируемые сбои (--simulate=СБОЙ):\n"},
+    {Msg::OtherwiseEnglish, "English otherwise", "иначе английский"},
+    {Msg::OtherwiseWindowsLanguage,
+     "English when it starts otherwise; with none of them set,\n"
+     "the language Windows is displayed in (Russian, or else English)",
+     "иначе английский; если ни одна\n"
+     "не задана - язык интерфейса Windows (русский, иначе английский)"},
     {Msg::UsageLine, "usage: lu14 [OPTIONS] COMMAND [ARGS]; lu14 --help lists them\n",
      "использование: lu14 [ПАРАМЕТРЫ] КОМАНДА [АРГУМЕНТЫ]; список: lu14 --help\n"},
     {Msg::SeeHelp, "lu14 {0} --help shows its usage", "справка: lu14 {0} --help"},
@@ -532,15 +540,15 @@ bool Set(const char* value) { return value != nullptr && value[0] != '\0'; }
 
 }  // namespace
 
-Language LanguageOf(const char* lcAll, const char* lcMessages, const char* lang) {
+Language LanguageOf(const char* lcAll, const char* lcMessages, const char* lang, Language otherwise) {
   for (const char* value : {lcAll, lcMessages, lang}) {
     if (Set(value)) return std::string_view(value).starts_with("ru") ? Language::Russian : Language::English;
   }
-  return Language::English;
+  return otherwise;
 }
 
 Language LanguageFromEnvironment() {
-  return LanguageOf(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+  return LanguageOf(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"), SystemLanguage());
 }
 
 std::string_view RawText(Language language, Msg message) {

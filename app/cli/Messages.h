@@ -13,9 +13,11 @@ enum class Language { English, Russian };
 
 // The locale's language as POSIX orders the variables: the first of LC_ALL,
 // LC_MESSAGES and LANG that is set and not empty decides; Russian when it
-// starts with "ru", English otherwise. Null stands for an unset variable.
-Language LanguageOf(const char* lcAll, const char* lcMessages, const char* lang);
-// LanguageOf the process environment.
+// starts with "ru", English otherwise. `otherwise` when none is set. Null
+// stands for an unset variable.
+Language LanguageOf(const char* lcAll, const char* lcMessages, const char* lang,
+                    Language otherwise = Language::English);
+// LanguageOf the process environment, otherwise the system's (SystemLanguage.h).
 Language LanguageFromEnvironment();
 
 enum class Msg {
@@ -29,6 +31,8 @@ enum class Msg {
   BackupHelp,
   RestoreHelp,
   FaultsHeading,
+  OtherwiseEnglish,          // the end of the help's language rule, per platform
+  OtherwiseWindowsLanguage,
   // the command line
   UsageLine,
   SeeHelp,

@@ -413,7 +413,8 @@ std::string DivergenceText(Language language, const ReplayDivergence& divergence
                  {std::to_string(divergence.transfer), std::to_string(recording.transfers.size()),
                   transferText(divergence.asked)});
   if (recording.header.version != toolVersion) {
-    text += "\n" + Text(language, Msg::ReplayOtherVersion, {recording.header.version, toolVersion});
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) of "\n" + text in the mingw build.
+    text.append("\n").append(Text(language, Msg::ReplayOtherVersion, {recording.header.version, toolVersion}));
   }
   return text;
 }

@@ -32,7 +32,7 @@ inline constexpr int kRecordingFormat = 1;
 struct RecordingHeader {
   std::string version;      // the lu14 that made it
   std::string commandLine;  // its arguments, joined by spaces
-  std::string platform;     // "linux" or "simulated"
+  std::string platform;     // "linux", "windows" or "simulated"
 };
 
 class RecordingHidPlatform : public HidPlatform {

@@ -15,7 +15,7 @@
 #include "app/cli/CliOptions.h"
 #include "app/cli/CliSession.h"
 #include "app/cli/ConsoleProgress.h"
-#include "app/cli/DocumentsFolder.h"
+#include "app/cli/DocumentsFolderXdg.h"
 #include "app/cli/JsonText.h"
 #include "app/cli/Messages.h"
 #include "app/cli/SimulatedMeter.h"
@@ -402,25 +402,34 @@ TEST(LuCommandLine, HelpNamesEveryCommandOptionAndExitCodeInBothLanguages) {
 
 // --- one language per run ---
 
-TEST(LuLanguage, TheLocaleChoosesAsPosixOrdersItsVariables) {
+TEST(LuLanguage, TheLocaleChoosesAsPosixOrdersItsVariablesAndTheSystemWhenNoneIsSet) {
   struct Case {
     const char* lcAll;
     const char* lcMessages;
     const char* lang;
+    Language system;  // the system's language (Windows': its display language)
     Language expected;
   };
+  constexpr Language en = Language::English;
+  constexpr Language ru = Language::Russian;
   const Case cases[] = {
-      {nullptr, nullptr, "ru_RU.UTF-8", Language::Russian},
-      {nullptr, "ru_UA.UTF-8", "en_US.UTF-8", Language::Russian},
-      {"C", "ru_RU.UTF-8", "ru_RU.UTF-8", Language::English},
-      {"", "", "ru_RU.UTF-8", Language::Russian},  // an empty variable does not count
-      {"ru_RU.UTF-8", "en_US.UTF-8", nullptr, Language::Russian},
-      {nullptr, nullptr, "de_DE.UTF-8", Language::English},
-      {nullptr, nullptr, nullptr, Language::English},
+      {nullptr, nullptr, "ru_RU.UTF-8", en, ru},
+      {nullptr, "ru_UA.UTF-8", "en_US.UTF-8", en, ru},
+      {"C", "ru_RU.UTF-8", "ru_RU.UTF-8", en, en},
+      {"", "", "ru_RU.UTF-8", en, ru},  // an empty variable does not count
+      {"ru_RU.UTF-8", "en_US.UTF-8", nullptr, en, ru},
+      {nullptr, nullptr, "de_DE.UTF-8", en, en},
+      {nullptr, nullptr, nullptr, en, en},
+      // The system speaks only when no variable does.
+      {nullptr, nullptr, nullptr, ru, ru},
+      {"", "", "", ru, ru},
+      {nullptr, nullptr, "C", ru, en},
+      {nullptr, "en_GB.UTF-8", nullptr, ru, en},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(LanguageOf(c.lcAll, c.lcMessages, c.lang), c.expected)
-        << (c.lcAll ? c.lcAll : "-") << ' ' << (c.lcMessages ? c.lcMessages : "-") << ' ' << (c.lang ? c.lang : "-");
+    EXPECT_EQ(LanguageOf(c.lcAll, c.lcMessages, c.lang, c.system), c.expected)
+        << (c.lcAll ? c.lcAll : "-") << ' ' << (c.lcMessages ? c.lcMessages : "-") << ' ' << (c.lang ? c.lang : "-")
+        << " system " << (c.system == ru ? "ru" : "en");
   }
 }
 

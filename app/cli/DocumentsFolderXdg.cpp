@@ -1,4 +1,5 @@
 #include "app/cli/DocumentsFolder.h"
+#include "app/cli/DocumentsFolderXdg.h"
 
 #include <pwd.h>
 #include <unistd.h>

@@ -1,0 +1,37 @@
+// The console lu14 talks through, made ready for its UTF-8 text for the length
+// of a run, and what its standard streams are. Made once, first thing in the
+// entry point; the destructor puts back whatever it changed.
+//
+// POSIX (ConsolePosix.cpp): the terminal takes UTF-8 as it is; nothing changes.
+// Windows (ConsoleWindows.cpp): std::cout and std::cerr write to a console
+// with WriteConsoleW, whole characters only, and raw UTF-8 bytes to a file or
+// pipe; std::cin reads a console with ReadConsoleW; the output code page is
+// UTF-8 and the error stream understands escape sequences while the run lasts.
+#pragma once
+
+#include <memory>
+
+namespace lu14::cli {
+
+class Console {
+ public:
+  Console();
+  ~Console();
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  // The error stream is a terminal on which the progress bar may redraw its
+  // line (carriage return, ESC [ K).
+  bool ErrorRedraws() const { return errorRedraws_; }
+  // The error stream and standard input are a terminal: a person is there to
+  // answer a question.
+  bool PersonAnswers() const { return personAnswers_; }
+
+ private:
+  struct Saved;  // what the destructor puts back
+  std::unique_ptr<Saved> saved_;
+  bool errorRedraws_ = false;
+  bool personAnswers_ = false;
+};
+
+}  // namespace lu14::cli

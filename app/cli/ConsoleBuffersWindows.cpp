@@ -1,0 +1,101 @@
+#include "app/cli/ConsoleBuffersWindows.h"
+
+#include <algorithm>
+
+#include "ports/Utf.h"
+
+namespace lu14::cli {
+namespace {
+
+// Enough for any line lu14 writes at once; longer text is written in parts.
+constexpr std::size_t kFlushAt = 4096;
+constexpr DWORD kReadChars = 256;
+
+// The length of the UTF-8 sequence a lead byte starts (1 for anything else).
+std::size_t SequenceLength(unsigned char lead) {
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
+  if (lead >= 0xC2) return 2;
+  return 1;
+}
+
+bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+}  // namespace
+
+std::size_t WholeCharactersLength(std::string_view utf8) {
+  // A sequence is at most four bytes: only the last three can start a cut one.
+  const std::size_t size = utf8.size();
+  for (std::size_t back = 1; back <= std::min<std::size_t>(3, size); ++back) {
+    const auto byte = static_cast<unsigned char>(utf8[size - back]);
+    if (IsContinuation(byte)) continue;
+    // The lead byte of the last sequence: cut when it wants more than is there.
+    return SequenceLength(byte) > back ? size - back : size;
+  }
+  return size;
+}
+
+ConsoleOutputBuffer::int_type ConsoleOutputBuffer::overflow(int_type c) {
+  if (traits_type::eq_int_type(c, traits_type::eof())) return sync() == 0 ? traits_type::not_eof(c) : c;
+  pending_.push_back(traits_type::to_char_type(c));
+  if (pending_.size() >= kFlushAt && sync() != 0) return traits_type::eof();
+  return c;
+}
+
+std::streamsize ConsoleOutputBuffer::xsputn(const char* text, std::streamsize count) {
+  pending_.append(text, static_cast<std::size_t>(count));
+  if (pending_.size() >= kFlushAt && sync() != 0) return 0;
+  return count;
+}
+
+int ConsoleOutputBuffer::sync() {
+  const std::size_t whole = console_ ? WholeCharactersLength(pending_) : pending_.size();
+  const bool written = Write(std::string_view(pending_).substr(0, whole));
+  pending_.erase(0, whole);
+  return written ? 0 : -1;
+}
+
+bool ConsoleOutputBuffer::Write(std::string_view bytes) {
+  if (bytes.empty()) return true;
+  if (!console_) {
+    while (!bytes.empty()) {
+      DWORD written = 0;
+      const auto size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+      if (!WriteFile(handle_, bytes.data(), size, &written, nullptr) || written == 0) return false;
+      bytes.remove_prefix(written);
+    }
+    return true;
+  }
+  std::u16string wide = Utf8ToUtf16(bytes);
+  std::u16string_view rest(wide);
+  while (!rest.empty()) {
+    DWORD written = 0;
+    const auto size = static_cast<DWORD>(std::min<std::size_t>(rest.size(), 8192));
+    if (!WriteConsoleW(handle_, rest.data(), size, &written, nullptr) || written == 0) return false;
+    rest.remove_prefix(written);
+  }
+  return true;
+}
+
+ConsoleInputBuffer::int_type ConsoleInputBuffer::underflow() {
+  if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+  std::u16string read;
+  do {
+    char16_t chars[kReadChars];
+    DWORD count = 0;
+    // Nothing read: the input ended, or Ctrl-C cut the read short.
+    if (!ReadConsoleW(handle_, chars, kReadChars, &count, nullptr) || count == 0) return traits_type::eof();
+    read = split_ + std::u16string(chars, count);
+    split_.clear();
+    if (read.back() >= 0xD800 && read.back() <= 0xDBFF) {
+      split_ = read.back();
+      read.pop_back();
+    }
+  } while (read.empty());
+  if (read.front() == u'\x1a') return traits_type::eof();
+  line_ = Utf16ToUtf8(read);
+  setg(line_.data(), line_.data(), line_.data() + line_.size());
+  return traits_type::to_int_type(*gptr());
+}
+
+}  // namespace lu14::cli

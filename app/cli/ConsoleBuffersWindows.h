@@ -1,0 +1,58 @@
+// Stream buffers between lu14's UTF-8 text and a Windows console.
+//
+// A console shows what WriteConsoleW hands it, in UTF-16; bytes written
+// through the C runtime go through the console's code page instead, and an
+// older console decodes each write on its own, so a Cyrillic letter whose two
+// bytes land in two writes comes out as two wrong signs. The output buffer
+// converts whole characters only and keeps the start of a split one for the
+// next write. To a file or pipe it writes the UTF-8 bytes as they are.
+#pragma once
+
+#include <windows.h>
+
+#include <streambuf>
+#include <string>
+#include <string_view>
+
+namespace lu14::cli {
+
+// How many bytes at the start of `utf8` end on a character boundary: all of
+// them, less a multibyte sequence cut off at the end. Malformed bytes count
+// as whole (they become U+FFFD when converted).
+std::size_t WholeCharactersLength(std::string_view utf8);
+
+class ConsoleOutputBuffer : public std::streambuf {
+ public:
+  // console: `handle` is a console (GetConsoleMode succeeds on it).
+  ConsoleOutputBuffer(HANDLE handle, bool console) : handle_(handle), console_(console) {}
+  ~ConsoleOutputBuffer() override { sync(); }
+
+ protected:
+  int_type overflow(int_type c) override;
+  std::streamsize xsputn(const char* text, std::streamsize count) override;
+  int sync() override;
+
+ private:
+  bool Write(std::string_view bytes);
+
+  HANDLE handle_;
+  bool console_;
+  std::string pending_;
+};
+
+// Reads a console line by line with ReadConsoleW and hands it out as UTF-8.
+// Ctrl-Z at the start of a line ends the input, as it does for the C runtime.
+class ConsoleInputBuffer : public std::streambuf {
+ public:
+  explicit ConsoleInputBuffer(HANDLE handle) : handle_(handle) {}
+
+ protected:
+  int_type underflow() override;
+
+ private:
+  HANDLE handle_;
+  std::u16string split_;  // a high surrogate whose low half the next read brings
+  std::string line_;
+};
+
+}  // namespace lu14::cli
