@@ -8,6 +8,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <sstream>
 #include <utility>
 
 #include "tests/win32/WaitFor.h"
@@ -35,6 +39,26 @@ class SystemLibrariesRestored : public testing::Environment {
 
 }  // namespace
 
+std::vector<std::string> IdentityCommands(int meter) {
+  // The information bytes the poll reads for the identity: command, selector, byte.
+  constexpr struct {
+    int command;
+    int selector;
+    int value;
+  } kIdentity[] = {
+      {29, 0x0093, 3},    {24, 0x0800, 0x11}, {24, 0x0900, 0x22}, {24, 0x0A00, 0x33}, {24, 0x0B00, 0x44},
+      {24, 0x0C00, 0x55}, {24, 0x0D00, 0x66}, {24, 0x1000, 0x77}, {24, 0x1200, 0x88}, {24, 0x1300, 0x99},
+      {24, 0x1400, 0xAA}, {24, 0x1500, 0xBB}, {28, 0x0000, 0xCC}, {28, 0x0100, 0xDD}, {28, 0x0200, 0xEE},
+      {28, 0x0400, 0x0F}, {28, 0x0500, 0x10}, {29, 0x01D0, 0x5A},
+  };
+  std::vector<std::string> commands;
+  for (const auto& byte : kIdentity) {
+    commands.push_back("info " + std::to_string(meter) + " " + std::to_string(byte.command) + " " +
+                       std::to_string(byte.selector) + " " + std::to_string(byte.value));
+  }
+  return commands;
+}
+
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
   return win32::PumpUntil(condition, limit);
 }
@@ -55,6 +79,40 @@ bool LogHas(const WindowDriver& window, const std::wstring& line) {
 bool StreamingPast(const WindowDriver& window, int pages) {
   const int committed = window.Progress();
   return window.ProgressMax() == kPages && committed >= pages && committed <= 100 && window.Label() == kUpdating;
+}
+
+std::string LocalDate() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_s(&local, &now);
+  char text[8];
+  std::strftime(text, sizeof(text), "%d%m%y", &local);
+  return text;
+}
+
+testing::AssertionResult IsBackup(const std::filesystem::path& file, const std::string& head,
+                                  const std::vector<std::string>& dates, const std::vector<std::uint8_t>& eeprom) {
+  const std::string name = Utf8(file.filename().wstring());
+  const auto digits = [](const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  const std::string rest = name.starts_with(head) ? name.substr(head.size()) : std::string();
+  if (rest.size() != 16 || rest[0] != '_' || !digits(rest.substr(1, 4)) || rest[5] != '_' ||
+      std::find(dates.begin(), dates.end(), rest.substr(6, 6)) == dates.end() || !rest.ends_with(".hex")) {
+    return testing::AssertionFailure() << "the backup is named " << name << ", not " << head << "_HHMM_DDMMYY.hex";
+  }
+  std::string expected;
+  char byte[3];
+  for (std::size_t i = 0; i < eeprom.size(); ++i) {
+    std::snprintf(byte, sizeof(byte), "%02X", static_cast<unsigned>(eeprom[i]));
+    expected += byte;
+    if (i % 16 == 15) expected += "\r\n";
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (text.str() != expected) return testing::AssertionFailure() << name << " does not hold the meter's EEPROM";
+  return testing::AssertionSuccess();
 }
 
 std::vector<std::uint8_t> StreamedImage() {

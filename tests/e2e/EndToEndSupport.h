@@ -4,6 +4,8 @@
 // settings backups a test leaves behind, and a program copy with its meters.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +34,11 @@ inline constexpr std::size_t kStreamed = 60160;
 inline constexpr std::size_t kChunks = kStreamed / 16;
 inline constexpr int kPages = 235;
 
+// The identity the meters of the update tests are given, as the poll reads
+// it: one letter, then hex (the commands that set its bytes: IdentityCommands).
+inline const std::string kIdentityText = "D112233445566778899AABBCCDDEE0F105A";
+std::vector<std::string> IdentityCommands(int meter);
+
 inline const std::wstring kCurrentVersion = L"Текущая версия прошивки ";
 inline const std::wstring kUpdating = L"Обновление прошивки";
 inline const std::wstring kUpdateDone = L"Процесс завершен успешно !!";
@@ -44,6 +51,13 @@ bool LogHas(const WindowDriver& window, const std::wstring& line);
 // The stream is past `pages` pages and well before its end. (Until the first
 // page is committed the bar still shows the backup's 127.)
 bool StreamingPast(const WindowDriver& window, int pages);
+
+// Today's date as a backup's name gives it: DDMMYY.
+std::string LocalDate();
+// A settings backup: named "<head>_HHMM_DDMMYY.hex" with one of `dates`, and
+// holding `eeprom` as 128 lines of 16 bytes in upper-case hex.
+testing::AssertionResult IsBackup(const std::filesystem::path& file, const std::string& head,
+                                  const std::vector<std::string>& dates, const std::vector<std::uint8_t>& eeprom);
 
 // The image the meter must hold after an update: the carried payload with each
 // of its four segments reversed, as far as it is streamed.

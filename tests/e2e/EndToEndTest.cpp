@@ -6,13 +6,9 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -68,34 +64,6 @@ bool SemaphoreExists(const std::filesystem::path& program) {
   if (!semaphore) return false;
   CloseHandle(semaphore);
   return true;
-}
-
-// The settings backup of an EEPROM: 128 lines of 16 bytes in upper-case hex.
-std::string BackupText(const std::vector<std::uint8_t>& eeprom) {
-  std::string text;
-  char digits[3];
-  for (std::size_t i = 0; i < eeprom.size(); ++i) {
-    std::snprintf(digits, sizeof(digits), "%02X", static_cast<unsigned>(eeprom[i]));
-    text += digits;
-    if (i % 16 == 15) text += "\r\n";
-  }
-  return text;
-}
-
-std::string ReadFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string LocalDate() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_s(&local, &now);
-  char text[8];
-  std::strftime(text, sizeof(text), "%d%m%y", &local);
-  return text;
 }
 
 std::string TempFile(const std::wstring& name) {
@@ -305,27 +273,9 @@ TEST(EndToEnd, TickingAnOptionBoxWritesItsByteAndClearingItWritesItBack) {
 
 // --- the update ------------------------------------------------------------------------
 
-// The meter's identity bytes, as the poll reads them (command, selector,
-// byte), and the identity text they make: one letter, then hex.
-struct IdentityByte {
-  int command;
-  int selector;
-  int value;
-};
-constexpr IdentityByte kIdentity[] = {
-    {29, 0x0093, 3},    {24, 0x0800, 0x11}, {24, 0x0900, 0x22}, {24, 0x0A00, 0x33}, {24, 0x0B00, 0x44},
-    {24, 0x0C00, 0x55}, {24, 0x0D00, 0x66}, {24, 0x1000, 0x77}, {24, 0x1200, 0x88}, {24, 0x1300, 0x99},
-    {24, 0x1400, 0xAA}, {24, 0x1500, 0xBB}, {28, 0x0000, 0xCC}, {28, 0x0100, 0xDD}, {28, 0x0200, 0xEE},
-    {28, 0x0400, 0x0F}, {28, 0x0500, 0x10}, {29, 0x01D0, 0x5A},
-};
-const std::string kIdentityText = "D112233445566778899AABBCCDDEE0F105A";
-
 TEST(EndToEnd, AWholeUpdateLeavesTheImageTheVersionAndABackupOfTheSettings) {
   std::vector<std::string> start{"plug 1", "version 1 D1.42", "latency 50"};
-  for (const IdentityByte& byte : kIdentity) {
-    start.push_back("info 1 " + std::to_string(byte.command) + " " + std::to_string(byte.selector) + " " +
-                    std::to_string(byte.value));
-  }
+  for (const std::string& command : IdentityCommands(1)) start.push_back(command);
   ProgramWithMeters program(L"update", start);
   ASSERT_TRUE(program.Started());
   const WindowDriver& window = program.Window();
@@ -378,16 +328,7 @@ TEST(EndToEnd, AWholeUpdateLeavesTheImageTheVersionAndABackupOfTheSettings) {
   // time, holding the EEPROM as it was before the update.
   const std::vector<std::filesystem::path> written = program.Backups().Written();
   ASSERT_EQ(written.size(), 1u) << Utf8(program.Backups().Folder().wstring());
-  const std::string name = Utf8(written.front().filename().wstring());
-  const std::string head = kIdentityText + "D1.42_";
-  ASSERT_EQ(name.size(), head.size() + 4 + 1 + 6 + 4) << name;
-  EXPECT_EQ(name.substr(0, head.size()), head);
-  const std::string time = name.substr(head.size(), 4);
-  EXPECT_TRUE(std::all_of(time.begin(), time.end(), [](char c) { return c >= '0' && c <= '9'; })) << name;
-  const std::string date = name.substr(head.size() + 5, 6);
-  EXPECT_TRUE(date == dateAtStart || date == dateAtEnd) << name;
-  EXPECT_EQ(name.substr(head.size() + 4, 1) + name.substr(head.size() + 11), "_.hex");
-  EXPECT_EQ(ReadFile(written.front()), BackupText(before->eeprom));
+  EXPECT_TRUE(IsBackup(written.front(), kIdentityText + "D1.42", {dateAtStart, dateAtEnd}, before->eeprom));
 
   window.Close();
   EXPECT_EQ(program.Copy().WaitForExit(), 0u);

@@ -1,0 +1,394 @@
+// The real lu14.exe under Wine against the stand-in meters: what it writes to
+// its standard streams, how it exits, and what the meter and the Documents
+// folder hold afterwards.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/EndToEndSupport.h"
+#include "tests/e2e/cli/ConsoleRun.h"
+#include "tests/win32/ProgramCopy.h"
+
+namespace lu14::e2e {
+namespace {
+
+using nlohmann::json;
+using win32::Utf8;
+using win32::Wide;
+
+constexpr DWORD kExitOk = 0;
+constexpr DWORD kExitFailed = 1;
+constexpr DWORD kExitNoMeter = 3;
+constexpr DWORD kExitRefused = 4;
+constexpr DWORD kExitInterrupted = 5;
+
+constexpr std::size_t kVersionAddress = 832;
+constexpr std::size_t kAfterUpdateAddress = 958;
+constexpr std::size_t kFlagAddress = 1023;
+constexpr int kFlagUpdating = 0x88;
+
+std::filesystem::path TempPath(const std::wstring& name) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  return std::filesystem::path(temp) / (std::to_wstring(GetCurrentProcessId()) + L"-" + name);
+}
+
+// The meter's state as the run ended: the stand-in writes it as the process
+// exits ("dump-at-exit"). Removed again afterwards.
+class ExitDump {
+ public:
+  explicit ExitDump(const std::wstring& name) : file_(TempPath(name + L"-exit-dump.txt")) {
+    std::filesystem::remove(file_);
+  }
+  ~ExitDump() {
+    std::error_code ignored;
+    std::filesystem::remove(file_, ignored);
+  }
+  std::string Command() const { return "dump-at-exit 1 " + Utf8(file_.wstring()); }
+  std::optional<MeterDump> Read() const { return MeterDump::Read(file_); }
+
+ private:
+  std::filesystem::path file_;
+};
+
+// Every line of a run's standard output as JSON; a line that is not fails.
+std::vector<json> JsonLines(const std::string& out) {
+  std::vector<json> lines;
+  std::istringstream text(out);
+  for (std::string line; std::getline(text, line);) {
+    if (!line.empty()) lines.push_back(json::parse(line));
+  }
+  return lines;
+}
+
+std::string Describe(const ConsoleOutcome& outcome) {
+  return "exit " + (outcome.exitCode ? std::to_string(*outcome.exitCode) : std::string("(still running)")) +
+         "\nstdout:\n" + outcome.out + "\nstderr:\n" + outcome.err;
+}
+
+bool ValidUtf8(const std::string& text) {
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0) >
+             0 ||
+         text.empty();
+}
+
+// --- reading meters ----------------------------------------------------------------------
+
+TEST(LuExe, ListShowsEveryAttachedMeterWithItsFirmware) {
+  ConsoleRun run(L"list", {"plug 1", "plug 2", "version 2 D1.42", "eeprom 2 1023 136"}, {"list", "--json"});
+  ASSERT_TRUE(run.Started());
+  const ConsoleOutcome outcome = run.Finish();
+  ASSERT_EQ(outcome.exitCode, kExitOk) << Describe(outcome);
+  const std::vector<json> lines = JsonLines(outcome.out);
+  ASSERT_EQ(lines.size(), 1u) << Describe(outcome);
+  const json& meters = lines[0].at("meters");
+  ASSERT_EQ(meters.size(), 2u) << Describe(outcome);
+  EXPECT_EQ(meters[0]["firmware"], (json{{"version", "D1.50"}, {"complete", true}}));
+  EXPECT_EQ(meters[1]["firmware"], (json{{"version", "D1.42"}, {"complete", false}}));
+  EXPECT_NE(meters[0]["id"], meters[1]["id"]);
+}
+
+TEST(LuExe, StatusJsonGivesTheMetersFirmwareAndOptions) {
+  ExitDump dump(L"status");
+  ConsoleRun run(L"status", {"plug 1", "version 1 D1.42", "eeprom 1 856 0", "eeprom 1 1022 1", dump.Command()},
+                 {"status", "--json"});
+  ASSERT_TRUE(run.Started());
+  const ConsoleOutcome outcome = run.Finish();
+  ASSERT_EQ(outcome.exitCode, kExitOk) << Describe(outcome);
+  const std::vector<json> lines = JsonLines(outcome.out);
+  ASSERT_EQ(lines.size(), 1u) << Describe(outcome);
+  const json& status = lines[0];
+  EXPECT_EQ(status["firmware"], (json{{"version", "D1.42"}, {"complete", true}, {"flag", 1}}));
+  EXPECT_EQ(status["options"],
+            (json{{"auto-save", false}, {"capacitance", true}, {"menu-swap", true}, {"modified-meter", false}}));
+  EXPECT_FALSE(status["identity"].get<std::string>().empty());
+  EXPECT_FALSE(status["battery"]["low"].get<bool>());
+  const std::optional<MeterDump> meter = dump.Read();
+  ASSERT_TRUE(meter);
+  EXPECT_EQ(meter->Received(kWriteEeprom), 0u);  // reading writes nothing
+  EXPECT_EQ(meter->setsOpen, 0);
+  EXPECT_EQ(meter->preparsedLive, 0);
+}
+
+// --- options -----------------------------------------------------------------------------
+
+struct OptionCase {
+  const char* name;
+  const char* value;
+  std::vector<std::string> start;  // the meter's bytes before
+  std::size_t address;
+  int written;
+};
+
+class OptionCommand : public testing::TestWithParam<OptionCase> {};
+
+TEST_P(OptionCommand, WritesTheMetersByteAndReadsItBack) {
+  const OptionCase& option = GetParam();
+  ExitDump dump(L"option");
+  std::vector<std::string> meters{"plug 1", dump.Command()};
+  meters.insert(meters.end(), option.start.begin(), option.start.end());
+  ConsoleRun run(L"option", meters, {"option", option.name, option.value, "--json"});
+  ASSERT_TRUE(run.Started());
+  const ConsoleOutcome outcome = run.Finish();
+  ASSERT_EQ(outcome.exitCode, kExitOk) << Describe(outcome);
+  const std::vector<json> lines = JsonLines(outcome.out);
+  ASSERT_EQ(lines.size(), 1u) << Describe(outcome);
+  const bool on = std::string(option.value) == "on";
+  EXPECT_EQ(lines[0], (json{{"option", option.name}, {"requested", on}, {"value", on}, {"confirmed", true},
+                            {"ok", true}}));
+  const std::optional<MeterDump> meter = dump.Read();
+  ASSERT_TRUE(meter);
+  EXPECT_EQ(meter->eeprom.at(option.address), option.written);
+  EXPECT_EQ(meter->Received(kWriteEeprom), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(LuExe, OptionCommand,
+                         testing::Values(OptionCase{"menu-swap", "on", {}, 1022, 1},
+                                         OptionCase{"capacitance", "on", {}, 856, 0},
+                                         OptionCase{"capacitance", "off", {"eeprom 1 856 0"}, 856, 1}));
+
+// --- the update --------------------------------------------------------------------------
+
+TEST(LuExe, AWholeUpdateWritesTheImageAndKeepsABackupOfTheSettings) {
+  ExitDump dump(L"update");
+  BackupWatch backups;
+  std::vector<std::string> meters{"plug 1", "version 1 D1.42", "eeprom 1 958 7", "latency 50", dump.Command()};
+  for (const std::string& command : IdentityCommands(1)) meters.push_back(command);
+  const std::string dateAtStart = LocalDate();
+  ConsoleRun run(L"update", meters, {"update", "--yes", "--json"});
+  ASSERT_TRUE(run.Started());
+  const ConsoleOutcome outcome = run.Finish();
+  const std::string dateAtEnd = LocalDate();
+  ASSERT_EQ(outcome.exitCode, kExitOk) << Describe(outcome);
+
+  const std::vector<json> lines = JsonLines(outcome.out);
+  ASSERT_FALSE(lines.empty());
+  const json& result = lines.back();
+  EXPECT_EQ(result["result"], "completed") << result.dump();
+  EXPECT_EQ(result["bytes-confirmed"], kStreamed);
+
+  const std::optional<MeterDump> meter = dump.Read();
+  ASSERT_TRUE(meter);
+  EXPECT_TRUE(meter->flash == StreamedImage()) << "the meter's flash differs from the carried image";
+  EXPECT_EQ(meter->flag, kFlagComplete);
+  EXPECT_EQ(meter->version, "D1.50");
+  EXPECT_EQ(meter->commits.size(), static_cast<std::size_t>(kPages));
+  EXPECT_EQ(meter->refusedCommits, 0u);
+  EXPECT_EQ(meter->Received(kWriteChunk), kChunks);
+  EXPECT_EQ(meter->Received(kReadChecksum), 1u);
+  EXPECT_EQ(meter->refusedCalls, 0);
+
+  // The backup holds the EEPROM from before: the version, byte 958 and the
+  // flag as they were, everything else as it still is.
+  const std::vector<std::filesystem::path> written = backups.Written();
+  ASSERT_EQ(written.size(), 1u) << Describe(outcome);
+  EXPECT_EQ(result["backup"], Utf8(written.front().wstring()));
+  std::vector<std::uint8_t> before = meter->eeprom;
+  const std::string oldVersion = "D1.42";
+  std::copy(oldVersion.begin(), oldVersion.end(), before.begin() + kVersionAddress);
+  before.at(kAfterUpdateAddress) = 7;
+  before.at(kFlagAddress) = kFlagComplete;
+  EXPECT_TRUE(IsBackup(written.front(), kIdentityText + oldVersion, {dateAtStart, dateAtEnd}, before));
+}
+
+TEST(LuExe, AMeterPulledOutDuringTheUpdateEndsItAsDisconnectedAndTheBackupStays) {
+  ExitDump dump(L"unplug");
+  BackupWatch backups;
+  ConsoleRun run(L"unplug", {"plug 1", "version 1 D1.42", "latency 50", dump.Command()}, {"update", "--yes"});
+  ASSERT_TRUE(run.Started());
+  // Well into the stream, then pulled out between two of lu14's messages.
+  ASSERT_TRUE(Eventually([&] {
+    const std::optional<MeterDump> now = run.Meters().Dump(1);
+    return now && now->Received(kWriteChunk) >= 100;
+  })) << run.ErrorSoFar();
+  ASSERT_TRUE(run.Meters().Send("queued unplug 1"));
+  const ConsoleOutcome outcome = run.Finish();
+  ASSERT_EQ(outcome.exitCode, kExitFailed) << Describe(outcome);
+  EXPECT_NE(outcome.err.find("lu14: error: update failed: the meter was disconnected after "), std::string::npos)
+      << Describe(outcome);
+  EXPECT_NE(outcome.out.find("settings saved to "), std::string::npos) << Describe(outcome);
+  EXPECT_EQ(backups.Written().size(), 1u);
+
+  const std::optional<MeterDump> meter = dump.Read();
+  ASSERT_TRUE(meter);
+  EXPECT_FALSE(meter->present);
+  EXPECT_EQ(meter->flag, kFlagUpdating);
+  EXPECT_LT(meter->Received(kWriteChunk), kChunks);
+  EXPECT_EQ(meter->Received(kReadChecksum), 0u);
+}
+
+TEST(LuExe, WithoutAMeterItSaysSoAndExitsWithThree) {
+  ConsoleRun run(L"no-meter", {}, {"status", "--wait", "1", "--json"});
+  ASSERT_TRUE(run.Started());
+  const ConsoleOutcome outcome = run.Finish();
+  ASSERT_EQ(outcome.exitCode, kExitNoMeter) << Describe(outcome);
+  EXPECT_NE(outcome.err.find("lu14: error: no meter found within 1 s"), std::string::npos) << Describe(outcome);
+  const std::vector<json> lines = JsonLines(outcome.out);
+  ASSERT_EQ(lines.size(), 1u) << Describe(outcome);
+  EXPECT_EQ(lines[0]["error"], "no-meter");
+  EXPECT_EQ(lines[0]["exit"], 3);
+}
+
+TEST(LuExe, ThePlaceholderImageReachesNoMeterWithoutTheVariable) {
+  ExitDump dump(L"placeholder");
+  BackupWatch backups;
+  ConsoleRun run(L"placeholder", {"plug 1", "version 1 D1.42", dump.Command()}, {"update", "--yes"},
+                 {.environment = {{L"LU14_ALLOW_PLACEHOLDER_FIRMWARE", std::nullopt}}});
+  ASSERT_TRUE(run.Started());
+  const ConsoleOutcome outcome = run.Finish();
+  ASSERT_EQ(outcome.exitCode, kExitRefused) << Describe(outcome);
+  EXPECT_NE(outcome.err.find("lu14: error: update refused: this build carries the placeholder image"),
+            std::string::npos)
+      << Describe(outcome);
+  EXPECT_NE(outcome.err.find("LU14_ALLOW_PLACEHOLDER_FIRMWARE=1"), std::string::npos) << Describe(outcome);
+  EXPECT_TRUE(backups.Written().empty());
+  const std::optional<MeterDump> meter = dump.Read();
+  ASSERT_TRUE(meter);
+  EXPECT_EQ(meter->Received(kWriteEeprom), 0u);
+  EXPECT_EQ(meter->Received(kWriteChunk), 0u);
+  EXPECT_EQ(meter->flag, kFlagComplete);
+  EXPECT_EQ(meter->version, "D1.42");
+}
+
+struct StopEvent {
+  const char* name;
+  DWORD event;
+};
+
+class StopRequests : public testing::TestWithParam<StopEvent> {};
+
+TEST_P(StopRequests, TheFirstWarnsAndTheSecondStopsTheUpdateBetweenTwoChunks) {
+  ASSERT_TRUE(GiveThisProcessAConsole());
+  const DWORD event = GetParam().event;
+  ExitDump dump(L"stop");
+  // Its own process group: the events reach lu14.exe and not this test.
+  ConsoleRun run(Wide(std::string("stop-") + GetParam().name),
+                 {"plug 1", "version 1 D1.42", "latency 50", dump.Command()}, {"update", "--yes"},
+                 {.newProcessGroup = true});
+  ASSERT_TRUE(run.Started());
+  const auto chunksPast = [&](std::size_t chunks) {
+    return Eventually([&] {
+      const std::optional<MeterDump> now = run.Meters().Dump(1);
+      return now && now->Received(kWriteChunk) >= chunks;
+    });
+  };
+  ASSERT_TRUE(chunksPast(100)) << run.ErrorSoFar();
+  if (!GenerateConsoleCtrlEvent(event, run.ProcessId())) {
+    // Wine 8 sends Ctrl-C to a process group but refuses Ctrl-Break
+    // (ERROR_INVALID_HANDLE); Windows sends both.
+    GTEST_SKIP() << "this system does not send " << GetParam().name << " to a process group (error "
+                 << GetLastError() << ")";
+  }
+  ASSERT_TRUE(Eventually([&] { return run.ErrorSoFar().find("stopping now would leave the meter") != std::string::npos; }))
+      << run.ErrorSoFar();
+  // The update goes on after the warning.
+  const std::optional<MeterDump> warned = run.Meters().Dump(1);
+  ASSERT_TRUE(warned);
+  ASSERT_TRUE(chunksPast(warned->Received(kWriteChunk) + 100)) << run.ErrorSoFar();
+  ASSERT_TRUE(GenerateConsoleCtrlEvent(event, run.ProcessId())) << GetLastError();
+  const ConsoleOutcome outcome = run.Finish();
+  ASSERT_EQ(outcome.exitCode, kExitInterrupted) << Describe(outcome);
+  EXPECT_NE(outcome.err.find("lu14: error: update failed: interrupted after "), std::string::npos) << Describe(outcome);
+  const std::optional<MeterDump> meter = dump.Read();
+  ASSERT_TRUE(meter);
+  EXPECT_EQ(meter->flag, kFlagUpdating);
+  EXPECT_LT(meter->Received(kWriteChunk), kChunks);
+  EXPECT_EQ(meter->refusedCommits, 0u);
+  EXPECT_EQ(meter->Received(kReadChecksum), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(LuExe, StopRequests,
+                         testing::Values(StopEvent{"CtrlC", CTRL_C_EVENT}, StopEvent{"CtrlBreak", CTRL_BREAK_EVENT}),
+                         [](const testing::TestParamInfo<StopEvent>& param) { return param.param.name; });
+
+// --- language and text -------------------------------------------------------------------
+
+struct LanguageCase {
+  const char* name;
+  EnvironmentChanges environment;
+  bool russian;
+};
+
+std::vector<LanguageCase> LanguageCases() {
+  const auto unset = std::nullopt;
+  // With none of the variables set, the language of Windows' own display.
+  const bool windowsRussian = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN;
+  return {
+      {"Lang", {{L"LC_ALL", unset}, {L"LC_MESSAGES", unset}, {L"LANG", L"ru_RU.UTF-8"}}, true},
+      {"LcAllFirst", {{L"LC_ALL", L"C"}, {L"LC_MESSAGES", unset}, {L"LANG", L"ru_RU.UTF-8"}}, false},
+      {"LcMessagesBeforeLang", {{L"LC_ALL", unset}, {L"LC_MESSAGES", L"ru_UA.UTF-8"}, {L"LANG", L"en_US"}}, true},
+      {"NoneSet", {{L"LC_ALL", unset}, {L"LC_MESSAGES", unset}, {L"LANG", unset}}, windowsRussian},
+  };
+}
+
+class LanguageRule : public testing::TestWithParam<LanguageCase> {};
+
+TEST_P(LanguageRule, FollowsTheLocaleAndReachesAPipeAsUtf8) {
+  const LanguageCase& language = GetParam();
+  ConsoleRun run(Wide(std::string("language-") + language.name), {"plug 1"}, {"status"},
+                 {.environment = language.environment});
+  ASSERT_TRUE(run.Started());
+  const ConsoleOutcome outcome = run.Finish();
+  ASSERT_EQ(outcome.exitCode, kExitOk) << Describe(outcome);
+  EXPECT_TRUE(ValidUtf8(outcome.out)) << Describe(outcome);
+  const std::string firstLabel = language.russian ? "идентификатор   " : "identity   ";
+  EXPECT_TRUE(outcome.out.starts_with(firstLabel)) << Describe(outcome);
+  EXPECT_NE(outcome.out.find(language.russian ? "прошивка" : "firmware"), std::string::npos) << Describe(outcome);
+}
+
+INSTANTIATE_TEST_SUITE_P(LuExe, LanguageRule, testing::ValuesIn(LanguageCases()),
+                         [](const testing::TestParamInfo<LanguageCase>& param) { return param.param.name; });
+
+TEST(LuExe, CyrillicReachesAConsoleWhole) {
+  ASSERT_TRUE(GiveThisProcessAConsole());
+  const ScreenBuffer screen;
+  ASSERT_NE(screen.Handle(), INVALID_HANDLE_VALUE) << GetLastError();
+  ConsoleRun run(L"console", {"plug 1"}, {"status"},
+                 {.environment = {{L"LC_ALL", std::nullopt}, {L"LC_MESSAGES", std::nullopt}, {L"LANG", L"ru_RU.UTF-8"}},
+                  .consoleOutput = screen.Handle()});
+  ASSERT_TRUE(run.Started());
+  const ConsoleOutcome outcome = run.Finish();
+  const std::wstring shown = screen.Text();
+  ASSERT_EQ(outcome.exitCode, kExitOk) << Utf8(shown);
+  EXPECT_NE(shown.find(L"идентификатор   "), std::wstring::npos) << Utf8(shown);
+  EXPECT_NE(shown.find(L"батарея"), std::wstring::npos) << Utf8(shown);
+  EXPECT_EQ(shown.find(L'\xFFFD'), std::wstring::npos) << Utf8(shown);
+}
+
+TEST(LuExe, FilesNamedInCyrillicAreWrittenWhereNamed) {
+  const std::filesystem::path record = TempPath(L"запись.jsonl");
+  const std::filesystem::path backup = TempPath(L"настройки.hex");
+  std::filesystem::remove(record);
+  std::filesystem::remove(backup);
+  ConsoleRun run(L"cyrillic-paths", {"plug 1"},
+                 {"--record", Utf8(record.wstring()), "backup", "--output", Utf8(backup.wstring())});
+  ASSERT_TRUE(run.Started());
+  const ConsoleOutcome outcome = run.Finish();
+  ASSERT_EQ(outcome.exitCode, kExitOk) << Describe(outcome);
+
+  std::ifstream recorded(record, std::ios::binary);
+  std::string header;
+  ASSERT_TRUE(std::getline(recorded, header)) << Describe(outcome);
+  EXPECT_EQ(json::parse(header)["platform"], "windows");
+  recorded.close();
+
+  std::ifstream saved(backup, std::ios::binary);
+  std::size_t lines = 0;
+  for (std::string line; std::getline(saved, line);) lines += line.size() == 33 ? 1 : 0;  // 32 digits and CR
+  EXPECT_EQ(lines, 128u);
+  saved.close();
+  std::filesystem::remove(record);
+  std::filesystem::remove(backup);
+}
+
+}  // namespace
+}  // namespace lu14::e2e
