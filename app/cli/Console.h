@@ -6,7 +6,7 @@
 // Windows (ConsoleWindows.cpp): std::cout and std::cerr write to a console
 // with WriteConsoleW, whole characters only, and raw UTF-8 bytes to a file or
 // pipe; std::cin reads a console with ReadConsoleW; the output code page is
-// UTF-8 and the error stream understands escape sequences while the run lasts.
+// UTF-8 while the run lasts.
 #pragma once
 
 #include <memory>

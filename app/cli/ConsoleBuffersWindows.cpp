@@ -10,6 +10,7 @@ namespace {
 // Enough for any line lu14 writes at once; longer text is written in parts.
 constexpr std::size_t kFlushAt = 4096;
 constexpr DWORD kReadChars = 256;
+constexpr std::string_view kClearToEndOfLine = "\x1b[K";
 
 // The length of the UTF-8 sequence a lead byte starts (1 for anything else).
 std::size_t SequenceLength(unsigned char lead) {
@@ -49,7 +50,17 @@ std::streamsize ConsoleOutputBuffer::xsputn(const char* text, std::streamsize co
 }
 
 int ConsoleOutputBuffer::sync() {
-  const std::size_t whole = console_ ? WholeCharactersLength(pending_) : pending_.size();
+  std::size_t whole = pending_.size();
+  if (console_) {
+    whole = WholeCharactersLength(pending_);
+    // The start of ESC [ K waits for its rest, like the start of a character.
+    for (std::size_t cut = 1; cut < kClearToEndOfLine.size(); ++cut) {
+      if (std::string_view(pending_).substr(0, whole).ends_with(kClearToEndOfLine.substr(0, cut))) {
+        whole -= cut;
+        break;
+      }
+    }
+  }
   const bool written = Write(std::string_view(pending_).substr(0, whole));
   pending_.erase(0, whole);
   return written ? 0 : -1;
@@ -66,7 +77,15 @@ bool ConsoleOutputBuffer::Write(std::string_view bytes) {
     }
     return true;
   }
-  std::u16string wide = Utf8ToUtf16(bytes);
+  for (std::size_t clear; (clear = bytes.find(kClearToEndOfLine)) != std::string_view::npos;) {
+    if (!WriteToConsole(bytes.substr(0, clear)) || !ClearToEndOfLine()) return false;
+    bytes.remove_prefix(clear + kClearToEndOfLine.size());
+  }
+  return WriteToConsole(bytes);
+}
+
+bool ConsoleOutputBuffer::WriteToConsole(std::string_view utf8) {
+  const std::u16string wide = Utf8ToUtf16(utf8);
   std::u16string_view rest(wide);
   while (!rest.empty()) {
     DWORD written = 0;
@@ -75,6 +94,15 @@ bool ConsoleOutputBuffer::Write(std::string_view bytes) {
     rest.remove_prefix(written);
   }
   return true;
+}
+
+bool ConsoleOutputBuffer::ClearToEndOfLine() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(handle_, &info)) return false;
+  // Blanks from the cursor on; the cursor stays where it is.
+  const auto blanks = static_cast<DWORD>(info.dwSize.X - info.dwCursorPosition.X);
+  DWORD written = 0;
+  return FillConsoleOutputCharacterW(handle_, L' ', blanks, info.dwCursorPosition, &written) != 0;
 }
 
 ConsoleInputBuffer::int_type ConsoleInputBuffer::underflow() {

@@ -9,24 +9,17 @@
 namespace lu14::cli {
 namespace {
 
-std::optional<DWORD> ConsoleMode(HANDLE handle) {
+bool IsConsole(HANDLE handle) {
   DWORD mode = 0;
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) return std::nullopt;
-  return mode;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
 }
 
 }  // namespace
 
 struct Console::Saved {
-  Saved(HANDLE out, HANDLE err)
-      : outMode(ConsoleMode(out)),
-        errMode(ConsoleMode(err)),
-        outBuffer(out, outMode.has_value()),
-        errBuffer(err, errMode.has_value()) {}
+  Saved(HANDLE out, HANDLE err) : outBuffer(out, IsConsole(out)), errBuffer(err, IsConsole(err)) {}
 
   UINT outputCodePage = GetConsoleOutputCP();
-  std::optional<DWORD> outMode;
-  std::optional<DWORD> errMode;
   ConsoleOutputBuffer outBuffer;
   ConsoleOutputBuffer errBuffer;
   std::optional<ConsoleInputBuffer> inBuffer;
@@ -45,16 +38,13 @@ Console::Console() {
   if (saved_->outputCodePage != 0) SetConsoleOutputCP(CP_UTF8);
   saved_->cout = std::cout.rdbuf(&saved_->outBuffer);
   saved_->cerr = std::cerr.rdbuf(&saved_->errBuffer);
-  if (ConsoleMode(in)) {
+  if (IsConsole(in)) {
     saved_->inBuffer.emplace(in);
     saved_->cin = std::cin.rdbuf(&*saved_->inBuffer);
   }
-  // The progress bar redraws its line with ESC [ K, which a console before
-  // Windows 10 prints as it is: there it writes a line per tenth instead.
-  if (saved_->errMode) {
-    errorRedraws_ = SetConsoleMode(err, *saved_->errMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
-    personAnswers_ = saved_->inBuffer.has_value();
-  }
+  // The buffer carries out the progress bar's ESC [ K itself, on any console.
+  errorRedraws_ = IsConsole(err);
+  personAnswers_ = errorRedraws_ && saved_->inBuffer.has_value();
 }
 
 Console::~Console() {
@@ -63,7 +53,6 @@ Console::~Console() {
   std::cout.rdbuf(saved_->cout);
   std::cerr.rdbuf(saved_->cerr);
   if (saved_->cin) std::cin.rdbuf(saved_->cin);
-  if (saved_->errMode) SetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), *saved_->errMode);
   if (saved_->outputCodePage != 0) SetConsoleOutputCP(saved_->outputCodePage);
 }
 

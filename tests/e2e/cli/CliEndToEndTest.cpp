@@ -119,6 +119,22 @@ TEST(LuExe, StatusJsonGivesTheMetersFirmwareAndOptions) {
   EXPECT_EQ(meter->preparsedLive, 0);
 }
 
+TEST(LuExe, LibrariesBesideTheProgramAreNeverLoaded) {
+  // The planted library leaves a mark beside itself when it is loaded; the
+  // meter is found only through the stand-ins in the system folder.
+  const std::filesystem::path planted = win32::TestsFolder() / L"lu14-planted-library.dll";
+  ConsoleRun run(L"planted", {"plug 1"}, {"list", "--json"},
+                 {.besideTheProgram = {{L"hid.dll", planted}, {L"setupapi.dll", planted}}});
+  ASSERT_TRUE(run.Started());
+  const ConsoleOutcome outcome = run.Finish();
+  ASSERT_EQ(outcome.exitCode, kExitOk) << Describe(outcome);
+  const std::vector<json> lines = JsonLines(outcome.out);
+  ASSERT_EQ(lines.size(), 1u) << Describe(outcome);
+  EXPECT_EQ(lines[0]["meters"].size(), 1u) << Describe(outcome);
+  EXPECT_FALSE(std::filesystem::exists(run.Folder() / L"hid.dll.loaded"));
+  EXPECT_FALSE(std::filesystem::exists(run.Folder() / L"setupapi.dll.loaded"));
+}
+
 // --- options -----------------------------------------------------------------------------
 
 struct OptionCase {
@@ -362,6 +378,28 @@ TEST(LuExe, CyrillicReachesAConsoleWhole) {
   EXPECT_NE(shown.find(L"идентификатор   "), std::wstring::npos) << Utf8(shown);
   EXPECT_NE(shown.find(L"батарея"), std::wstring::npos) << Utf8(shown);
   EXPECT_EQ(shown.find(L'\xFFFD'), std::wstring::npos) << Utf8(shown);
+}
+
+TEST(LuExe, TheProgressBarRedrawsItsLineOnAConsole) {
+  ASSERT_TRUE(GiveThisProcessAConsole());
+  const ScreenBuffer screen;
+  ASSERT_NE(screen.Handle(), INVALID_HANDLE_VALUE) << GetLastError();
+  const BackupWatch backups;  // the simulated meter's backup is removed again
+  ConsoleRun run(L"progress", {}, {"--simulate", "update", "--yes"},
+                 {.environment = {{L"LC_ALL", L"C"}}, .consoleOutput = screen.Handle()});
+  ASSERT_TRUE(run.Started());
+  const ConsoleOutcome outcome = run.Finish();
+  const std::wstring shown = screen.Text();
+  ASSERT_EQ(outcome.exitCode, kExitOk) << Utf8(shown);
+  // One line per phase, drawn over and over, ending full; no escape sequence
+  // left on the screen.
+  const std::wstring bar = L"writing firmware [";
+  const std::size_t drawn = shown.find(bar);
+  ASSERT_NE(drawn, std::wstring::npos) << Utf8(shown);
+  EXPECT_EQ(shown.find(bar, drawn + 1), std::wstring::npos) << Utf8(shown);
+  EXPECT_EQ(shown.substr(drawn + bar.size(), 36), std::wstring(30, L'#') + L"] 100%") << Utf8(shown);
+  EXPECT_EQ(shown.find(L'\x1b'), std::wstring::npos) << Utf8(shown);
+  EXPECT_EQ(shown.find(L"[K"), std::wstring::npos) << Utf8(shown);
 }
 
 TEST(LuExe, FilesNamedInCyrillicAreWrittenWhereNamed) {

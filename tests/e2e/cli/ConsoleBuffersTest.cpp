@@ -1,5 +1,6 @@
 // lu14.exe's console output in-process: UTF-8 written in pieces that cut
-// characters in two still reaches a console whole, and a pipe byte for byte.
+// characters (or the progress bar's ESC [ K) in two still reaches a console
+// whole, and a pipe byte for byte.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -19,9 +20,9 @@ const std::wstring kWide = L"Пинцет ЛУ-14 ✓ подключен";
 
 // Writes the text a byte at a time, flushing after each, as a stream whose
 // writes land anywhere in a character would.
-void WriteByteByByte(ConsoleOutputBuffer& buffer) {
+void WriteByteByByte(ConsoleOutputBuffer& buffer, const std::string& text = kText) {
   std::ostream out(&buffer);
-  for (const char c : kText) out.put(c).flush();
+  for (const char c : text) out.put(c).flush();
 }
 
 TEST(ConsoleOutput, CharactersCutBetweenWritesReachAConsoleWhole) {
@@ -33,6 +34,17 @@ TEST(ConsoleOutput, CharactersCutBetweenWritesReachAConsoleWhole) {
     WriteByteByByte(buffer);
   }
   EXPECT_EQ(screen.Text().substr(0, kWide.size()), kWide);
+}
+
+TEST(ConsoleOutput, EscapeKClearsTheRestOfTheLineEvenWhenCutBetweenWrites) {
+  ASSERT_TRUE(e2e::GiveThisProcessAConsole());
+  const e2e::ScreenBuffer screen;
+  ASSERT_NE(screen.Handle(), INVALID_HANDLE_VALUE) << GetLastError();
+  {
+    ConsoleOutputBuffer buffer(screen.Handle(), true);
+    WriteByteByByte(buffer, "writing [####] 40%, 12 s left\rwriting [##########] 100%\x1b[K");
+  }
+  EXPECT_EQ(screen.Text().substr(0, 40), L"writing [##########] 100%" + std::wstring(15, L' '));
 }
 
 TEST(ConsoleOutput, APipeGetsTheBytesAsTheyAre) {

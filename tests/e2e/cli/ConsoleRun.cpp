@@ -139,6 +139,9 @@ ConsoleRun::ConsoleRun(const std::wstring& name, const std::vector<std::string>&
   // CopyFileW: see InstallStandInsInSystemFolder on std::filesystem::copy_file under Wine.
   if (!CopyFileW(ConsoleProgram().c_str(), program.c_str(), FALSE)) return;
   if (!InstallStandIns(folder_, meterCommands)) return;
+  for (const auto& [fileName, source] : options.besideTheProgram) {
+    if (!CopyFileW(source.c_str(), (folder_ / fileName).c_str(), FALSE)) return;
+  }
 
   std::wstring commandLine = QuotedArgument(program.wstring());
   for (const std::string& argument : arguments) commandLine += L" " + QuotedArgument(win32::Wide(argument));

@@ -36,6 +36,8 @@ struct RunOptions {
   // An inheritable console screen buffer that takes the run's standard output
   // and error instead of the pipes.
   HANDLE consoleOutput = nullptr;
+  // Files copied beside the program before it starts: name, and the file copied.
+  std::map<std::wstring, std::filesystem::path> besideTheProgram = {};
 };
 
 // Console control events pass only between the processes of one console, and

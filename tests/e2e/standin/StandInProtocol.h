@@ -3,7 +3,8 @@
 // state dump. Standard library only, so the test side includes it as well.
 //
 // The stand-ins serve simulated meters (lu14::sim::SimMeter) to the real
-// lu14-updater.exe. The program takes setupapi.dll and hid.dll from the system
+// lu14-updater.exe and lu14.exe (whose main thread reads the control window's
+// messages between its own). Both take setupapi.dll and hid.dll from the system
 // folder only, so the tests put these there, in the Wine prefix of the run
 // (and the prefix prefers them to Wine's own for the program: see
 // InstallStandIns in tests/e2e/MeterControl.h). Each program copy has the
