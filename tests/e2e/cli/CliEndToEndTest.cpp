@@ -402,6 +402,79 @@ TEST(LuExe, TheProgressBarRedrawsItsLineOnAConsole) {
   EXPECT_EQ(shown.find(L"[K"), std::wstring::npos) << Utf8(shown);
 }
 
+// Types `keys` into the console's input, as a person would (Enter: \r).
+void Type(HANDLE input, const std::wstring& keys) {
+  std::vector<INPUT_RECORD> records;
+  for (const wchar_t key : keys) {
+    for (const BOOL down : {TRUE, FALSE}) {
+      INPUT_RECORD record{};
+      record.EventType = KEY_EVENT;
+      record.Event.KeyEvent.bKeyDown = down;
+      record.Event.KeyEvent.wRepeatCount = 1;
+      record.Event.KeyEvent.wVirtualKeyCode = key == L'\r' ? VK_RETURN : 0;
+      record.Event.KeyEvent.uChar.UnicodeChar = key;
+      records.push_back(record);
+    }
+  }
+  DWORD written = 0;
+  WriteConsoleInputW(input, records.data(), static_cast<DWORD>(records.size()), &written);
+}
+
+struct Answer {
+  const char* name;
+  std::wstring typed;
+  DWORD exitCode;
+  std::wstring shown;
+};
+
+class AnswerAtTheConsole : public testing::TestWithParam<Answer> {};
+
+TEST_P(AnswerAtTheConsole, DecidesWhetherARestoreWrites) {
+  ASSERT_TRUE(GiveThisProcessAConsole());
+  // A backup of the simulated meter with one option byte changed: restoring
+  // it asks before writing that byte.
+  const std::filesystem::path backup = TempPath(L"answer.hex");
+  std::filesystem::remove(backup);
+  ConsoleRun saving(L"answer-backup", {}, {"--simulate", "backup", "--output", Utf8(backup.wstring())});
+  ASSERT_EQ(saving.Finish().exitCode, kExitOk);
+  std::string text;
+  {
+    std::ifstream in(backup, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    text = bytes.str();
+  }
+  const std::size_t menuSwap = (1022 / 16) * 34 + (1022 % 16) * 2;  // 32 digits and CR LF a line
+  text[menuSwap + 1] = text[menuSwap + 1] == '0' ? '1' : '0';
+  std::ofstream(backup, std::ios::binary) << text;
+
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  const HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   &inheritable, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(input, INVALID_HANDLE_VALUE) << GetLastError();
+  FlushConsoleInputBuffer(input);
+  Type(input, GetParam().typed + L"\r");
+  const ScreenBuffer screen;
+  ConsoleRun run(Wide(std::string("answer-") + GetParam().name), {},
+                 {"--simulate", "restore", "--force", Utf8(backup.wstring())},
+                 {.environment = {{L"LC_ALL", std::nullopt}, {L"LC_MESSAGES", std::nullopt}, {L"LANG", L"ru_RU.UTF-8"}},
+                  .consoleOutput = screen.Handle(),
+                  .consoleInput = input});
+  ASSERT_TRUE(run.Started());
+  const ConsoleOutcome outcome = run.Finish();
+  CloseHandle(input);
+  std::filesystem::remove(backup);
+  const std::wstring shown = screen.Text();
+  EXPECT_EQ(outcome.exitCode, GetParam().exitCode) << Utf8(shown);
+  EXPECT_NE(shown.find(L"в этот прибор"), std::wstring::npos) << Utf8(shown);  // asked
+  EXPECT_NE(shown.find(GetParam().shown), std::wstring::npos) << Utf8(shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(LuExe, AnswerAtTheConsole,
+                         testing::Values(Answer{"Yes", L"да", kExitOk, L"записано и проверено байт: 1"},
+                                         Answer{"No", L"нет", kExitFailed, L"восстановление не подтверждено"}),
+                         [](const testing::TestParamInfo<Answer>& param) { return param.param.name; });
+
 TEST(LuExe, FilesNamedInCyrillicAreWrittenWhereNamed) {
   const std::filesystem::path record = TempPath(L"запись.jsonl");
   const std::filesystem::path backup = TempPath(L"настройки.hex");

@@ -158,7 +158,7 @@ ConsoleRun::ConsoleRun(const std::wstring& name, const std::vector<std::string>&
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input;
+  startup.hStdInput = options.consoleInput ? options.consoleInput : input;
   startup.hStdOutput = options.consoleOutput ? options.consoleOutput : outWrite;
   startup.hStdError = options.consoleOutput ? options.consoleOutput : errWrite;
   PROCESS_INFORMATION info{};

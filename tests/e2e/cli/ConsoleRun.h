@@ -36,6 +36,9 @@ struct RunOptions {
   // An inheritable console screen buffer that takes the run's standard output
   // and error instead of the pipes.
   HANDLE consoleOutput = nullptr;
+  // An inheritable console input handle for the run's standard input instead
+  // of NUL (a person at the console answers from it).
+  HANDLE consoleInput = nullptr;
   // Files copied beside the program before it starts: name, and the file copied.
   std::map<std::wstring, std::filesystem::path> besideTheProgram = {};
 };
