@@ -1,6 +1,7 @@
 #include "app/cli/ConsoleBuffersWindows.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "ports/Utf.h"
 
@@ -21,6 +22,33 @@ std::size_t SequenceLength(unsigned char lead) {
 }
 
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// Which thread waits in ReadConsoleW, if any. The handler cancels that
+// thread's I/O only while holding the lock and only while the thread is
+// marked: the reader must take the lock to unmark itself, so a cancel can
+// never reach any later I/O of that thread (a transfer with the meter).
+std::mutex readLock;
+HANDLE readingThread = nullptr;  // a real handle to the reader, made once, kept
+bool reading = false;
+
+// Marks this thread as reading for the length of one read.
+class Reading {
+ public:
+  Reading() {
+    const std::lock_guard<std::mutex> lock(readLock);
+    if (!readingThread) {
+      DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &readingThread, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS);
+    }
+    reading = true;
+  }
+  ~Reading() {
+    const std::lock_guard<std::mutex> lock(readLock);
+    reading = false;
+  }
+  Reading(const Reading&) = delete;
+  Reading& operator=(const Reading&) = delete;
+};
 
 }  // namespace
 
@@ -107,23 +135,33 @@ bool ConsoleOutputBuffer::ClearToEndOfLine() {
 
 ConsoleInputBuffer::int_type ConsoleInputBuffer::underflow() {
   if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-  std::u16string read;
+  std::u16string text;
   do {
     char16_t chars[kReadChars];
     DWORD count = 0;
-    // Nothing read: the input ended, or Ctrl-C cut the read short.
-    if (!ReadConsoleW(handle_, chars, kReadChars, &count, nullptr) || count == 0) return traits_type::eof();
-    read = split_ + std::u16string(chars, count);
-    split_.clear();
-    if (read.back() >= 0xD800 && read.back() <= 0xDBFF) {
-      split_ = read.back();
-      read.pop_back();
+    bool read = false;
+    {
+      const Reading marked;
+      read = ReadConsoleW(handle_, chars, kReadChars, &count, nullptr) != FALSE;
     }
-  } while (read.empty());
-  if (read.front() == u'\x1a') return traits_type::eof();
-  line_ = Utf16ToUtf8(read);
+    // Nothing read: the input ended, or a stop request cut the read short.
+    if (!read || count == 0) return traits_type::eof();
+    text = split_ + std::u16string(chars, count);
+    split_.clear();
+    if (text.back() >= 0xD800 && text.back() <= 0xDBFF) {
+      split_ = text.back();
+      text.pop_back();
+    }
+  } while (text.empty());
+  if (text.front() == u'\x1a') return traits_type::eof();
+  line_ = Utf16ToUtf8(text);
   setg(line_.data(), line_.data(), line_.data() + line_.size());
   return traits_type::to_int_type(*gptr());
+}
+
+void CancelConsoleRead() {
+  const std::lock_guard<std::mutex> lock(readLock);
+  if (reading && readingThread) CancelSynchronousIo(readingThread);
 }
 
 }  // namespace lu14::cli

@@ -46,7 +46,9 @@ class ConsoleOutputBuffer : public std::streambuf {
 };
 
 // Reads a console line by line with ReadConsoleW and hands it out as UTF-8.
-// Ctrl-Z at the start of a line ends the input, as it does for the C runtime.
+// Ctrl-Z at the start of a line ends the input, as it does for the C runtime;
+// so does a stop request (CancelConsoleRead), which a console does not always
+// let cut a read short by itself.
 class ConsoleInputBuffer : public std::streambuf {
  public:
   explicit ConsoleInputBuffer(HANDLE handle) : handle_(handle) {}
@@ -59,5 +61,10 @@ class ConsoleInputBuffer : public std::streambuf {
   std::u16string split_;  // a high surrogate whose low half the next read brings
   std::string line_;
 };
+
+// Ends a ReadConsoleW that a ConsoleInputBuffer is waiting in, from another
+// thread (the console control handler's). Nothing else the reading thread
+// does is cancelled: never a transfer with the meter.
+void CancelConsoleRead();
 
 }  // namespace lu14::cli

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "app/cli/ConsoleBuffersWindows.h"
 #include "app/cli/StopSignals.h"
 
 namespace lu14::cli {
@@ -21,6 +22,9 @@ BOOL WINAPI CountStopRequest(DWORD event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
       received.fetch_add(1);
+      // A question waiting for its answer ends now, as a read does on POSIX
+      // when SIGINT arrives; Wine's console would wait for Enter.
+      CancelConsoleRead();
       return TRUE;
     case CTRL_CLOSE_EVENT:
       // Nobody is left to press Ctrl-C twice: this counts as both presses.

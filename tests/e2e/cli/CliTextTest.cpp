@@ -105,24 +105,6 @@ TEST(LuExe, TheProgressBarRedrawsItsLineOnAConsole) {
   EXPECT_EQ(shown.find(L"[K"), std::wstring::npos) << Utf8(shown);
 }
 
-// Types `keys` into the console's input, as a person would (Enter: \r).
-void Type(HANDLE input, const std::wstring& keys) {
-  std::vector<INPUT_RECORD> records;
-  for (const wchar_t key : keys) {
-    for (const BOOL down : {TRUE, FALSE}) {
-      INPUT_RECORD record{};
-      record.EventType = KEY_EVENT;
-      record.Event.KeyEvent.bKeyDown = down;
-      record.Event.KeyEvent.wRepeatCount = 1;
-      record.Event.KeyEvent.wVirtualKeyCode = key == L'\r' ? VK_RETURN : 0;
-      record.Event.KeyEvent.uChar.UnicodeChar = key;
-      records.push_back(record);
-    }
-  }
-  DWORD written = 0;
-  WriteConsoleInputW(input, records.data(), static_cast<DWORD>(records.size()), &written);
-}
-
 struct Answer {
   const char* name;
   std::wstring typed;
@@ -151,21 +133,17 @@ TEST_P(AnswerAtTheConsole, DecidesWhetherARestoreWrites) {
   text[menuSwap + 1] = text[menuSwap + 1] == '0' ? '1' : '0';
   std::ofstream(backup, std::ios::binary) << text;
 
-  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-  const HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   &inheritable, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(input, INVALID_HANDLE_VALUE) << GetLastError();
-  FlushConsoleInputBuffer(input);
-  Type(input, GetParam().typed + L"\r");
+  const ConsoleInput input;
+  ASSERT_NE(input.Handle(), INVALID_HANDLE_VALUE) << GetLastError();
+  input.Type(GetParam().typed + L"\r");
   const ScreenBuffer screen;
   ConsoleRun run(Wide(std::string("answer-") + GetParam().name), {},
                  {"--simulate", "restore", "--force", Utf8(backup.wstring())},
                  {.environment = {{L"LC_ALL", std::nullopt}, {L"LC_MESSAGES", std::nullopt}, {L"LANG", L"ru_RU.UTF-8"}},
                   .consoleOutput = screen.Handle(),
-                  .consoleInput = input});
+                  .consoleInput = input.Handle()});
   ASSERT_TRUE(run.Started());
   const ConsoleOutcome outcome = run.Finish();
-  CloseHandle(input);
   std::filesystem::remove(backup);
   const std::wstring shown = screen.Text();
   EXPECT_EQ(outcome.exitCode, GetParam().exitCode) << Utf8(shown);
@@ -177,6 +155,36 @@ INSTANTIATE_TEST_SUITE_P(LuExe, AnswerAtTheConsole,
                          testing::Values(Answer{"Yes", L"да", kExitOk, L"записано и проверено байт: 1"},
                                          Answer{"No", L"нет", kExitFailed, L"восстановление не подтверждено"}),
                          [](const testing::TestParamInfo<Answer>& param) { return param.param.name; });
+
+TEST(LuExe, CtrlCAtTheQuestionEndsTheRunWithNothingWritten) {
+  ASSERT_TRUE(GiveThisProcessAConsole());
+  const ConsoleInput input;
+  ASSERT_NE(input.Handle(), INVALID_HANDLE_VALUE) << GetLastError();
+  const ScreenBuffer screen;
+  const ExitDump dump(L"question-stop");
+  const BackupWatch backups;
+  ConsoleRun run(L"question-stop", {"plug 1", "version 1 D1.42", dump.Command()}, {"update"},
+                 {.environment = {{L"LC_ALL", L"C"}},
+                  .newProcessGroup = true,
+                  .consoleOutput = screen.Handle(),
+                  .consoleInput = input.Handle()});
+  ASSERT_TRUE(run.Started());
+  ASSERT_TRUE(Eventually([&] { return screen.Text().find(L"to this meter? [y/N] ") != std::wstring::npos; }))
+      << Utf8(screen.Text());
+  ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, run.ProcessId())) << GetLastError();
+  const ConsoleOutcome outcome = run.Finish();
+  // Wine's console goes on serving the cancelled read after the process has
+  // ended, and would give it the next test's answer: an Enter ends it.
+  input.Type(L"\r");
+  const std::wstring shown = screen.Text();
+  EXPECT_EQ(outcome.exitCode, kExitInterrupted) << Utf8(shown);
+  EXPECT_NE(shown.find(L"nothing was written: the update was not confirmed"), std::wstring::npos) << Utf8(shown);
+  EXPECT_TRUE(backups.Written().empty());
+  const std::optional<MeterDump> meter = dump.Read();
+  ASSERT_TRUE(meter);
+  EXPECT_EQ(meter->Received(kWriteEeprom), 0u);
+  EXPECT_EQ(meter->Received(kWriteChunk), 0u);
+}
 
 TEST(LuExe, FilesNamedInCyrillicAreWrittenWhereNamed) {
   const std::filesystem::path record = TempPath(L"запись.jsonl");

@@ -127,6 +127,34 @@ std::wstring ScreenBuffer::Text() const {
   return text;
 }
 
+ConsoleInput::ConsoleInput() {
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  handle_ = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                        OPEN_EXISTING, 0, nullptr);
+  if (handle_ != INVALID_HANDLE_VALUE) FlushConsoleInputBuffer(handle_);
+}
+
+ConsoleInput::~ConsoleInput() {
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+}
+
+void ConsoleInput::Type(const std::wstring& keys) const {
+  std::vector<INPUT_RECORD> records;
+  for (const wchar_t key : keys) {
+    for (const BOOL down : {TRUE, FALSE}) {
+      INPUT_RECORD record{};
+      record.EventType = KEY_EVENT;
+      record.Event.KeyEvent.bKeyDown = down;
+      record.Event.KeyEvent.wRepeatCount = 1;
+      record.Event.KeyEvent.wVirtualKeyCode = key == L'\r' ? VK_RETURN : 0;
+      record.Event.KeyEvent.uChar.UnicodeChar = key;
+      records.push_back(record);
+    }
+  }
+  DWORD written = 0;
+  WriteConsoleInputW(handle_, records.data(), static_cast<DWORD>(records.size()), &written);
+}
+
 ConsoleRun::ConsoleRun(const std::wstring& name, const std::vector<std::string>& meterCommands,
                        const std::vector<std::string>& arguments, const RunOptions& options) {
   wchar_t temp[MAX_PATH];

@@ -111,6 +111,22 @@ class ScreenBuffer {
   HANDLE handle_;
 };
 
+// The console's input (CONIN$, inheritable), emptied, for a run's standard
+// input: a person's keys are typed into it.
+class ConsoleInput {
+ public:
+  ConsoleInput();
+  ~ConsoleInput();
+  ConsoleInput(const ConsoleInput&) = delete;
+  ConsoleInput& operator=(const ConsoleInput&) = delete;
+  HANDLE Handle() const { return handle_; }
+  // Types `keys` as a person would (Enter: \r).
+  void Type(const std::wstring& keys) const;
+
+ private:
+  HANDLE handle_;
+};
+
 // lu14.exe as built.
 std::filesystem::path ConsoleProgram();
 
