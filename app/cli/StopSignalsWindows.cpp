@@ -13,8 +13,8 @@ namespace {
 std::atomic<int> received{0};
 
 // How long a closing console waits for the run to stop between two chunks
-// and end: below the five seconds after which the system ends the process
-// whatever the handler does.
+// and end: below the system's time-out (some five seconds), after which it
+// ends the process whatever the handler does.
 constexpr DWORD kCloseGraceMs = 4000;
 
 BOOL WINAPI CountStopRequest(DWORD event) {
@@ -31,6 +31,7 @@ BOOL WINAPI CountStopRequest(DWORD event) {
       // When the handler returns the system ends the process, so it waits
       // here; the main thread ends the process sooner once the run is over.
       received.fetch_add(2);
+      CancelConsoleRead();
       Sleep(kCloseGraceMs);
       return TRUE;
     default:  // logoff and shutdown reach services only
