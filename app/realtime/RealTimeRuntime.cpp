@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -91,8 +92,12 @@ std::optional<std::string> RealTimeRuntime::EnvironmentVariable(const std::strin
 }
 
 LocalTime RealTimeRuntime::Now() {
+  // std::localtime fills one buffer for the whole process, and runtimes on
+  // several threads (lu14 update --all) read the clock at once.
+  static std::mutex localTimeBuffer;
+  const std::lock_guard<std::mutex> hold(localTimeBuffer);
   const std::time_t now = std::time(nullptr);
-  const std::tm* local = std::localtime(&now);  // one thread: the shared buffer is safe
+  const std::tm* local = std::localtime(&now);
   return LocalTime{local->tm_year + 1900, local->tm_mon + 1, local->tm_mday,
                    local->tm_hour,        local->tm_min,     local->tm_sec};
 }
