@@ -16,6 +16,10 @@ namespace {
 
 // How often the board is drawn and the stop signals are looked at.
 constexpr std::chrono::milliseconds kRefresh{100};
+// A meter's session finds it again on a platform of its own: it was attached a
+// moment ago, so this is only time for that platform's first scan, generous
+// for a loaded machine. A meter pulled out meanwhile fails after it.
+constexpr int kFoundAgainSeconds = 3;
 
 // An error stream that hands on each line written to it.
 class LineSink : public std::streambuf {
@@ -98,7 +102,7 @@ void UpdateAll::RunMeter(MeterBoard& board, std::size_t index, const std::string
       options.all = false;
       options.device = id;
       options.json = true;
-      options.waitSeconds = 0;  // it was attached a moment ago; if it has left, it has
+      options.waitSeconds = kFoundAgainSeconds;
       CliSession session(options, rig->RigShell(), rig->Loop(), rig->Platform(), out, err, false,
                          [&rig] { rig->Step(); });
       session.SetStopRequests([this] { return stops_.load(); });

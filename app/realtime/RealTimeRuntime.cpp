@@ -123,7 +123,9 @@ std::uint32_t RealTimeRuntime::MakeDirectory(const std::filesystem::path& path) 
   std::error_code error;
   if (std::filesystem::exists(path, error)) return kErrorAlreadyExists;
   if (!std::filesystem::exists(path.parent_path(), error)) return kErrorPathNotFound;
-  return std::filesystem::create_directory(path, error) ? 0 : kErrorAccessDenied;
+  if (std::filesystem::create_directory(path, error)) return 0;
+  // Made meanwhile by another backup (another meter's, on another thread).
+  return !error && std::filesystem::is_directory(path, error) ? kErrorAlreadyExists : kErrorAccessDenied;
 }
 
 std::unique_ptr<OutputFile> RealTimeRuntime::CreateOutputFile(const std::filesystem::path& path) {
