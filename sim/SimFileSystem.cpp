@@ -13,6 +13,7 @@ class SimFileSystem::File : public OutputFile {
   File(SimFileSystem& owner, std::shared_ptr<Bytes> contents) : owner_(owner), contents_(std::move(contents)) {}
 
   bool Write(std::span<const std::uint8_t> bytes) override {
+    const std::lock_guard<std::mutex> hold(owner_.mutex_);
     if (closed_) return false;
     std::size_t fitting = bytes.size();
     if (owner_.freeSpace_) fitting = std::min(fitting, *owner_.freeSpace_);
@@ -20,8 +21,12 @@ class SimFileSystem::File : public OutputFile {
     if (owner_.freeSpace_) *owner_.freeSpace_ -= fitting;
     return fitting == bytes.size();
   }
-  bool FlushToDisk() override { return !closed_ && !owner_.failFlush_; }
+  bool FlushToDisk() override {
+    const std::lock_guard<std::mutex> hold(owner_.mutex_);
+    return !closed_ && !owner_.failFlush_;
+  }
   bool Close() override {
+    const std::lock_guard<std::mutex> hold(owner_.mutex_);
     closed_ = true;
     return !owner_.failClose_;
   }
@@ -35,6 +40,7 @@ class SimFileSystem::File : public OutputFile {
 SimFileSystem::SimFileSystem(std::optional<Path> documents) : documents_(std::move(documents)) {}
 
 std::optional<Path> SimFileSystem::DocumentsFolder() {
+  const std::lock_guard<std::mutex> hold(mutex_);
   if (!documents_) return std::nullopt;
   for (Path level = Key(*documents_); !level.empty() && level != level.root_path(); level = level.parent_path()) {
     directories_.insert(level);
@@ -48,6 +54,7 @@ bool SimFileSystem::ParentExists(const Path& path) const {
 }
 
 std::uint32_t SimFileSystem::MakeDirectory(const Path& path) {
+  const std::lock_guard<std::mutex> hold(mutex_);
   if (directories_.contains(Key(path)) || files_.contains(Key(path))) return kErrorAlreadyExists;
   if (!ParentExists(path)) return kErrorPathNotFound;
   if (failMakeDirectory_) return kErrorAccessDenied;
@@ -56,6 +63,7 @@ std::uint32_t SimFileSystem::MakeDirectory(const Path& path) {
 }
 
 std::unique_ptr<OutputFile> SimFileSystem::CreateOutputFile(const Path& path) {
+  const std::lock_guard<std::mutex> hold(mutex_);
   if (!ParentExists(path) || locked_.contains(Key(path)) || directories_.contains(Key(path))) return nullptr;
   auto contents = std::make_shared<Bytes>();
   files_[Key(path)] = contents;
@@ -63,6 +71,7 @@ std::unique_ptr<OutputFile> SimFileSystem::CreateOutputFile(const Path& path) {
 }
 
 MoveOutcome SimFileSystem::MoveFileNoReplace(const Path& from, const Path& to) {
+  const std::lock_guard<std::mutex> hold(mutex_);
   const auto source = files_.find(Key(from));
   if (failMoves_ || source == files_.end() || !ParentExists(to) || locked_.contains(Key(from))) {
     return MoveOutcome::Failed;
@@ -77,19 +86,25 @@ MoveOutcome SimFileSystem::MoveFileNoReplace(const Path& from, const Path& to) {
 }
 
 bool SimFileSystem::RemoveFile(const Path& path) {
+  const std::lock_guard<std::mutex> hold(mutex_);
   if (locked_.contains(Key(path))) return false;
   return files_.erase(Key(path)) == 1;
 }
 
-bool SimFileSystem::DirectoryExists(const Path& path) const { return directories_.contains(Key(path)); }
+bool SimFileSystem::DirectoryExists(const Path& path) const {
+  const std::lock_guard<std::mutex> hold(mutex_);
+  return directories_.contains(Key(path));
+}
 
 std::optional<Bytes> SimFileSystem::FileContents(const Path& path) const {
+  const std::lock_guard<std::mutex> hold(mutex_);
   const auto found = files_.find(Key(path));
   if (found == files_.end()) return std::nullopt;
   return *found->second;
 }
 
 std::vector<Path> SimFileSystem::FilesIn(const Path& directory) const {
+  const std::lock_guard<std::mutex> hold(mutex_);
   std::vector<Path> found;
   for (const auto& [path, contents] : files_) {
     if (path.parent_path() == Key(directory)) found.push_back(path);

@@ -1,5 +1,6 @@
 // An in-memory file system for the simulated runtime, with the faults a user's
-// disk can show: full, a locked file, failing flush, close or rename.
+// disk can show: full, a locked file, failing flush, close or rename. Runtimes
+// on several threads may share one: each call holds its lock.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <vector>
@@ -52,6 +54,7 @@ class SimFileSystem {
   static Path Key(const Path& path) { return path.lexically_normal(); }
   bool ParentExists(const Path& path) const;
 
+  mutable std::mutex mutex_;
   std::optional<Path> documents_;
   std::set<Path> directories_;
   std::map<Path, std::shared_ptr<Bytes>> files_;

@@ -1,6 +1,8 @@
 #include "update/SettingsBackup.h"
 
 #include <array>
+#include <mutex>
+#include <set>
 
 #include "ports/Utf.h"
 #include "update/UpdateParameters.h"
@@ -23,6 +25,43 @@ std::u32string AsCodePoints(std::string_view ascii) { return {ascii.begin(), asc
 std::filesystem::path BackupFolderIn(const std::optional<std::filesystem::path>& documents) {
   return documents.value_or(std::filesystem::path("/")) / std::string(kBackupFolderName);
 }
+
+// The part files being written in this process, each by one backup at a time.
+// Backups of one name in the same minute (two meters of one identity updated
+// at once) would otherwise write into the same part file: a later one takes
+// the next free part name, "<name>.hex.2.part" ...
+class PartFile {
+ public:
+  explicit PartFile(const std::filesystem::path& file) {
+    const std::lock_guard<std::mutex> hold(Lock());
+    for (int copy = 1; !Taken().insert(path_ = Named(file, copy)).second; ++copy) {
+    }
+  }
+  ~PartFile() {
+    const std::lock_guard<std::mutex> hold(Lock());
+    Taken().erase(path_);
+  }
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  static std::filesystem::path Named(const std::filesystem::path& file, int copy) {
+    std::filesystem::path part = file;
+    if (copy > 1) part += "." + std::to_string(copy);
+    return part += std::string(kBackupPartSuffix);
+  }
+  static std::mutex& Lock() {
+    static std::mutex lock;
+    return lock;
+  }
+  static std::set<std::filesystem::path>& Taken() {
+    static std::set<std::filesystem::path> taken;
+    return taken;
+  }
+
+  std::filesystem::path path_;
+};
 
 }  // namespace
 
@@ -113,8 +152,8 @@ BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity,
   name.append(U"_").append(TwoDigits(time.hour)).append(TwoDigits(time.minute));
   const LocalTime date = shell_.Now();
   name.append(U"_").append(TwoDigits(date.day)).append(TwoDigits(date.month)).append(TwoDigits(date.year));
-  std::filesystem::path part = folder / PathOf(name + AsCodePoints(kBackupExtension));
-  part += std::string(kBackupPartSuffix);
+  const PartFile partFile(folder / PathOf(name + AsCodePoints(kBackupExtension)));
+  const std::filesystem::path& part = partFile.Path();
 
   std::unique_ptr<OutputFile> output = shell_.CreateOutputFile(part);
   if (!output) return skipped;

@@ -34,8 +34,8 @@ constexpr std::array<CommandName, 7> kCommands{{
 }};
 
 // Options that take a value, for the check that one follows.
-constexpr std::array<const char*, 7> kValueOptions{"--wait",   "--device", "--latency-us", "--meters",
-                                                   "--output", "--record", "--replay"};
+constexpr std::array<const char*, 8> kValueOptions{"--wait",   "--device", "--latency-us", "--meters",
+                                                   "--output", "--record", "--replay", "--fault-meter"};
 
 constexpr int kMaxWaitSeconds = 3600;
 constexpr int kMaxSimulatedMeters = 8;
@@ -207,7 +207,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
 
   CliOptions options;
   options.language = language;
-  std::string simulate, wait, latency, meters, device, record, replay;
+  std::string simulate, wait, latency, meters, faultMeter, device, record, replay;
   bool quiet = false, verbose = false;
   std::vector<std::string> optionArguments;
   std::vector<std::string> restoreArguments;
@@ -222,10 +222,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
   app.add_option("--wait", wait);
   app.add_option("--latency-us", latency);
   app.add_option("--meters", meters);
+  app.add_option("--fault-meter", faultMeter);
   app.add_option("--device", device);
   app.add_option("--record", record);
   app.add_option("--replay", replay);
   app.add_flag("--json", options.json);
+  // update's, but read anywhere so that any other command is told it is update's.
+  app.add_flag("--all", options.all);
   app.add_flag("-q,--quiet", quiet);
   app.add_flag("-v,--verbose", verbose);
   std::vector<std::pair<CLI::App*, const CommandName*>> subcommands;
@@ -317,12 +320,16 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
       }
       options.simulatedFault = simulate;
     }
-    for (const char* simulationOnly : {"--meters", "--latency-us"}) {
+    for (const char* simulationOnly : {"--meters", "--latency-us", "--fault-meter"}) {
       if (app.count(simulationOnly) && !options.simulate) {
         throw UsageError(Text(language, Msg::SimulationOnly, {simulationOnly}));
       }
     }
     if (app.count("--meters")) options.simulatedMeters = static_cast<int>(number("--meters", meters, 1, kMaxSimulatedMeters));
+    if (app.count("--fault-meter")) {
+      if (options.simulatedFault.empty()) throw UsageError(Text(language, Msg::FaultMeterNeedsFault));
+      options.faultMeter = static_cast<int>(number("--fault-meter", faultMeter, 1, options.simulatedMeters));
+    }
     if (app.count("--latency-us")) options.latencyMicroseconds = number("--latency-us", latency, 0, kMaxLatencyMicroseconds);
     if (app.count("--device")) {
       if (device.empty()) throw UsageError(Text(language, Msg::NeedsValue, {"--device"}));
@@ -335,6 +342,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
       *target = *value;
     }
     if (!options.replayFile.empty() && options.simulate) throw UsageError(Text(language, Msg::ReplayWithSimulate));
+    if (options.all) {
+      if (options.command != Command::Update) throw UsageError(Text(language, Msg::AllOnlyWithUpdate));
+      if (!options.device.empty()) throw UsageError(Text(language, Msg::AllWithDevice));
+      if (!options.recordFile.empty() || !options.replayFile.empty()) {
+        throw UsageError(Text(language, Msg::AllWithRecording));
+      }
+    }
     options.verbosity = quiet ? Verbosity::Quiet : verbose ? Verbosity::Verbose : Verbosity::Normal;
 
     if (options.command == Command::Option) {

@@ -26,6 +26,7 @@ struct CliOptions {
   bool simulate = false;
   std::string simulatedFault;     // empty: a healthy simulated meter
   int simulatedMeters = 1;        // how many simulated meters are attached
+  int faultMeter = 0;             // the simulated meter the fault is aimed at (1-based); 0: every one
   int waitSeconds = 10;           // how long to wait for a meter
   long latencyMicroseconds = 0;   // time each transfer of the simulated meter takes
   std::string optionName;         // option: capacitance | menu-swap
@@ -33,6 +34,7 @@ struct CliOptions {
   bool noBackup = false;          // update: go on when no settings backup can be saved
   bool ignoreBattery = false;     // update: go on with a low battery
   bool yes = false;               // update, restore: do not ask before writing
+  bool all = false;               // update: every attached meter at once
   bool force = false;             // update: write even when the meter has this firmware;
                                   // restore: a backup whose name names another meter, or none
   std::string outputFile;         // backup: the file to save to; empty: Documents/lu14, named by the meter

@@ -122,7 +122,8 @@ Msg LinkEventText(LinkEventKind kind) {
   return Msg::LinkGaveUp;
 }
 
-// A yes, in either language, as a person types it.
+}  // namespace
+
 bool IsYes(std::string answer) {
   while (!answer.empty() && (answer.back() == ' ' || answer.back() == '\r' || answer.back() == '\t')) answer.pop_back();
   while (!answer.empty() && answer.front() == ' ') answer.erase(answer.begin());
@@ -133,7 +134,11 @@ bool IsYes(std::string answer) {
          answer == "ДА";
 }
 
-}  // namespace
+std::string AboutToWriteText(Language language, const MeterStatus& status, const std::string& id) {
+  return Text(language, Msg::AboutToWrite,
+              {TerminalSafe(status.identity), id, TerminalSafe(status.versionText.value_or(U"")), kFirmwareVersionText,
+               status.batteryVolts ? Fixed(*status.batteryVolts, 2) : Text(language, Msg::Unknown)});
+}
 
 json JsonError(int exitCode, const std::string& message) {
   const char* kind = "failed";
@@ -209,7 +214,12 @@ void CliSession::Error(const std::string& line) {
 }
 
 void CliSession::Json(const json& value) {
-  if (options_.json) out_ << JsonLine(value) << std::flush;
+  if (!options_.json) return;
+  if (hooks_.json) {
+    hooks_.json(value);
+  } else {
+    out_ << JsonLine(value) << std::flush;
+  }
 }
 
 void CliSession::Dispatch(const std::function<void()>& work) {
@@ -396,6 +406,16 @@ int CliSession::Run() {
     case Command::Backup: exitCode = Backup(); break;
     case Command::Restore: exitCode = Restore(); break;
   }
+  return Ended(exitCode);
+}
+
+int CliSession::FindMeters(std::vector<std::string>& ids) {
+  if (!WaitForMeter()) return Ended(interrupted_ ? kExitInterrupted : kExitNoMeter);
+  for (const TJvHidDevice* device : meters_) ids.push_back(DeviceId(*device));
+  return kExitOk;
+}
+
+int CliSession::Ended(int exitCode) {
   progress_.Finish();
   if (interrupted_ && exitCode != kExitOk) {
     const bool saidWhy = options_.command == Command::Update || options_.command == Command::Restore;
@@ -487,9 +507,8 @@ std::optional<std::string> CliSession::UpdateRefusal(const MeterStatus& status) 
 }
 
 bool CliSession::Confirmed(const MeterStatus& status) {
-  return Asked(Say(Msg::AboutToWrite, {TerminalSafe(status.identity), DeviceId(*meter_.Link.CurrentDevice()),
-                                       TerminalSafe(*status.versionText), kFirmwareVersionText,
-                                       status.batteryVolts ? Fixed(*status.batteryVolts, 2) : Say(Msg::Unknown)}) +
+  if (hooks_.goAhead) return hooks_.goAhead(status);
+  return Asked(AboutToWriteText(options_.language, status, DeviceId(*meter_.Link.CurrentDevice())) +
                Say(Msg::AskToWrite, {kFirmwareVersionText}));
 }
 
@@ -511,6 +530,7 @@ int CliSession::Update() {
     Error(Say(Msg::NoStatusAnswer));
     return kExitFailed;
   }
+  if (hooks_.meterRead) hooks_.meterRead(*status);
   const bool current = *status->versionText == std::u32string(kFirmwareVersionText.begin(), kFirmwareVersionText.end()) &&
                        status->firmwareFlag == kFirmwareComplete;
   if (current && !options_.force) {

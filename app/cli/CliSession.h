@@ -37,9 +37,26 @@ inline constexpr int kExitNoMeter = 3;
 inline constexpr int kExitRefused = 4;      // a safety check refused to go on
 inline constexpr int kExitInterrupted = 5;  // a stop signal ended the run
 
+// A yes, in either language, as a person types it.
+bool IsYes(std::string answer);
+
+// The meter an update is about to write, as the question before it shows it.
+std::string AboutToWriteText(Language language, const MeterStatus& status, const std::string& id);
+
 // The JSON object a run that failed writes to the output stream: the kind of
 // failure (from the exit code), the message and the exit code.
 nlohmann::json JsonError(int exitCode, const std::string& message);
+
+// How an update run as one of several (update --all) reports to the run that
+// holds them all, instead of to a person and the output stream.
+struct UpdateHooks {
+  // The meter's status, once read (its identity, firmware and battery).
+  std::function<void(const MeterStatus&)> meterRead;
+  // Asked instead of the person before anything is written; true: go ahead.
+  std::function<bool(const MeterStatus&)> goAhead;
+  // Every JSON object the session writes (with --json), instead of the output stream.
+  std::function<void(const nlohmann::json&)> json;
+};
 
 class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
  public:
@@ -71,7 +88,13 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
     readFile_ = std::move(reader);
   }
 
+  void SetUpdateHooks(UpdateHooks hooks) { hooks_ = std::move(hooks); }
+
   int Run();
+  // The ids of the attached meters, in the platform's order, once there is
+  // at least one (waiting as any command does). kExitOk, or the exit code
+  // when none came (said as Run says it).
+  int FindMeters(std::vector<std::string>& ids);
 
  private:
   // Runs the loop until the condition holds (true), the limit passes or a
@@ -82,6 +105,8 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   // Refusals of the safety checks before an update touches the meter.
   std::optional<std::string> UpdateRefusal(const MeterStatus& status);
   int UpdateEndedWith(const UpdateOutcome& outcome);
+  // The end of a run: an interruption said, the JSON error when none was written.
+  int Ended(int exitCode);
   void Dispatch(const std::function<void()>& work);
   // Waits for a meter (the one --device names, or any); false (and says
   // what to try) when none came within the wait.
@@ -167,6 +192,7 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   std::function<std::chrono::microseconds()> clock_;
   std::function<std::vector<std::string>()> inaccessible_;
   std::function<std::optional<std::string>(const std::filesystem::path&)> readFile_;
+  UpdateHooks hooks_;
   int stopsHandled_ = 0;
   bool interrupted_ = false;
   // The run has written its JSON result: no error object follows.

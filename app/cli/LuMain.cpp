@@ -14,9 +14,11 @@
 #include "app/cli/HardwarePlatform.h"
 #include "app/cli/JsonText.h"
 #include "app/cli/Messages.h"
+#include "app/cli/MeterRig.h"
 #include "app/cli/Recording.h"
 #include "app/cli/SimulatedMeter.h"
 #include "app/cli/StopSignals.h"
+#include "app/cli/UpdateAll.h"
 #include "app/cli/Utf8Path.h"
 
 namespace lu14::cli {
@@ -64,7 +66,8 @@ int LuMain(const std::vector<std::string>& arguments, const Console& console) {
 
   InstallStopSignals();
   // Backups go to the user's Documents folder or nowhere.
-  lu14::RealTimeRuntime runtime(UsersDocumentsFolder(), std::cerr);
+  const std::optional<std::filesystem::path> documents = UsersDocumentsFolder();
+  lu14::RealTimeRuntime runtime(documents, std::cerr);
   const auto start = std::chrono::steady_clock::now();
   const auto sinceStart = [start] {
     return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
@@ -75,7 +78,7 @@ int LuMain(const std::vector<std::string>& arguments, const Console& console) {
   std::optional<ReplayHidPlatform> replay;
   if (recording) replay.emplace(runtime, std::move(*recording));
   const auto run = [&](lu14::HidPlatform& base, std::function<void()> step, const char* platformName,
-                       std::function<std::vector<std::string>()> inaccessibleMeters) {
+                       std::function<std::vector<std::string>()> inaccessibleMeters, RigMaker makeRig) {
     std::optional<RecordingHidPlatform> recorder;
     if (recordStream.is_open()) {
       recorder.emplace(base, recordStream,
@@ -86,6 +89,12 @@ int LuMain(const std::vector<std::string>& arguments, const Console& console) {
     session.SetStopRequests(StopSignalsReceived);
     if (person) session.SetAnswers(std::cin);
     if (inaccessibleMeters) session.SetInaccessibleMeters(inaccessibleMeters);
+    if (options.all) {
+      UpdateAll all(options, std::cout, std::cerr, terminal, std::move(makeRig));
+      all.SetStopRequests(StopSignalsReceived);
+      if (person) all.SetAnswers(std::cin);
+      return all.Run(session);
+    }
     const int exitCode = session.Run();
     if (recordStream.is_open() && !recordStream) {
       return fail(1, Text(language, Msg::RecordCannotWrite, {options.recordFile}));
@@ -95,14 +104,18 @@ int LuMain(const std::vector<std::string>& arguments, const Console& console) {
     }
     return exitCode;
   };
-  if (replay) return run(*replay, [] {}, "replay", nullptr);
+  if (replay) return run(*replay, [] {}, "replay", nullptr, nullptr);
   if (options.simulate) {
     SimulatedMeter meter(runtime, options.simulatedFault, std::chrono::microseconds(options.latencyMicroseconds),
-                         options.simulatedMeters);
-    return run(meter.Platform(), [&] { meter.Step(); }, "simulated", nullptr);
+                         options.simulatedMeters, options.faultMeter);
+    return run(meter.Platform(), [&] { meter.Step(); }, "simulated", nullptr,
+               [&meter, &documents](const std::string& id, std::ostream& boxes) {
+                 return SimulatedRig(meter, id, documents, boxes);
+               });
   }
   HardwarePlatform hardware = MakeHardwarePlatform(runtime);
-  return run(*hardware.platform, hardware.step, hardware.name, hardware.inaccessibleMeters);
+  return run(*hardware.platform, hardware.step, hardware.name, hardware.inaccessibleMeters,
+             [&documents](const std::string&, std::ostream& boxes) { return HardwareRig(documents, boxes); });
 }
 
 }  // namespace lu14::cli

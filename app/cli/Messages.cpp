@@ -25,7 +25,8 @@ constexpr Entry kCatalogue[] = {
      "Commands:\n"
      "  status               the meter's identity, firmware, battery and options\n"
      "  list                 every attached meter: its id, identity and firmware\n"
-     "  update               save the meter's settings, then write firmware {0}\n"
+     "  update [--all]       save the meter's settings, then write firmware {0};\n"
+     "                       --all: every attached meter at once\n"
      "  option NAME on|off   change an option: capacitance or menu-swap\n"
      "  checksum             the meter's firmware checksum, checked against {0}\n"
      "  backup [--output FILE]\n"
@@ -42,6 +43,8 @@ constexpr Entry kCatalogue[] = {
      "  -v, --verbose        also show the retries of the meter's transactions\n"
      "  --simulate[=FAULT]   use a built-in simulated meter instead of hardware\n"
      "  --meters N           with --simulate: N simulated meters, 1 to 8 (default 1)\n"
+     "  --fault-meter K      with --simulate=FAULT: the fault hits meter K only\n"
+     "                       (1 to N; default: every meter)\n"
      "  --latency-us N       with --simulate: each transfer takes N microseconds,\n"
      "                       0 to 1000000 (default 0)\n"
      "  --record FILE        write every transfer with the meter to FILE (JSON lines)\n"
@@ -63,7 +66,9 @@ constexpr Entry kCatalogue[] = {
      "  4  refused by a safety check: low battery, no settings backup possible,\n"
      "     placeholder firmware on a real meter, several meters and no --device,\n"
      "     a backup of another meter, a backup file that would be replaced\n"
-     "  5  interrupted by a stop signal (an update stops only between two chunks)\n",
+     "  5  interrupted by a stop signal (an update stops only between two chunks)\n"
+     "update --all exits 0 only when every meter succeeded; otherwise 5 when a stop\n"
+     "signal interrupted it, else 4 when a safety check refused a meter, else 1.\n",
      "использование: lu14 [ПАРАМЕТРЫ] КОМАНДА [АРГУМЕНТЫ]\n"
      "\n"
      "Обновляет прошивку пинцета ЛУ-14, показывает его состояние и меняет его\n"
@@ -72,7 +77,8 @@ constexpr Entry kCatalogue[] = {
      "Команды:\n"
      "  status               идентификатор прибора, прошивка, батарея и настройки\n"
      "  list                 все подключённые приборы: id, идентификатор и прошивка\n"
-     "  update               сохранить настройки прибора и записать прошивку {0}\n"
+     "  update [--all]       сохранить настройки прибора и записать прошивку {0};\n"
+     "                       --all: во все подключённые приборы сразу\n"
      "  option ИМЯ on|off    изменить настройку: capacitance или menu-swap\n"
      "  checksum             контрольная сумма прошивки прибора в сравнении с {0}\n"
      "  backup [--output ФАЙЛ]\n"
@@ -89,6 +95,8 @@ constexpr Entry kCatalogue[] = {
      "  -v, --verbose        показывать также повторы обменов с прибором\n"
      "  --simulate[=СБОЙ]    работать со встроенным имитатором прибора\n"
      "  --meters N           с --simulate: N приборов, от 1 до 8 (по умолчанию 1)\n"
+     "  --fault-meter K      с --simulate=СБОЙ: сбой только у прибора K\n"
+     "                       (от 1 до N; по умолчанию у всех)\n"
      "  --latency-us N       с --simulate: каждая передача длится N микросекунд,\n"
      "                       от 0 до 1000000 (по умолчанию 0)\n"
      "  --record ФАЙЛ        записать все передачи с прибором в ФАЙЛ (строки JSON)\n"
@@ -111,7 +119,10 @@ constexpr Entry kCatalogue[] = {
      "     настроек сохранить нельзя, заглушка вместо прошивки на настоящем приборе,\n"
      "     несколько приборов без --device, копия другого прибора, копия заменила бы\n"
      "     существующий файл\n"
-     "  5  прервано сигналом (обновление останавливается только между блоками)\n"},
+     "  5  прервано сигналом (обновление останавливается только между блоками)\n"
+     "update --all завершается с кодом 0, только если успешно обновлены все приборы;\n"
+     "иначе 5, если его прервал сигнал, иначе 4, если проверка безопасности\n"
+     "отклонила какой-либо прибор, иначе 1.\n"},
     {Msg::StatusHelp,
      "usage: lu14 status [--json] [--device ID] [--wait SECONDS]\n"
      "Waits for a meter, reads it once as the window's status poll does and prints\n"
@@ -136,7 +147,7 @@ constexpr Entry kCatalogue[] = {
      "Прибор не ждёт, если не указан --wait.\n"},
     {Msg::UpdateHelp,
      "usage: lu14 update [-y|--yes] [--force] [--no-backup] [--ignore-battery]\n"
-     "                   [--json] [--device ID]\n"
+     "                   [--json] [--device ID | --all]\n"
      "Saves the meter's settings (its EEPROM) to Documents/lu14, never replacing an\n"
      "earlier backup, marks the firmware as being updated, writes the carried\n"
      "firmware {0}, then writes its version and verifies the checksum. Exits 0 only\n"
@@ -154,9 +165,16 @@ constexpr Entry kCatalogue[] = {
      "Ctrl-C (or SIGTERM, SIGHUP) never cuts a chunk: the first one only warns, a\n"
      "second stops between two chunks and exits 5; the meter then asks for an\n"
      "update until one completes.\n"
-     "--json writes one JSON line per phase and progress step, then the result.\n",
+     "--json writes one JSON line per phase and progress step, then the result.\n"
+     "  --all              update every attached meter at once, each with its own\n"
+     "                     backup and checks; a meter that fails or is pulled out\n"
+     "                     stops alone. Asks once for all of them. Shows a line per\n"
+     "                     meter, then a result per meter (--json: an object per\n"
+     "                     meter, with \"meter\" and \"identity\", then a summary).\n"
+     "                     Exits 0 only when every meter succeeded; otherwise 5 when\n"
+     "                     interrupted, else 4 when a meter was refused, else 1.\n",
      "использование: lu14 update [-y|--yes] [--force] [--no-backup] [--ignore-battery]\n"
-     "                           [--json] [--device ID]\n"
+     "                           [--json] [--device ID | --all]\n"
      "Сохраняет настройки прибора (его EEPROM) в Documents/lu14, не заменяя прежние\n"
      "копии, помечает прошивку как обновляемую, записывает прошивку {0}, затем её\n"
      "версию и проверяет контрольную сумму. Код 0 - только если прибор всё подтвердил.\n"
@@ -173,7 +191,15 @@ constexpr Entry kCatalogue[] = {
      "Ctrl-C (или SIGTERM, SIGHUP) никогда не обрывает блок: первый только\n"
      "предупреждает, второй останавливает запись между блоками (код 5); прибор\n"
      "тогда просит обновления, пока одно не завершится.\n"
-     "--json выводит по строке JSON на каждый этап и шаг, затем результат.\n"},
+     "--json выводит по строке JSON на каждый этап и шаг, затем результат.\n"
+     "  --all              обновить все подключённые приборы сразу, каждый со своей\n"
+     "                     резервной копией и проверками; сбой или отключение\n"
+     "                     прибора останавливает только его. Спрашивает один раз\n"
+     "                     за все. Показывает строку на прибор, затем итог по\n"
+     "                     каждому (--json: объект на прибор с \"meter\" и\n"
+     "                     \"identity\", затем сводка). Код 0 - только если успешно\n"
+     "                     обновлены все; иначе 5, если прервано, иначе 4, если\n"
+     "                     прибор отклонён проверкой, иначе 1.\n"},
     {Msg::OptionHelp,
      "usage: lu14 option NAME on|off [--json] [--device ID]\n"
      "Writes one option and prints the value the meter then holds.\n"
@@ -525,6 +551,29 @@ constexpr Entry kCatalogue[] = {
     {Msg::ReplayOtherVersion,
      "the recording was made by lu14 {0}, this is lu14 {1}: this version may ask the meter otherwise",
      "запись сделана lu14 {0}, а это lu14 {1}: эта версия может обращаться к прибору иначе"},
+    {Msg::FaultMeterNeedsFault, "--fault-meter works only with --simulate=FAULT",
+     "--fault-meter работает только с --simulate=СБОЙ"},
+    {Msg::AllOnlyWithUpdate, "--all works only with update", "--all работает только с update"},
+    {Msg::AllWithDevice, "--all and --device cannot go together: --all updates every attached meter",
+     "--all и --device несовместимы: --all обновляет все подключённые приборы"},
+    {Msg::AllWithRecording,
+     "--record and --replay work with one meter at a time (the meters of --all would interleave in one "
+     "recording): use --device ID",
+     "--record и --replay работают с одним прибором (приборы --all перемешались бы в одной записи): "
+     "укажите --device ID"},
+    {Msg::AllAboutToWrite, "{0} meters to write:", "приборов для записи: {0}"},
+    {Msg::AllAskToWrite, "Save each meter's settings and write firmware {0} to these {1} meters? [y/N] ",
+     "Сохранить настройки каждого прибора и записать прошивку {0} в эти приборы ({1})? [д/Н] "},
+    {Msg::AllReading, "reading the meter", "чтение прибора"},
+    {Msg::AllEndedOk, "done", "готово"},
+    {Msg::AllEndedFailed, "failed", "неудача"},
+    {Msg::AllWritten, "{0}  {1}  ok: firmware {2} written and verified",
+     "{0}  {1}  успех: прошивка {2} записана и проверена"},
+    {Msg::AllAlreadyCurrent, "{0}  {1}  ok: it already has firmware {2}, complete",
+     "{0}  {1}  успех: в приборе уже полная прошивка {2}"},
+    {Msg::AllFailed, "{0}  {1}  failed: {2}", "{0}  {1}  неудача: {2}"},
+    {Msg::AllSavedTo, "; settings saved to {0}", "; настройки сохранены в {0}"},
+    {Msg::AllSummary, "{0} of {1} meters succeeded", "успешно: {0} из {1}"},
 };
 
 constexpr bool InOrder() {

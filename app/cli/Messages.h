@@ -197,6 +197,21 @@ enum class Msg {
   ReplayPastEnd,
   ReplayTransfer,
   ReplayOtherVersion,
+  // several meters: the simulated fault's target, update --all
+  FaultMeterNeedsFault,
+  AllOnlyWithUpdate,
+  AllWithDevice,
+  AllWithRecording,
+  AllAboutToWrite,
+  AllAskToWrite,
+  AllReading,
+  AllEndedOk,
+  AllEndedFailed,
+  AllWritten,
+  AllAlreadyCurrent,
+  AllFailed,
+  AllSavedTo,
+  AllSummary,
   Count
 };
 

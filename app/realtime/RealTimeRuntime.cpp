@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 #include <system_error>
 
 #include "ports/Utf.h"
@@ -60,8 +61,12 @@ std::optional<std::string> RealTimeRuntime::EnvironmentVariable(const std::strin
 }
 
 LocalTime RealTimeRuntime::Now() {
+  // std::localtime fills one buffer for the whole process, and runtimes on
+  // several threads (lu14 update --all) read the clock at once.
+  static std::mutex localTimeBuffer;
+  const std::lock_guard<std::mutex> hold(localTimeBuffer);
   const std::time_t now = std::time(nullptr);
-  const std::tm* local = std::localtime(&now);  // one thread: the shared buffer is safe
+  const std::tm* local = std::localtime(&now);
   return LocalTime{local->tm_year + 1900, local->tm_mon + 1, local->tm_mday,
                    local->tm_hour,        local->tm_min,     local->tm_sec};
 }
@@ -87,7 +92,9 @@ std::uint32_t RealTimeRuntime::MakeDirectory(const std::filesystem::path& path) 
   std::error_code error;
   if (std::filesystem::exists(path, error)) return kErrorAlreadyExists;
   if (!std::filesystem::exists(path.parent_path(), error)) return kErrorPathNotFound;
-  return std::filesystem::create_directory(path, error) ? 0 : kErrorAccessDenied;
+  if (std::filesystem::create_directory(path, error)) return 0;
+  // Made meanwhile by another backup (another meter's, on another thread).
+  return !error && std::filesystem::is_directory(path, error) ? kErrorAlreadyExists : kErrorAccessDenied;
 }
 
 bool RealTimeRuntime::RemoveFile(const std::filesystem::path& path) {

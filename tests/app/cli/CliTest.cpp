@@ -22,6 +22,7 @@
 #include "device/MeterMemory.h"
 #include "update/FirmwarePayload.h"
 #include "sim/SimFileSystem.h"
+#include "tests/app/cli/JsonLines.h"
 #include "sim/SimRuntime.h"
 #include "sim/meter/SimMeter.h"
 
@@ -376,7 +377,7 @@ TEST(LuCommandLine, HelpNamesEveryCommandOptionAndExitCodeInBothLanguages) {
     const ParseResult main = ParseCommandLine({"--help"}, language);
     EXPECT_EQ(main.exitCode, 0);
     for (const char* word : {"status", "list", "update", "option", "checksum", "--device", "--wait", "--json",
-                             "--quiet", "--verbose", "--simulate", "--meters", "--latency-us", "--version", "--help",
+                             "--quiet", "--verbose", "--simulate", "--meters", "--fault-meter", "--latency-us", "--version", "--help",
                              "LC_ALL", "LC_MESSAGES", "LANG"}) {
       EXPECT_NE(main.message.find(word), std::string::npos) << word;
     }
@@ -385,7 +386,7 @@ TEST(LuCommandLine, HelpNamesEveryCommandOptionAndExitCodeInBothLanguages) {
     }
     for (const auto& [fault, meaning] : SimulatedFaults()) EXPECT_NE(main.message.find(fault), std::string::npos);
     const std::string update = ParseCommandLine({"update", "--help"}, language).message;
-    for (const char* word : {"--yes", "--force", "--no-backup", "--ignore-battery", "--json", "--device", "D1.50"}) {
+    for (const char* word : {"--yes", "--force", "--no-backup", "--ignore-battery", "--json", "--device", "--all", "D1.50"}) {
       EXPECT_NE(update.find(word), std::string::npos) << word;
     }
     for (const OptionName& option : OptionNames()) {
@@ -529,15 +530,6 @@ TEST(LuStreams, TimeLeftFollowsThePaceSoFar) {
 }
 
 // --- JSON ---
-
-std::vector<nlohmann::json> JsonLines(const std::string& out) {
-  std::vector<nlohmann::json> lines;
-  std::istringstream stream(out);
-  for (std::string line; std::getline(stream, line);) {
-    EXPECT_NO_THROW(lines.push_back(nlohmann::json::parse(line))) << line;
-  }
-  return lines;
-}
 
 TEST(LuJson, EveryCommandWritesJsonAloneOnStdout) {
   const auto status = JsonLines(RunTool({"--simulate", "status", "--json"}).out);
@@ -833,6 +825,28 @@ TEST(LuBinary, RecordsAndReplaysAProcess) {
       << refused.err;
   EXPECT_EQ(nlohmann::json::parse(refused.out)["exit"], 1) << refused.out;
   EXPECT_EQ(RunBinary("--replay '" + (folder / "missing.jsonl").string() + "' status").exitCode, 1);
+}
+
+// update --all in a process: the meters' threads on the wall clock, their
+// backups in the same minute on the real file system. (Each meter stops at
+// chunk 1000, which keeps this short.)
+TEST(LuBinary, UpdatesEveryMeterAtOnce) {
+  const Process run = RunBinary("--simulate=sum-mismatch --meters 3 update --all --json");
+  EXPECT_EQ(run.exitCode, kExitFailed) << run.err;
+  const std::vector<nlohmann::json> lines = JsonLines(run.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back()["event"], "summary");
+  std::set<std::string> meters, backups;
+  for (const nlohmann::json& line : lines) {
+    if (line["event"] != "result") continue;
+    EXPECT_EQ(line["result"], "stopped") << line;
+    meters.insert(line["meter"].get<std::string>());
+    const std::string backup = line["backup"];
+    EXPECT_EQ(std::filesystem::file_size(backup), 4352u) << backup;
+    backups.insert(backup);
+  }
+  EXPECT_EQ(meters, (std::set<std::string>{"simulated-meter-1", "simulated-meter-2", "simulated-meter-3"}));
+  EXPECT_EQ(backups.size(), 3u);
 }
 
 TEST(LuBinary, StreamsLanguageAndJsonOfAProcess) {

@@ -16,18 +16,24 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/cli/CliOptions.h"
 #include "app/cli/CliSession.h"
+#include "app/cli/MeterRig.h"
 #include "app/cli/Recording.h"
+#include "app/cli/UpdateAll.h"
 #include "app/realtime/RealTimeRuntime.h"
 #include "device/MeterMemory.h"
 #include "device/MeterProtocol.h"
 #include "device/linux/LinuxHidPlatform.h"
+#include "status/StatusParameters.h"
+#include "update/FirmwarePayload.h"
 #include "sim/meter/SimMeter.h"
 #include "tests/device/linux/FakeHidraw.h"
 
@@ -79,30 +85,39 @@ class CliOverHidraw : public ::testing::Test {
     char folder[] = "/tmp/lu14-cli-hidraw-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
     folder_ = folder;
+    AttachMeter(0, meter_, device_, handler_);
+  }
 
-    // The meter as the kernel shows it: USB device, interface, HID device, node.
-    const std::string instance = "0003:FF4D:F538.0001";
+  // A meter as the kernel shows it: USB device, interface, HID device, and
+  // the node /dev/hidrawN whose ioctls `meter` answers.
+  void AttachMeter(int n, sim::SimMeter& meter, FakeHidraw& device, GPtr<UMockdevIoctlBase>& handler) {
+    const std::string root = Take(umockdev_testbed_get_root_dir(testbed_.get()));
+    const std::string number = std::to_string(n), node = "/dev/hidraw" + number;
+    const std::string instance = "0003:FF4D:F538.000" + std::to_string(n + 1);
     char vendor[8], product[8];
     std::snprintf(vendor, sizeof(vendor), "%04X", kMeterVendorId);
     std::snprintf(product, sizeof(product), "%04X", kMeterProductId);
-    const std::string usb = Add("usb", "usb-1", "", {"idVendor", vendor, "idProduct", product, "bcdDevice", "0123"},
+    const std::string port = "usb-" + std::to_string(n + 1);
+    const std::string usb = Add("usb", port, "", {"idVendor", vendor, "idProduct", product, "bcdDevice", "0123"},
                                 {"DEVTYPE", "usb_device"});
-    const std::string interface = Add("usb", "usb-1:1.0", usb, {"bInterfaceClass", "03"}, {"DEVTYPE", "usb_interface"});
+    const std::string interface = Add("usb", port + ":1.0", usb, {"bInterfaceClass", "03"}, {"DEVTYPE", "usb_interface"});
     const std::string hid = Add("hid", instance, interface, {},
                                 {"HID_ID", "0003:0000" + std::string(vendor) + ":0000" + std::string(product)});
-    Add("hidraw", "hidraw0", hid, {"dev", "240:0"}, {"DEVNAME", "/dev/hidraw0", "MAJOR", "240", "MINOR", "0"});
-    std::ofstream(root + "/dev/hidraw0").put('\0');
-    handler_.reset(umockdev_ioctl_base_new());
-    device_.vendorId = kMeterVendorId;
-    device_.productId = kMeterProductId;
-    device_.descriptor = kMeterDescriptor;
-    device_.protocol = &meter_;
-    g_signal_connect(handler_.get(), "handle-ioctl", G_CALLBACK(&HandleIoctl), &device_);
-    ASSERT_TRUE(umockdev_testbed_attach_ioctl(testbed_.get(), "/dev/hidraw0", handler_.get(), nullptr));
+    Add("hidraw", "hidraw" + number, hid, {"dev", "240:" + number},
+        {"DEVNAME", node, "MAJOR", "240", "MINOR", number});
+    std::ofstream(root + node).put('\0');
+    handler.reset(umockdev_ioctl_base_new());
+    device.vendorId = kMeterVendorId;
+    device.productId = kMeterProductId;
+    device.descriptor = kMeterDescriptor;
+    device.protocol = &meter;
+    g_signal_connect(handler.get(), "handle-ioctl", G_CALLBACK(&HandleIoctl), &device);
+    ASSERT_TRUE(umockdev_testbed_attach_ioctl(testbed_.get(), node.c_str(), handler.get(), nullptr));
+    nodes_.push_back(node);
   }
 
   void TearDown() override {
-    if (testbed_) umockdev_testbed_detach_ioctl(testbed_.get(), "/dev/hidraw0", nullptr);
+    for (const std::string& node : nodes_) umockdev_testbed_detach_ioctl(testbed_.get(), node.c_str(), nullptr);
     testbed_.reset();
     std::error_code ignored;
     if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
@@ -153,6 +168,7 @@ class CliOverHidraw : public ::testing::Test {
   sim::SimMeter meter_;
   FakeHidraw device_;
   std::filesystem::path folder_;
+  std::vector<std::string> nodes_;  // attached
   std::ostringstream boxes_;
   // A Documents folder for the runtime; the backups here go to --output.
   RealTimeRuntime runtime_{std::filesystem::path("/tmp"), boxes_};
@@ -210,6 +226,50 @@ TEST_F(CliOverHidraw, RestoreWritesTheBackupBackIntoTheMeter) {
   EXPECT_EQ(Eeprom(), saved);
   std::lock_guard lock(device_.mutex);
   EXPECT_EQ(meter_.Requests(cmdWriteEeprom).size(), 2u) << "only the changed bytes are written";
+}
+
+// update --all over two hidraw nodes: each meter's thread opens a Linux HID
+// platform of its own and works with its node only, to the end. (Both meters
+// refuse chunk 1000's sum, which keeps this short.)
+TEST_F(CliOverHidraw, UpdateAllDrivesEachNodeFromAThreadOfItsOwn) {
+  sim::SimMeter second;
+  FakeHidraw secondDevice;
+  GPtr<UMockdevIoctlBase> secondHandler;
+  second.SetInfo(kIdentityReads[1].command, kIdentityReads[1].parameter, 0x5A);
+  AttachMeter(1, second, secondDevice, secondHandler);
+  for (auto [meter, device] : {std::pair{&meter_, &device_}, std::pair{&second, &secondDevice}}) {
+    std::lock_guard lock(device->mutex);
+    meter->SetVersionText("D1.40");
+    meter->Faults().Add({.which = sim::Commands::IndexOf(cmdWriteChunk, 999), .sumDelta = 1});
+  }
+  setenv(std::string(kAllowPlaceholderVariable).c_str(), "1", 1);
+
+  const ParseResult parsed = ParseCommandLine({"update", "--all", "--json"});
+  ASSERT_TRUE(parsed.options);
+  std::ostringstream out, err;
+  linux_hid::LinuxHidPlatform hidraw(runtime_);
+  CliSession finder(*parsed.options, runtime_, runtime_, hidraw, out, err, false, [&hidraw] { hidraw.Poll(); });
+  UpdateAll all(*parsed.options, out, err, false,
+                [&](const std::string&, std::ostream& boxes) { return HardwareRig(folder_, boxes); });
+  EXPECT_EQ(all.Run(finder), kExitFailed) << err.str();
+
+  std::set<std::string> meters, backups;
+  std::istringstream lines(out.str());
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json event = nlohmann::json::parse(line);
+    if (event["event"] != "result") continue;
+    EXPECT_EQ(event["result"], "stopped") << line;
+    EXPECT_EQ(event["bytes-confirmed"], 15984) << line;
+    meters.insert(event["meter"].get<std::string>());
+    backups.insert(event["backup"].get<std::string>());
+  }
+  EXPECT_EQ(meters, (std::set<std::string>{"/dev/hidraw0", "/dev/hidraw1"})) << out.str();
+  EXPECT_EQ(backups.size(), 2u);
+  for (auto [meter, device] : {std::pair{&meter_, &device_}, std::pair{&second, &secondDevice}}) {
+    std::lock_guard lock(device->mutex);
+    EXPECT_EQ(meter->Requests(cmdWriteChunk).size(), 1000u);  // its own chunks, none of the other's
+    EXPECT_EQ(meter->FirmwareFlag(), 0x88);
+  }
 }
 
 }  // namespace
