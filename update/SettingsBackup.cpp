@@ -48,7 +48,7 @@ class PartFile {
  private:
   static std::filesystem::path Named(const std::filesystem::path& file, int copy) {
     std::filesystem::path part = file;
-    if (copy > 1) part += "." + std::to_string(copy);
+    if (copy > 1) part += '.' + std::to_string(copy);
     return part += std::string(kBackupPartSuffix);
   }
   static std::mutex& Lock() {
