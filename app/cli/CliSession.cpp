@@ -66,13 +66,6 @@ const char* ResultKey(UpdateResult result) {
   return "";
 }
 
-// The width of a label in columns: one per code point (the labels are
-// Latin or Cyrillic).
-std::size_t Columns(const std::string& utf8) {
-  return static_cast<std::size_t>(
-      std::count_if(utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
 // A meter's text for the terminal (escaped) or for JSON (the library escapes it).
 std::string MeterText(const std::u32string& text, bool forJson) {
   return forJson ? CodePointsToUtf8(text) : TerminalSafe(text);

@@ -9,6 +9,7 @@
 // UTF-8 while the run lasts.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 namespace lu14::cli {
@@ -26,12 +27,16 @@ class Console {
   // The error stream and standard input are a terminal: a person is there to
   // answer a question.
   bool PersonAnswers() const { return personAnswers_; }
+  // How many columns the error stream's terminal has (0: not known): a line
+  // redrawn in place must fit in them.
+  std::size_t ErrorColumns() const { return errorColumns_; }
 
  private:
   struct Saved;  // what the destructor puts back
   std::unique_ptr<Saved> saved_;
   bool errorRedraws_ = false;
   bool personAnswers_ = false;
+  std::size_t errorColumns_ = 0;
 };
 
 }  // namespace lu14::cli

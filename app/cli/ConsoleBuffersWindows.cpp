@@ -11,7 +11,34 @@ namespace {
 // Enough for any line lu14 writes at once; longer text is written in parts.
 constexpr std::size_t kFlushAt = 4096;
 constexpr DWORD kReadChars = 256;
-constexpr std::string_view kClearToEndOfLine = "\x1b[K";
+
+// The escape sequences lu14 writes to a terminal, ESC [ K (clear to the end
+// of the line: the progress bar) and ESC [ n A (n lines up: the board of
+// update --all), as far as `text` (which starts with ESC) holds one.
+enum class EscapeScan { Complete, Partial, Other };
+struct Escape {
+  EscapeScan scan = EscapeScan::Other;
+  std::size_t length = 0;
+  char command = 0;
+  int count = 0;
+};
+
+Escape ScanEscape(std::string_view text) {
+  Escape escape;
+  if (text.size() < 2) return {EscapeScan::Partial};
+  if (text[1] != '[') return escape;
+  std::size_t at = 2;
+  while (at < text.size() && text[at] >= '0' && text[at] <= '9' && escape.count < 10000) {
+    escape.count = escape.count * 10 + (text[at] - '0');
+    ++at;
+  }
+  if (at == text.size()) return {EscapeScan::Partial};
+  if (text[at] != 'K' && text[at] != 'A') return escape;
+  escape.scan = EscapeScan::Complete;
+  escape.length = at + 1;
+  escape.command = text[at];
+  return escape;
+}
 
 // The length of the UTF-8 sequence a lead byte starts (1 for anything else).
 std::size_t SequenceLength(unsigned char lead) {
@@ -81,12 +108,11 @@ int ConsoleOutputBuffer::sync() {
   std::size_t whole = pending_.size();
   if (console_) {
     whole = WholeCharactersLength(pending_);
-    // The start of ESC [ K waits for its rest, like the start of a character.
-    for (std::size_t cut = 1; cut < kClearToEndOfLine.size(); ++cut) {
-      if (std::string_view(pending_).substr(0, whole).ends_with(kClearToEndOfLine.substr(0, cut))) {
-        whole -= cut;
-        break;
-      }
+    // The start of an escape sequence waits for its rest, like the start of a character.
+    const std::size_t escape = std::string_view(pending_).substr(0, whole).rfind('\x1b');
+    if (escape != std::string_view::npos &&
+        ScanEscape(std::string_view(pending_).substr(escape, whole - escape)).scan == EscapeScan::Partial) {
+      whole = escape;
     }
   }
   const bool written = Write(std::string_view(pending_).substr(0, whole));
@@ -105,9 +131,18 @@ bool ConsoleOutputBuffer::Write(std::string_view bytes) {
     }
     return true;
   }
-  for (std::size_t clear; (clear = bytes.find(kClearToEndOfLine)) != std::string_view::npos;) {
-    if (!WriteToConsole(bytes.substr(0, clear)) || !ClearToEndOfLine()) return false;
-    bytes.remove_prefix(clear + kClearToEndOfLine.size());
+  for (std::size_t at; (at = bytes.find('\x1b')) != std::string_view::npos;) {
+    if (!WriteToConsole(bytes.substr(0, at))) return false;
+    bytes.remove_prefix(at);
+    const Escape escape = ScanEscape(bytes);
+    if (escape.scan != EscapeScan::Complete) {
+      // Not one of ours (or cut off at the very end): shown as it is.
+      if (!WriteToConsole(bytes.substr(0, 1))) return false;
+      bytes.remove_prefix(1);
+      continue;
+    }
+    if (!(escape.command == 'K' ? ClearToEndOfLine() : CursorUp(escape.count))) return false;
+    bytes.remove_prefix(escape.length);
   }
   return WriteToConsole(bytes);
 }
@@ -122,6 +157,15 @@ bool ConsoleOutputBuffer::WriteToConsole(std::string_view utf8) {
     rest.remove_prefix(written);
   }
   return true;
+}
+
+bool ConsoleOutputBuffer::CursorUp(int lines) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(handle_, &info)) return false;
+  // ESC [ A alone is one line up; never above the buffer's first line.
+  COORD position = info.dwCursorPosition;
+  position.Y = static_cast<SHORT>(std::max(0, position.Y - std::max(1, lines)));
+  return SetConsoleCursorPosition(handle_, position) != 0;
 }
 
 bool ConsoleOutputBuffer::ClearToEndOfLine() {

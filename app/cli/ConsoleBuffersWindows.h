@@ -5,10 +5,10 @@
 // older console decodes each write on its own, so a Cyrillic letter whose two
 // bytes land in two writes comes out as two wrong signs. The output buffer
 // converts whole characters only and keeps the start of a split one for the
-// next write. The progress bar's one escape sequence, ESC [ K (clear to the
-// end of the line), it carries out with the console API: a console before
-// Windows 10, and Wine's, would print it. To a file or pipe it writes the
-// UTF-8 bytes as they are.
+// next write. The two escape sequences lu14 writes, ESC [ K (clear to the
+// end of the line) and ESC [ n A (n lines up), it carries out with the
+// console API: a console before Windows 10, and Wine's, would print them.
+// To a file or pipe it writes the UTF-8 bytes as they are.
 #pragma once
 
 #include <windows.h>
@@ -39,6 +39,7 @@ class ConsoleOutputBuffer : public std::streambuf {
   bool Write(std::string_view bytes);
   bool WriteToConsole(std::string_view utf8);
   bool ClearToEndOfLine();
+  bool CursorUp(int lines);
 
   HANDLE handle_;
   bool console_;

@@ -44,6 +44,11 @@ Console::Console() {
   }
   // The buffer carries out the progress bar's ESC [ K itself, on any console.
   errorRedraws_ = IsConsole(err);
+  // A console wraps at its buffer's width.
+  CONSOLE_SCREEN_BUFFER_INFO screen{};
+  if (errorRedraws_ && GetConsoleScreenBufferInfo(err, &screen) && screen.dwSize.X > 0) {
+    errorColumns_ = static_cast<std::size_t>(screen.dwSize.X);
+  }
   personAnswers_ = errorRedraws_ && saved_->inBuffer.has_value();
 }
 

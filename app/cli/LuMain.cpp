@@ -90,7 +90,7 @@ int LuMain(const std::vector<std::string>& arguments, const Console& console) {
     if (person) session.SetAnswers(std::cin);
     if (inaccessibleMeters) session.SetInaccessibleMeters(inaccessibleMeters);
     if (options.all) {
-      UpdateAll all(options, std::cout, std::cerr, terminal, std::move(makeRig));
+      UpdateAll all(options, std::cout, std::cerr, terminal, std::move(makeRig), console.ErrorColumns());
       all.SetStopRequests(StopSignalsReceived);
       if (person) all.SetAnswers(std::cin);
       return all.Run(session);

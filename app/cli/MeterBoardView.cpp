@@ -14,8 +14,9 @@ constexpr int kBarWidth = 20;
 
 }  // namespace
 
-MeterBoardView::MeterBoardView(const CliOptions& options, std::ostream& out, std::ostream& err, bool terminal)
-    : options_(options), out_(out), err_(err), terminal_(terminal) {}
+MeterBoardView::MeterBoardView(const CliOptions& options, std::ostream& out, std::ostream& err, bool terminal,
+                               std::size_t columns)
+    : options_(options), out_(out), err_(err), terminal_(terminal), columns_(columns) {}
 
 std::string MeterBoardView::Identity(const MeterBoard::Meter& meter, Language language) {
   return meter.status ? TerminalSafe(meter.status->identity) : Text(language, Msg::Unknown);
@@ -33,7 +34,9 @@ std::string MeterBoardView::PhaseName(const std::string& key) const {
 }
 
 std::string MeterBoardView::Line(const MeterBoard::Meter& meter) const {
-  std::string line = meter.id + "  " + Identity(meter, options_.language) + "  ";
+  // The id is long on Windows (a device path): the identity tells the meters
+  // apart, the id only stands in until it is read.
+  std::string line = (meter.status ? Identity(meter, options_.language) : meter.id) + "  ";
   if (meter.exitCode) {
     return line + Text(options_.language, *meter.exitCode == 0 ? Msg::AllEndedOk : Msg::AllEndedFailed);
   }
@@ -89,7 +92,8 @@ void MeterBoardView::Show(const std::vector<MeterBoard::Happening>& happenings,
     return;
   }
   std::vector<std::string> board;
-  for (const MeterBoard::Meter& meter : meters) board.push_back(Line(meter));
+  // A line that wrapped would take two rows, and ESC [ n A would go back too few.
+  for (const MeterBoard::Meter& meter : meters) board.push_back(FitColumns(Line(meter), columns_ ? columns_ - 1 : 0));
   if (lines.empty() && board == drawn_) return;
   // Back to the first line of the block, the meters' own lines above it, the block anew.
   if (linesDrawn_ > 0) err_ << "\x1b[" << linesDrawn_ << 'A';

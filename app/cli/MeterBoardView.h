@@ -1,5 +1,5 @@
-// Shows an update --all: a line per meter (its id, identity, phase and
-// percent) redrawn in place on a terminal, a line prefixed by the meter's id
+// Shows an update --all: a line per meter (its identity, or its id until the
+// identity is read, phase and percent) redrawn in place on a terminal, a line prefixed by the meter's id
 // every tenth of the way otherwise, or the meters' JSON events with their id;
 // at the end a result per meter and a summary.
 #pragma once
@@ -16,8 +16,10 @@ namespace lu14::cli {
 
 class MeterBoardView {
  public:
-  // terminal: the error stream is a terminal (the lines redraw in place).
-  MeterBoardView(const CliOptions& options, std::ostream& out, std::ostream& err, bool terminal);
+  // terminal: the error stream is a terminal (the lines redraw in place);
+  // columns: its width (0: not known), which the lines are cut to.
+  MeterBoardView(const CliOptions& options, std::ostream& out, std::ostream& err, bool terminal,
+                 std::size_t columns = 0);
 
   // What happened since the last call, and every meter's state now.
   void Show(const std::vector<MeterBoard::Happening>& happenings, const std::vector<MeterBoard::Meter>& meters);
@@ -38,6 +40,7 @@ class MeterBoardView {
   std::ostream& out_;
   std::ostream& err_;
   bool terminal_;
+  std::size_t columns_;
   std::size_t linesDrawn_ = 0;
   std::vector<std::string> drawn_;
   std::vector<int> tenthShown_;  // without a terminal: the tenth last shown, per meter

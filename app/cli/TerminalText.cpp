@@ -1,5 +1,6 @@
 #include "app/cli/TerminalText.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace lu14::cli {
@@ -40,6 +41,23 @@ std::string EscapeControlCharacters(std::string_view utf8, const char* format) {
     }
   }
   return out;
+}
+
+namespace {
+bool StartsCodePoint(char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }
+}  // namespace
+
+std::size_t Columns(std::string_view utf8) {
+  return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), StartsCodePoint));
+}
+
+std::string FitColumns(std::string_view utf8, std::size_t columns) {
+  if (columns == 0) return std::string(utf8);
+  std::size_t counted = 0;
+  for (std::size_t at = 0; at < utf8.size(); ++at) {
+    if (StartsCodePoint(utf8[at]) && counted++ == columns) return std::string(utf8.substr(0, at));
+  }
+  return std::string(utf8);
 }
 
 }  // namespace lu14::cli

@@ -16,4 +16,12 @@ std::string TerminalSafe(std::u32string_view meterText);
 // for a terminal, "\\u%04x" for JSON); every other character stays.
 std::string EscapeControlCharacters(std::string_view utf8, const char* format);
 
+// The width of UTF-8 text in columns: one per code point (lu14's texts are
+// Latin or Cyrillic, and a meter's text is made ASCII by TerminalSafe).
+std::size_t Columns(std::string_view utf8);
+
+// The text cut to at most `columns` code points (0: as it is), so that a line
+// redrawn in place never wraps onto a second row of the terminal.
+std::string FitColumns(std::string_view utf8, std::size_t columns);
+
 }  // namespace lu14::cli

@@ -52,15 +52,16 @@ int AllExitCode(const std::vector<int>& exitCodes) {
   return kExitFailed;
 }
 
-UpdateAll::UpdateAll(const CliOptions& options, std::ostream& out, std::ostream& err, bool terminal, RigMaker makeRig)
-    : options_(options), out_(out), err_(err), terminal_(terminal), makeRig_(std::move(makeRig)) {}
+UpdateAll::UpdateAll(const CliOptions& options, std::ostream& out, std::ostream& err, bool terminal, RigMaker makeRig,
+                     std::size_t columns)
+    : options_(options), out_(out), err_(err), terminal_(terminal), columns_(columns), makeRig_(std::move(makeRig)) {}
 
 int UpdateAll::Run(CliSession& finder) {
   std::vector<std::string> ids;
   if (const int found = finder.FindMeters(ids); found != kExitOk) return found;
   // The meters found now are the ones updated: one plugged in later is not taken.
   MeterBoard board(ids);
-  MeterBoardView view(options_, out_, err_, terminal_);
+  MeterBoardView view(options_, out_, err_, terminal_, columns_);
   const bool ask = answers_ != nullptr && !options_.yes;
   if (!ask) board.Decide(true);
   std::vector<std::thread> meters;

@@ -27,8 +27,9 @@ int AllExitCode(const std::vector<int>& exitCodes);
 
 class UpdateAll {
  public:
-  // terminal: the error stream is a terminal.
-  UpdateAll(const CliOptions& options, std::ostream& out, std::ostream& err, bool terminal, RigMaker makeRig);
+  // terminal: the error stream is a terminal, of `columns` (0: not known).
+  UpdateAll(const CliOptions& options, std::ostream& out, std::ostream& err, bool terminal, RigMaker makeRig,
+            std::size_t columns = 0);
 
   // As CliSession's: stop signals so far, and where a person answers.
   void SetStopRequests(std::function<int()> stopRequests) { stopRequests_ = std::move(stopRequests); }
@@ -49,6 +50,7 @@ class UpdateAll {
   std::ostream& out_;
   std::ostream& err_;
   bool terminal_;
+  std::size_t columns_;
   RigMaker makeRig_;
   std::function<int()> stopRequests_;
   std::istream* answers_ = nullptr;

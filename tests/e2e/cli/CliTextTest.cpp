@@ -105,6 +105,29 @@ TEST(LuExe, TheProgressBarRedrawsItsLineOnAConsole) {
   EXPECT_EQ(shown.find(L"[K"), std::wstring::npos) << Utf8(shown);
 }
 
+TEST(LuExe, TheBoardOfSeveralMetersRedrawsItsLinesOnAConsole) {
+  ASSERT_TRUE(GiveThisProcessAConsole());
+  const ScreenBuffer screen;
+  ASSERT_NE(screen.Handle(), INVALID_HANDLE_VALUE) << GetLastError();
+  const BackupWatch backups;  // the simulated meters' backups are removed again
+  ConsoleRun run(L"board", {}, {"--simulate", "--meters", "2", "update", "--all", "--yes"},
+                 {.environment = {{L"LC_ALL", L"C"}}, .consoleOutput = screen.Handle()});
+  ASSERT_TRUE(run.Started());
+  const ConsoleOutcome outcome = run.Finish();
+  const std::wstring shown = screen.Text();
+  ASSERT_EQ(outcome.exitCode, kExitOk) << Utf8(shown);
+  // Each meter's line drawn over and over in place, ending "done", then a
+  // result line each.
+  for (const std::wstring identity :
+       {L"B4C55313407E3129A005FC81E950FA73C86", L"B4D55313407E3129A005FC81E950FA73C86"}) {
+    EXPECT_NE(shown.find(identity + L"  done  "), std::wstring::npos) << Utf8(shown);
+    EXPECT_NE(shown.find(identity + L"  ok: "), std::wstring::npos) << Utf8(shown);
+  }
+  EXPECT_EQ(shown.find(L"writing firmware"), std::wstring::npos) << Utf8(shown);
+  EXPECT_EQ(shown.find(L'\x1b'), std::wstring::npos) << Utf8(shown);
+  EXPECT_NE(shown.find(L"2 of 2 meters succeeded"), std::wstring::npos) << Utf8(shown);
+}
+
 struct Answer {
   const char* name;
   std::wstring typed;

@@ -47,6 +47,27 @@ TEST(ConsoleOutput, EscapeKClearsTheRestOfTheLineEvenWhenCutBetweenWrites) {
   EXPECT_EQ(screen.Text().substr(0, 40), L"writing [##########] 100%" + std::wstring(15, L' '));
 }
 
+TEST(ConsoleOutput, EscapeNALeadsBackUpSoABlockOfLinesIsDrawnOverItself) {
+  ASSERT_TRUE(e2e::GiveThisProcessAConsole());
+  const e2e::ScreenBuffer screen;
+  ASSERT_NE(screen.Handle(), INVALID_HANDLE_VALUE) << GetLastError();
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  ASSERT_TRUE(GetConsoleScreenBufferInfo(screen.Handle(), &info));
+  const auto width = static_cast<std::size_t>(info.dwSize.X);
+  {
+    ConsoleOutputBuffer buffer(screen.Handle(), true);
+    WriteByteByByte(buffer,
+                    "meter-1 writing 10%\x1b[K\nmeter-2 writing 20%\x1b[K\n"
+                    "\x1b[2A\rmeter-1 done\x1b[K\n\rmeter-2 done\x1b[K\n\x1b[Xno");
+  }
+  const std::wstring text = screen.Text();
+  const auto row = [&](std::size_t index) { return text.substr(index * width, 20); };
+  EXPECT_EQ(row(0), L"meter-1 done        ");
+  EXPECT_EQ(row(1), L"meter-2 done        ");
+  // A sequence lu14 does not write is shown as it came.
+  EXPECT_EQ(row(2), L"\x1b[Xno" + std::wstring(15, L' '));
+}
+
 TEST(ConsoleOutput, APipeGetsTheBytesAsTheyAre) {
   HANDLE read = nullptr;
   HANDLE write = nullptr;
