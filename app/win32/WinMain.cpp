@@ -33,10 +33,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   InitCommonControlsEx(&controls);
   lu14::win32::Win32Shell shell;
   // Timer2 sends a chunk every 2 ms; a message timer would stretch that to
-  // 10-16 ms. (The benchmark builds a copy without this, to compare.)
-#ifndef LU14_TIMER2_AS_MESSAGE_TIMER
+  // 10-16 ms.
   shell.DrivePrecisely(lu14::kTimer2Id);
-#endif
   lu14::win32::Win32HidPlatform hid;
   lu14::win32::MainWindow window(shell);
   return lu14::RunProgram(shell, hid, window);

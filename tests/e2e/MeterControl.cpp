@@ -31,7 +31,10 @@ std::filesystem::path TempDumpFile() {
 // The libraries the stand-ins replace, and their names in the load order settings.
 constexpr const wchar_t* kStandIns[] = {L"hid.dll", L"setupapi.dll"};
 constexpr const wchar_t* kOverridden[] = {L"hid", L"setupapi"};
-constexpr wchar_t kOverridesKey[] = L"Software\\Wine\\AppDefaults\\lu14-updater.exe\\DllOverrides";
+// The programs that bind them: the updater, and the benchmark's floor
+// program, which replays the updater's transfers through the same stand-ins.
+constexpr const wchar_t* kOverridesKeys[] = {L"Software\\Wine\\AppDefaults\\lu14-updater.exe\\DllOverrides",
+                                             L"Software\\Wine\\AppDefaults\\lu14-wine-floor.exe\\DllOverrides"};
 
 std::filesystem::path SystemFolder() {
   wchar_t folder[MAX_PATH];
@@ -61,12 +64,15 @@ void PreferStandInsToWineBuiltins() {
   // loads its built-in ones in their stead, also when another file has taken
   // a placeholder's place, unless the load order for the program says
   // otherwise. That is kept per program name in the prefix: the program
-  // copies are all named lu14-updater.exe, and no other program is touched.
+  // copies are all named lu14-updater.exe (the floor program has its own name),
+  // and no other program is touched.
   // WINEDLLOVERRIDES set here would not reach the program: Wine takes it from
   // the environment that the Wine process itself was started with.
   constexpr wchar_t kNativeFirst[] = L"native,builtin";
-  for (const wchar_t* library : kOverridden) {
-    RegSetKeyValueW(HKEY_CURRENT_USER, kOverridesKey, library, REG_SZ, kNativeFirst, sizeof(kNativeFirst));
+  for (const wchar_t* key : kOverridesKeys) {
+    for (const wchar_t* library : kOverridden) {
+      RegSetKeyValueW(HKEY_CURRENT_USER, key, library, REG_SZ, kNativeFirst, sizeof(kNativeFirst));
+    }
   }
 }
 
@@ -105,7 +111,9 @@ void RestoreSystemLibraries() {
     const std::filesystem::path saved = SavedPath(library);
     MoveFileExW(saved.c_str(), (SystemFolder() / library).c_str(), MOVEFILE_REPLACE_EXISTING);
   }
-  for (const wchar_t* library : kOverridden) RegDeleteKeyValueW(HKEY_CURRENT_USER, kOverridesKey, library);
+  for (const wchar_t* key : kOverridesKeys) {
+    for (const wchar_t* library : kOverridden) RegDeleteKeyValueW(HKEY_CURRENT_USER, key, library);
+  }
 }
 
 std::size_t MeterDump::Received(int code) const {

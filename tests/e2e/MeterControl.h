@@ -36,8 +36,9 @@ bool InstallStandIns(const std::filesystem::path& folder, const std::vector<std:
 
 // Copies the stand-ins over hid.dll and setupapi.dll in the system folder of
 // the Wine prefix, where the program takes its HID libraries from, and makes
-// lu14-updater.exe prefer them to Wine's built-in ones (a setting of the
-// prefix, for that program name; every other program keeps Wine's own). Wine's
+// lu14-updater.exe and the benchmark's lu14-wine-floor.exe prefer them to
+// Wine's built-in ones (a setting of the prefix, for those program names;
+// every other program keeps Wine's own). Wine's
 // files are kept aside the first time. Does nothing when they are in place.
 bool InstallStandInsInSystemFolder();
 // Puts Wine's own files back and drops the preference, so that later suites
