@@ -10,7 +10,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Waits on the timers' handle as the main loop does, collecting due ticks.
+// Waits on the timers' handle as the main loop does (which waits without a
+// time-out), collecting due ticks; stops at a wait that the handle never
+// ends, as the loop would hang there.
 std::vector<TimerId> Collect(PreciseTimers& timers, std::size_t count) {
   std::vector<TimerId> ticks;
   for (int wakeups = 0; ticks.size() < count && wakeups < 100000; ++wakeups) {
@@ -18,8 +20,7 @@ std::vector<TimerId> Collect(PreciseTimers& timers, std::size_t count) {
       ticks.push_back(*due);
       continue;
     }
-    HANDLE handle = timers.WaitHandle();
-    WaitForSingleObject(handle, 5000);
+    if (WaitForSingleObject(timers.WaitHandle(), 10'000) != WAIT_OBJECT_0) break;
   }
   return ticks;
 }
@@ -33,6 +34,19 @@ TEST(PreciseTimers, TicksComeOneAtATimeAndStopWhenStopped) {
   EXPECT_FALSE(timers.TakeDue());
   PreciseTimers::PreciseSleep(5ms);
   EXPECT_FALSE(timers.TakeDue());  // nothing piled up while stopped
+}
+
+// Stopping leaves the handle set for the stopped timer; that wake-up must
+// hand out nothing and set the handle again for the timers still running.
+TEST(PreciseTimers, AStoppedTimersWakeUpLeavesTheOthersTicking) {
+  PreciseTimers timers;
+  timers.Start(2, 2ms);
+  timers.Start(3, 40ms);
+  timers.Stop(2);
+  EXPECT_EQ(Collect(timers, 2), (std::vector<TimerId>{3, 3}));
+  timers.Stop(3);
+  timers.Start(2, 2ms);  // restarted after a stop: a fresh full interval
+  EXPECT_EQ(Collect(timers, 3), (std::vector<TimerId>(3, 2)));
 }
 
 TEST(PreciseTimers, ALongPauseLeavesOneWaitingTick) {
