@@ -99,11 +99,16 @@ class UnixProcessCpu {
   std::filesystem::path stat_;
 };
 
+// Waits while the program is measured. The benchmark owns no window, so it
+// has no messages to pump, and each wake-up would be one more request to
+// Wine's server, which the program's transfers also wait on.
+void Rest(milliseconds duration) { Sleep(static_cast<DWORD>(duration.count())); }
+
 // The program's CPU time while it sits idle for `seconds`; negative when it
 // could not be read.
 double IdleCpuMs(const UnixProcessCpu& cpu, long seconds) {
   const std::optional<double> before = cpu.Ms();
-  win32::PumpFor(std::chrono::seconds(seconds));
+  Rest(std::chrono::seconds(seconds));
   const std::optional<double> after = cpu.Ms();
   return before && after ? *after - *before : -1;
 }
@@ -131,7 +136,7 @@ std::optional<ProgramRun> RunProgram(const win32::ProgramFolder& folder, const O
 
   // A poll tick never looks at the queue, so the recording holds whole ticks.
   if (!meters.Send("record-transfers")) return std::nullopt;
-  win32::PumpFor(kPollRecording);
+  Rest(kPollRecording);
   if (!meters.Send("write-transfers " + Utf8(run.pollRecording))) return std::nullopt;
   // The stand-in spends a transfer's latency spinning in the program's
   // process: idle, the meter answers at once, so that the CPU time is the
@@ -148,7 +153,7 @@ std::optional<ProgramRun> RunProgram(const win32::ProgramFolder& folder, const O
   // Looked at rarely: every look is a message the program's thread must answer.
   bool done = false;
   for (const auto deadline = start + minutes(10); !done && steady_clock::now() < deadline;) {
-    win32::PumpFor(milliseconds(200));
+    Rest(milliseconds(200));
     const auto log = window.Log();
     done = !log.empty() && log.back() == kUpdateDone;
   }
