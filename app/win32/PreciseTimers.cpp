@@ -102,8 +102,13 @@ std::optional<TimerId> PreciseTimers::TakeDue() {
   while (Now() < due->second.due) {
   }
   // A message that came in meanwhile goes first, as it would before WM_TIMER;
-  // the tick stays due for the loop's next turn.
-  if (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0) return std::nullopt;
+  // the tick stays due, and the waitable timer (spent by the wait) is set to
+  // fire at once, so that the loop's next wait returns for it.
+  if (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0) {
+    armedFor_.reset();
+    Arm();
+    return std::nullopt;
+  }
   due->second.due = Now() + due->second.interval;
   Arm();
   return due->first;
