@@ -169,8 +169,9 @@ std::optional<ProgramRun> RunProgram(const win32::ProgramFolder& folder, const O
   return run;
 }
 
-// Runs lu14-wine-floor.exe from `folder` on a recording; its own recording
-// goes to `output`.
+// Runs `floor` (lu14-wine-floor.exe, beside the meters.txt of its meter) on
+// a recording; its own recording goes to `output`. false when it failed or a
+// reply differed from the recorded one.
 bool RunFloor(const std::filesystem::path& floor, const std::filesystem::path& recording,
               const std::filesystem::path& output) {
   std::wstring commandLine = L"\"" + floor.wstring() + L"\" \"" + recording.wstring() + L"\" \"" + output.wstring() + L"\"";
