@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <array>
+#include <optional>
+#include <string>
 
 #include "app/ProgramEntry.h"
 #include "app/components/FormView.h"
@@ -42,9 +44,9 @@ class MainWindow : public FrontEnd, public FormView {
   bool Create();
   void CreateControls();
   void CreateHints();
-  // Lets the window show a progress change at once, and the system see that
-  // the program is alive, while a long handler (the backup) runs. Nothing is
-  // dispatched: no other handler may run in between.
+  // Lets the window show a progress change, and the system see that the
+  // program is alive, while a long handler (the backup) runs: at most every
+  // 100 ms. Nothing is dispatched: no other handler may run in between.
   void ShowProgressNow(HWND progress);
   HWND Handle(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
   void FitLabelToText(HWND label);
@@ -53,7 +55,8 @@ class MainWindow : public FrontEnd, public FormView {
   TMForm* form_ = nullptr;
   HWND window_ = nullptr;
   HWND hints_ = nullptr;
-  DWORD lastAliveCheck_ = 0;
+  DWORD lastShown_ = 0;
+  std::optional<std::wstring> labelShown_;  // Label1's text as last set and sized
   std::array<HWND, kControlCount> controls_{};
   Win32Fonts fonts_;
 };

@@ -9,9 +9,15 @@ namespace {
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #endif
 
-// Waits shorter than this are spun: a waitable timer may wake up to a
-// fraction of a millisecond late.
-constexpr LONGLONG kSpinMicroseconds = 500;
+// Waits shorter than this are spun. A waitable timer wakes late: Wine rounds
+// its time-outs up to whole milliseconds and wakes a quarter to three
+// quarters of a millisecond after that, so a wait set for half a millisecond
+// less overshot the 2 ms chunk period by a third of a millisecond at the
+// median. A whole millisecond of margin wakes before the due time nearly
+// always, and the spin it costs runs only while a precise timer or a pause
+// is under way, never while the program sits idle. A timer spins at most half
+// its interval, so that the tick after one just taken is never waited for.
+constexpr LONGLONG kSpinMicroseconds = 1000;
 
 HANDLE MakeWaitableTimer() {
   // High resolution where the system offers it (Windows 10 1803 and later);
@@ -50,38 +56,58 @@ LONGLONG PreciseTimers::Frequency() {
 
 void PreciseTimers::Start(TimerId id, Milliseconds interval) {
   const LONGLONG ticks = interval.count() * Frequency() / 1000;
-  timers_[id] = Timer{ticks, Now() + ticks};
+  timers_[id] = Timer{ticks, Now() + ticks, std::min(SpinTicks(), ticks / 2)};
   Arm();
 }
 
-void PreciseTimers::Stop(TimerId id) {
-  timers_.erase(id);
-  Arm();
-}
+// The waitable timer stays as it is: should it fire for a stopped timer, the
+// loop finds nothing due and arms it anew. A chunk tick stops and restarts
+// Timer2 every time, and each change of the waitable timer is a call into
+// the system (under Wine, a round trip to its server).
+void PreciseTimers::Stop(TimerId id) { timers_.erase(id); }
 
 void PreciseTimers::Arm() {
   if (!waitable_) return;
   if (timers_.empty()) {
-    CancelWaitableTimer(waitable_.get());
+    if (armedFor_) CancelWaitableTimer(waitable_.get());
+    armedFor_.reset();
     return;
   }
-  const auto earliest = std::min_element(timers_.begin(), timers_.end(),
-                                         [](const auto& a, const auto& b) { return a.second.due < b.second.due; });
-  SetRelative(waitable_.get(), earliest->second.due - Now(), Frequency());
+  LONGLONG wakeAt = timers_.begin()->second.due - timers_.begin()->second.spin;
+  for (const auto& [id, timer] : timers_) wakeAt = std::min(wakeAt, timer.due - timer.spin);
+  if (armedFor_ == wakeAt) return;
+  armedFor_ = wakeAt;
+  SetRelative(waitable_.get(), wakeAt - Now(), Frequency());
 }
+
+LONGLONG PreciseTimers::SpinTicks() { return kSpinMicroseconds * Frequency() / 1'000'000; }
 
 std::optional<TimerId> PreciseTimers::TakeDue() {
   const LONGLONG now = Now();
   const auto due = std::min_element(timers_.begin(), timers_.end(),
                                     [](const auto& a, const auto& b) { return a.second.due < b.second.due; });
-  if (due == timers_.end()) return std::nullopt;
+  if (due == timers_.end()) {
+    Arm();
+    return std::nullopt;
+  }
   // Nearly due: spin the last stretch rather than wake the loop again late.
-  const LONGLONG spin = kSpinMicroseconds * Frequency() / 1'000'000;
-  if (due->second.due - now > spin) {
+  if (due->second.due - now > due->second.spin) {
+    // Past the time it was set for, the waitable timer has fired (for a timer
+    // since stopped or restarted) and must be set again; before it, it is
+    // still pending and the loop was woken by a message.
+    if (armedFor_ && now >= *armedFor_) armedFor_.reset();
     Arm();
     return std::nullopt;
   }
   while (Now() < due->second.due) {
+  }
+  // A message that came in meanwhile goes first, as it would before WM_TIMER;
+  // the tick stays due, and the waitable timer (spent by the wait) is set to
+  // fire at once, so that the loop's next wait returns for it.
+  if (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0) {
+    armedFor_.reset();
+    Arm();
+    return std::nullopt;
   }
   due->second.due = Now() + due->second.interval;
   Arm();
@@ -90,10 +116,9 @@ std::optional<TimerId> PreciseTimers::TakeDue() {
 
 void PreciseTimers::PreciseSleep(std::chrono::microseconds duration) {
   const LONGLONG deadline = Now() + duration.count() * Frequency() / 1'000'000;
-  const LONGLONG spin = kSpinMicroseconds * Frequency() / 1'000'000;
   static UniqueHandle sleeper(MakeWaitableTimer());
-  if (sleeper && deadline - Now() > spin) {
-    SetRelative(sleeper.get(), deadline - Now() - spin, Frequency());
+  if (sleeper && deadline - Now() > SpinTicks()) {
+    SetRelative(sleeper.get(), deadline - Now() - SpinTicks(), Frequency());
     WaitForSingleObject(sleeper.get(), INFINITE);
   }
   while (Now() < deadline) {

@@ -25,12 +25,14 @@ class PreciseTimers {
   void Start(TimerId id, Milliseconds interval);
   void Stop(TimerId id);
 
-  // The handle that becomes signalled when the earliest timer is due (null
-  // when the system has no waitable timers).
+  // The handle that becomes signalled shortly before the earliest timer is
+  // due (null when the system has no waitable timers). It may also become
+  // signalled for a timer stopped since; TakeDue then hands out nothing.
   HANDLE WaitHandle() const { return waitable_.get(); }
 
   // A timer whose tick is due, rescheduled one interval from now; nothing
-  // when none is due. One tick per call, so ticks never pile up.
+  // when none is due or a message waits. A tick due within its spin margin is
+  // waited for here, spinning. One tick per call, so ticks never pile up.
   std::optional<TimerId> TakeDue();
 
   // Blocks for `duration` to within a few microseconds: the high-resolution
@@ -42,13 +44,18 @@ class PreciseTimers {
   struct Timer {
     LONGLONG interval;  // in performance-counter ticks
     LONGLONG due;
+    LONGLONG spin;  // how long before `due` the loop is woken to spin the rest
   };
   static LONGLONG Now();
   static LONGLONG Frequency();
+  // The longest a due time is spun for rather than waited for.
+  static LONGLONG SpinTicks();
+  // Sets the waitable timer for the earliest due timer, unless it is set so already.
   void Arm();
 
   UniqueHandle waitable_;
   std::map<TimerId, Timer> timers_;
+  std::optional<LONGLONG> armedFor_;  // when the waitable timer is set to fire, if it is
 };
 
 }  // namespace lu14::win32

@@ -52,7 +52,9 @@ bool Win32Shell::StartTimer(TimerId id, Milliseconds interval) {
 }
 
 void Win32Shell::StopTimer(TimerId id) {
-  precise_.Stop(id);
+  // A precise timer never has a message timer: no KillTimer, which is a call
+  // into the system at every chunk tick.
+  if (preciseIds_.contains(id) && precise_.WaitHandle()) return precise_.Stop(id);
   if (timerWindow_) KillTimer(timerWindow_, static_cast<UINT_PTR>(id));
 }
 

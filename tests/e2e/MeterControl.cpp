@@ -31,9 +31,12 @@ std::filesystem::path TempDumpFile() {
 // The libraries the stand-ins replace, and their names in the load order settings.
 constexpr const wchar_t* kStandIns[] = {L"hid.dll", L"setupapi.dll"};
 constexpr const wchar_t* kOverridden[] = {L"hid", L"setupapi"};
-// The programs that meet the stand-ins: the window and the console tool.
+// The programs that bind them: the window, the console tool, and the
+// benchmark's floor program, which replays the window's transfers through the
+// same stand-ins.
 constexpr const wchar_t* kOverridesKeys[] = {L"Software\\Wine\\AppDefaults\\lu14-updater.exe\\DllOverrides",
-                                             L"Software\\Wine\\AppDefaults\\lu14.exe\\DllOverrides"};
+                                             L"Software\\Wine\\AppDefaults\\lu14.exe\\DllOverrides",
+                                             L"Software\\Wine\\AppDefaults\\lu14-wine-floor.exe\\DllOverrides"};
 
 std::filesystem::path SystemFolder() {
   wchar_t folder[MAX_PATH];
@@ -63,8 +66,8 @@ void PreferStandInsToWineBuiltins() {
   // loads its built-in ones in their stead, also when another file has taken
   // a placeholder's place, unless the load order for the program says
   // otherwise. That is kept per program name in the prefix: the program
-  // copies are all named lu14-updater.exe or lu14.exe, and no other program
-  // is touched.
+  // copies are all named lu14-updater.exe or lu14.exe (the floor program has
+  // its own name), and no other program is touched.
   // WINEDLLOVERRIDES set here would not reach the program: Wine takes it from
   // the environment that the Wine process itself was started with.
   constexpr wchar_t kNativeFirst[] = L"native,builtin";

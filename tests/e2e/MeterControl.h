@@ -36,10 +36,10 @@ bool InstallStandIns(const std::filesystem::path& folder, const std::vector<std:
 
 // Copies the stand-ins over hid.dll and setupapi.dll in the system folder of
 // the Wine prefix, where the program takes its HID libraries from, and makes
-// lu14-updater.exe and lu14.exe prefer them to Wine's built-in ones (a setting
-// of the prefix, for those program names; every other program keeps Wine's
-// own). Wine's files are kept aside the first time. Does nothing when they are
-// in place.
+// lu14-updater.exe, lu14.exe and the benchmark's lu14-wine-floor.exe prefer
+// them to Wine's built-in ones (a setting of the prefix, for those program
+// names; every other program keeps Wine's own). Wine's files are kept aside
+// the first time. Does nothing when they are in place.
 bool InstallStandInsInSystemFolder();
 // Puts Wine's own files back and drops the preference, so that later suites
 // in the same prefix see the system as it was.

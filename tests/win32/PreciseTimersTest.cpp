@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
+#include <vector>
 
 namespace lu14::win32 {
 namespace {
 
 using namespace std::chrono_literals;
 
-// Waits on the timers' handle as the main loop does, collecting due ticks.
+// Waits on the timers' handle as the main loop does (which waits without a
+// time-out), collecting due ticks; stops at a wait that the handle never
+// ends, as the loop would hang there.
 std::vector<TimerId> Collect(PreciseTimers& timers, std::size_t count) {
   std::vector<TimerId> ticks;
   for (int wakeups = 0; ticks.size() < count && wakeups < 100000; ++wakeups) {
@@ -18,8 +22,7 @@ std::vector<TimerId> Collect(PreciseTimers& timers, std::size_t count) {
       ticks.push_back(*due);
       continue;
     }
-    HANDLE handle = timers.WaitHandle();
-    WaitForSingleObject(handle, 5000);
+    if (WaitForSingleObject(timers.WaitHandle(), 10'000) != WAIT_OBJECT_0) break;
   }
   return ticks;
 }
@@ -35,12 +38,32 @@ TEST(PreciseTimers, TicksComeOneAtATimeAndStopWhenStopped) {
   EXPECT_FALSE(timers.TakeDue());  // nothing piled up while stopped
 }
 
+// Stopping leaves the handle set for the stopped timer; that wake-up must
+// hand out nothing and set the handle again for the timers still running.
+TEST(PreciseTimers, AStoppedTimersWakeUpLeavesTheOthersTicking) {
+  PreciseTimers timers;
+  timers.Start(2, 2ms);
+  timers.Start(3, 40ms);
+  timers.Stop(2);
+  EXPECT_EQ(Collect(timers, 2), (std::vector<TimerId>{3, 3}));
+  timers.Stop(3);
+  timers.Start(2, 2ms);  // restarted after a stop: a fresh full interval
+  EXPECT_EQ(Collect(timers, 3), (std::vector<TimerId>(3, 2)));
+}
+
+// However long a handler ran, one tick waits, and the next comes a full
+// interval after it was taken: measured from before the first was taken, so
+// that a loaded machine cannot make it look early.
 TEST(PreciseTimers, ALongPauseLeavesOneWaitingTick) {
   PreciseTimers timers;
-  timers.Start(7, 1ms);
-  PreciseTimers::PreciseSleep(20ms);  // a handler that outlasts twenty periods
+  timers.Start(7, 10ms);
+  PreciseTimers::PreciseSleep(200ms);  // a handler that outlasts twenty periods
+  const auto taking = std::chrono::steady_clock::now();
   EXPECT_EQ(timers.TakeDue(), 7);
-  EXPECT_FALSE(timers.TakeDue());
+  std::optional<TimerId> next;
+  while (!next && std::chrono::steady_clock::now() - taking < 10s) next = timers.TakeDue();
+  EXPECT_EQ(next, 7);
+  EXPECT_GE(std::chrono::steady_clock::now() - taking, 10ms);
 }
 
 }  // namespace

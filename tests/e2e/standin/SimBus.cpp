@@ -135,6 +135,13 @@ bool SimBus::Execute(const std::string& command, bool notices) {
       latencyUs_ = args.Number(10'000'000);
       return true;
     }
+    if (verb == "record-transfers") {
+      recording_ = true;
+      recorded_.clear();
+      recorded_.reserve(1 << 15);  // a whole update: no reallocation on the way
+      return true;
+    }
+    if (verb == "write-transfers") return WriteTextFile(Widen(args.Rest()), RecordedTransfers());
     if (verb == "unplug-at-transfer") {
       const std::size_t n = args.Count();
       const std::uint32_t id = args.Id();
@@ -292,6 +299,22 @@ std::uint64_t SimBus::BeginTransfer() {
     Unplug(id, true);
   }
   return latencyUs_;
+}
+
+void SimBus::Recorded(const TransferRecord& transfer) {
+  if (recording_) recorded_.push_back(transfer);
+}
+
+std::string SimBus::RecordedTransfers() const {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  std::ostringstream out;
+  out << "frequency " << frequency.QuadPart << "\n";
+  for (const TransferRecord& transfer : recorded_) {
+    out << (transfer.set ? kTransferSet : kTransferGet) << ' ' << (transfer.ok ? 1 : 0) << ' ' << transfer.begin
+        << ' ' << transfer.end << ' ' << Hex(transfer.report) << "\n";
+  }
+  return out.str();
 }
 
 std::string SimBus::Dump(std::uint32_t deviceId) {

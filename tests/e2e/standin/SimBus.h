@@ -57,6 +57,15 @@ struct PresentInterface {
   std::wstring path;  // as the program opens it
 };
 
+// One feature transfer as the recording keeps it (StandInProtocol.h).
+struct TransferRecord {
+  bool set = false;  // SetFeature; otherwise GetFeature
+  bool ok = false;
+  LONGLONG begin = 0;  // performance counter, on entry and on return
+  LONGLONG end = 0;
+  std::array<std::uint8_t, 19> report{};
+};
+
 // What a feature transfer reaches.
 enum class TransferTarget { kNoDevice, kUnplugged, kDevice };
 
@@ -84,6 +93,8 @@ class SimBus {
   // Counts a feature transfer and applies a pending unplug. Returns the
   // latency the transfer is to take, in microseconds.
   std::uint64_t BeginTransfer();
+  // Keeps a finished transfer while a recording runs.
+  void Recorded(const TransferRecord& transfer);
 
   // --- dump ---
   std::string Dump(std::uint32_t deviceId);
@@ -100,6 +111,7 @@ class SimBus {
   bool Plug(std::uint32_t id, std::uint16_t vendorId, std::uint16_t productId, bool notices);
   bool Unplug(std::uint32_t id, bool notices);
   Connection* PresentConnection(std::uint32_t id);
+  std::string RecordedTransfers() const;
   void DeleteUnusedFiles();
 
   std::wstring folder_;
@@ -109,6 +121,8 @@ class SimBus {
   DWORD nextDevInst_ = 0x1401;
   std::uint64_t latencyUs_ = 0;
   std::optional<std::pair<std::size_t, std::uint32_t>> unplugAt_;  // transfers to go, device
+  bool recording_ = false;
+  std::vector<TransferRecord> recorded_;
 };
 
 bool WriteTextFile(const std::wstring& path, const std::string& text);

@@ -202,7 +202,16 @@ constexpr DWORD kPreparsedMagic = 0x4C553134;
 
 enum class Direction { kSet, kGet };
 
+LONGLONG PerformanceCounter() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
 BOOLEAN Transfer(HANDLE handle, PVOID report, ULONG length, Direction direction) {
+  lu14::e2e::TransferRecord record;
+  record.set = direction == Direction::kSet;
+  record.begin = PerformanceCounter();
   std::uint64_t latency = 0;
   {
     const Locked locked;
@@ -217,15 +226,19 @@ BOOLEAN Transfer(HANDLE handle, PVOID report, ULONG length, Direction direction)
     return FALSE;
   }
   auto* bytes = static_cast<std::uint8_t*>(report);
-  bool ok = false;
   if (direction == Direction::kSet) {
-    ok = device->meter->SetFeature(std::span<const std::uint8_t>(bytes, length));
-    if (ok && length == lu14::sim::SimMeter::kReportSize) ++device->received[bytes[lu14::sim::SimMeter::kCommandByte]];
+    record.ok = device->meter->SetFeature(std::span<const std::uint8_t>(bytes, length));
+    if (record.ok && length == lu14::sim::SimMeter::kReportSize) {
+      ++device->received[bytes[lu14::sim::SimMeter::kCommandByte]];
+    }
   } else {
-    ok = device->meter->GetFeature(std::span<std::uint8_t>(bytes, length));
+    record.ok = device->meter->GetFeature(std::span<std::uint8_t>(bytes, length));
   }
-  if (!ok) SetLastError(ERROR_GEN_FAILURE);
-  return ok ? TRUE : FALSE;
+  std::memcpy(record.report.data(), bytes, std::min<std::size_t>(length, record.report.size()));
+  record.end = PerformanceCounter();
+  Bus().Recorded(record);
+  if (!record.ok) SetLastError(ERROR_GEN_FAILURE);
+  return record.ok ? TRUE : FALSE;
 }
 
 }  // namespace

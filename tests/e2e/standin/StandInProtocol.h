@@ -81,6 +81,9 @@
 //                                    program's process, so the stand-in reads them.)
 //   dump <id> <path>                 write the meter's state to <path> now (below).
 //   dump-at-exit <id> <path>         write it when the program's process ends.
+//   record-transfers                 start recording every feature transfer afresh
+//                                    (what went over the bus, when: below).
+//   write-transfers <path>           write the recording so far to <path>; it goes on.
 //
 // The dump is UTF-8 text, one "<key> <value>" line each:
 //   present 1|0          connected now
@@ -96,6 +99,15 @@
 //   preparsed-live <n>   preparsed data not yet freed (whole bus)
 //   refused-calls <n>    calls refused for a wrong record size or argument (whole bus)
 //   refused-queued <n>   queued commands refused when their turn came (whole bus)
+//
+// The transfer recording is text, a header line "frequency <counts per
+// second>" of the performance counter, then one line per feature transfer in
+// the order they were made:
+//   <S|G> <ok 1|0> <begin> <end> <report>
+// S for HidD_SetFeature, G for HidD_GetFeature; begin and end are performance
+// counter readings as the call entered the stand-in and as it left it (the
+// latency spent in between); report is the 19 bytes sent, or those answered
+// (a failed read: the caller's buffer), two hexadecimal digits each.
 #pragma once
 
 #include <cstdint>
@@ -108,6 +120,9 @@ inline constexpr std::uintptr_t kControlCopyDataTag = 0x4C553134;  // "LU14"
 inline constexpr wchar_t kMetersFileName[] = L"meters.txt";
 // Beside the program; holds the device files.
 inline constexpr wchar_t kDeviceFolderName[] = L"lu14-sim-devices";
+
+inline constexpr char kTransferSet = 'S';
+inline constexpr char kTransferGet = 'G';
 
 inline constexpr std::uint16_t kMeterVendorId = 0xFF4D;
 inline constexpr std::uint16_t kMeterProductId = 0xF538;
