@@ -116,7 +116,10 @@ std::optional<TimerId> PreciseTimers::TakeDue() {
 
 void PreciseTimers::PreciseSleep(std::chrono::microseconds duration) {
   const LONGLONG deadline = Now() + duration.count() * Frequency() / 1'000'000;
-  static UniqueHandle sleeper(MakeWaitableTimer());
+  // A timer per thread: the console tool waits on several threads at once
+  // (update --all), and a timer that one thread set anew for its own wait
+  // would release only one of two waiters, leaving the other for ever.
+  thread_local UniqueHandle sleeper(MakeWaitableTimer());
   if (sleeper && deadline - Now() > SpinTicks()) {
     SetRelative(sleeper.get(), deadline - Now() - SpinTicks(), Frequency());
     WaitForSingleObject(sleeper.get(), INFINITE);

@@ -37,7 +37,7 @@ class PreciseTimers {
 
   // Blocks for `duration` to within a few microseconds: the high-resolution
   // timer for the bulk, a short spin for the rest. (The window's pauses, and
-  // every wait of the console tool's runtime.)
+  // every wait of the console tool's runtime.) Any thread may wait at once.
   static void PreciseSleep(std::chrono::microseconds duration);
 
  private:

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace lu14::win32 {
@@ -64,6 +67,26 @@ TEST(PreciseTimers, ALongPauseLeavesOneWaitingTick) {
   while (!next && std::chrono::steady_clock::now() - taking < 10s) next = timers.TakeDue();
   EXPECT_EQ(next, 7);
   EXPECT_GE(std::chrono::steady_clock::now() - taking, 10ms);
+}
+
+// The console tool's meters wait on threads of their own, all at once: every
+// thread's pause ends, none is left waiting for a wake-up another took.
+TEST(PreciseTimers, PausesOnSeveralThreadsAtOnceAllEnd) {
+  constexpr int kThreads = 4;
+  constexpr int kPauses = 200;
+  // Shared with the threads, which are left behind (detached) if one hangs.
+  auto finished = std::make_shared<std::atomic<int>>(0);
+  for (int thread = 0; thread < kThreads; ++thread) {
+    std::thread([finished, thread] {
+      for (int pause = 0; pause < kPauses; ++pause) {
+        PreciseTimers::PreciseSleep(std::chrono::microseconds(1000 + 700 * ((pause + thread) % 3)));
+      }
+      ++*finished;
+    }).detach();
+  }
+  const auto start = std::chrono::steady_clock::now();
+  while (*finished < kThreads && std::chrono::steady_clock::now() - start < 60s) Sleep(10);
+  EXPECT_EQ(*finished, kThreads);
 }
 
 }  // namespace
