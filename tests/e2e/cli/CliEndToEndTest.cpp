@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -188,6 +189,44 @@ TEST(LuExe, AMeterPulledOutDuringTheUpdateEndsItAsDisconnectedAndTheBackupStays)
   EXPECT_EQ(meter->flag, kFlagUpdating);
   EXPECT_LT(meter->Received(kWriteChunk), kChunks);
   EXPECT_EQ(meter->Received(kReadChecksum), 0u);
+}
+
+// update --all: each meter on a thread of its own, through the same HID
+// libraries at once; the one pulled out stops alone, the other is finished.
+TEST(LuExe, UpdateAllWritesEveryMeterAtOnceAndAPulledOneStopsAlone) {
+  ExitDump dump(L"all");
+  BackupWatch backups;
+  // Meter 2 is pulled out in its stream: an update makes 14152 transfers,
+  // about 4800 of them for the backup, and the two meters take turns.
+  ConsoleRun run(L"all",
+                 {"plug 1", "plug 2", "version 1 D1.42", "version 2 D1.41", "latency 50",
+                  "unplug-at-transfer 24000 2", dump.Command()},
+                 {"update", "--all", "--yes", "--json"});
+  ASSERT_TRUE(run.Started());
+  const ConsoleOutcome outcome = run.Finish();
+  ASSERT_EQ(outcome.exitCode, kExitFailed) << Describe(outcome);
+
+  // How each meter's update ended, by the version its backup was named after.
+  std::map<std::string, std::string> results;
+  for (const json& line : JsonLines(outcome.out)) {
+    if (line.value("event", "") != "result") continue;
+    const std::string backup = line["backup"].is_string() ? line["backup"].get<std::string>() : "";
+    for (const std::string version : {"D1.42", "D1.41"}) {
+      if (backup.find(version + "_") != std::string::npos) results[version] = line["result"];
+    }
+  }
+  ASSERT_EQ(results.size(), 2u) << Describe(outcome);
+  EXPECT_EQ(results["D1.42"], "completed") << Describe(outcome);
+  // Pulled out as a transfer starts: that transfer fails, or the meter is
+  // found gone between two; either way it stops, alone.
+  EXPECT_TRUE(results["D1.41"] == "disconnected" || results["D1.41"] == "stopped") << Describe(outcome);
+  EXPECT_EQ(backups.Written().size(), 2u) << Describe(outcome);
+
+  const std::optional<MeterDump> meter = dump.Read();
+  ASSERT_TRUE(meter);
+  EXPECT_TRUE(meter->flash == StreamedImage()) << "the meter's flash differs from the carried image";
+  EXPECT_EQ(meter->flag, kFlagComplete);
+  EXPECT_EQ(meter->version, "D1.50");
 }
 
 TEST(LuExe, WithoutAMeterItSaysSoAndExitsWithThree) {
