@@ -13,8 +13,8 @@ constexpr std::uint8_t kMostBusyAttempts = 2;
 constexpr std::uint8_t kMismatchAttemptsForBox = 4;
 }  // namespace
 
-NoDeviceError::NoDeviceError() : std::runtime_error(std::string(kNoDeviceText)) {}
-DeviceBusyError::DeviceBusyError() : std::runtime_error(std::string(kDeviceBusyText)) {}
+NoDeviceError::NoDeviceError() : LinkError(std::string(kNoDeviceText)) {}
+DeviceBusyError::DeviceBusyError() : LinkError(std::string(kDeviceBusyText)) {}
 
 MeterLink::MeterLink(Shell& shell, LinkObserver& observer) : shell_(shell), observer_(observer) {}
 
@@ -60,6 +60,10 @@ bool MeterLink::GetFeature(Report& report) {
   return LengthFits(device) && device.GetFeature(report);
 }
 
+bool MeterLink::ReplyEchoesRequest() const {
+  return std::equal(OutReport.begin() + kEchoFirst, OutReport.begin() + kEchoLast + 1, InReport.begin() + kEchoFirst);
+}
+
 bool MeterLink::Send(std::uint8_t command) {
   OutReport[0] = 0;
   OutReport[kCommandByte] = command;
@@ -98,7 +102,10 @@ bool MeterLink::SendCommand(std::uint8_t command, bool verify) {
 
   std::uint8_t attempts = 0;
   for (;;) {
-    Send(command);  // whether the second send worked, the reply is read
+    if (!Send(command)) {
+      Tell(LinkEventKind::GaveUp, command);
+      return false;
+    }
     for (;;) {
       if (ReadCycle(command) == ReadOutcome::GaveUp) return false;
       if (InReport[kStatusByte] == kStatusDone) break;
@@ -108,10 +115,7 @@ bool MeterLink::SendCommand(std::uint8_t command, bool verify) {
         return false;
       }
     }
-    if (!verify ||
-        std::equal(OutReport.begin() + kEchoFirst, OutReport.begin() + kEchoLast + 1, InReport.begin() + kEchoFirst)) {
-      return true;
-    }
+    if (!verify || ReplyEchoesRequest()) return true;
     Tell(LinkEventKind::EchoMismatch, command);
     if (++attempts < kMismatchAttemptsForBox) continue;  // a new pass at once, no wait
     observer_.WriteNotConfirmed(command);

@@ -19,14 +19,20 @@
 
 namespace lu14 {
 
+// An error the link raises instead of starting a transaction.
+class LinkError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // A device operation while no meter is current.
-class NoDeviceError : public std::runtime_error {
+class NoDeviceError : public LinkError {
  public:
   NoDeviceError();
 };
 
 // A transaction asked for while another one waits in its message box.
-class DeviceBusyError : public std::runtime_error {
+class DeviceBusyError : public LinkError {
  public:
   DeviceBusyError();
 };
@@ -44,6 +50,8 @@ class MeterLink {
   const Report& Request() const { return OutReport; }
   // The last reply read by a transaction.
   const Report& Reply() const { return InReport; }
+  // The last reply echoes bytes 3..17 of the request as it stands.
+  bool ReplyEchoesRequest() const;
   // Reads the meter's latest reply again, into the request buffer: the meter
   // answers some reads only there (see MeterMemory). false when it failed.
   bool RereadReplyIntoRequest() { return GetFeature(OutReport); }
@@ -57,8 +65,10 @@ class MeterLink {
   // waits for the meter to report it done, retrying within fixed limits:
   // 2 sends a pass, 3 reads a cycle, busy replies and echo mismatches sharing
   // one attempt counter. verify: the echo of bytes 3..17 must match. true: the
-  // reply (status 0) is in InReport. Throws NoDeviceError without a meter and
-  // DeviceBusyError inside another transaction, before any transfer.
+  // reply (status 0) is in InReport. When both sends of a pass fail the meter
+  // never had the command: whatever it answers is an older command's reply,
+  // so nothing is read and the result is false. Throws NoDeviceError without
+  // a meter and DeviceBusyError inside another transaction, before any transfer.
   bool SendCommand(std::uint8_t command, bool verify);
 
   // Feature transfers on the current meter, with the length read afresh from

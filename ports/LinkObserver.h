@@ -13,7 +13,7 @@ namespace lu14 {
 enum class LinkEventKind {
   Resent,             // the first send of a command failed; it was sent once more
   ReadsFailed,        // the first two reads of a reply failed; a third was made
-  GaveUp,             // the third read failed too: the transaction ends unconfirmed
+  GaveUp,             // the third read, or the second send, failed too: the transaction ends unconfirmed
   StillBusy,          // the meter stayed busy past the attempts allowed
   EchoMismatch,       // the reply did not echo the request; the write is repeated
   WrongReportLength,  // the device's feature report is not the meter's size: no transfer

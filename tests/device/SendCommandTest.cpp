@@ -62,8 +62,11 @@ INSTANTIATE_TEST_SUITE_P(
         TransactionCase{"ThreeBusy", {}, {Reply::Busy, Reply::Busy, Reply::Busy}, false, false,
                         {"команда 20"}, 1, 3, 30ms, false},
         TransactionCase{"FirstSendFailed", {false}, {}, false, true, {"Повтор команды 20"}, 2, 1, 10ms, false},
-        TransactionCase{"BothSendsFailedStillReads", {false, false}, {}, false, true, {"Повтор команды 20"}, 2, 1,
-                        10ms, false},
+        // The meter never had the command: what it would answer is an older reply.
+        TransactionCase{"BothSendsFailedGivesUpWithoutReading", {false, false}, {}, false, false,
+                        {"Повтор команды 20", "Ошибка протокола 20"}, 2, 0, 10ms, false},
+        TransactionCase{"BothSendsOfASecondPassFailed", {true, false, false}, {Reply::Mismatch}, true, false,
+                        {kMismatch, kRewrite, "Повтор команды 20", "Ошибка протокола 20"}, 3, 1, 10ms, false},
         TransactionCase{"TwoReadsFailedThirdGood", {}, {Reply::Fail, Reply::Fail}, false, true, {"Сбой чтения"}, 1,
                         3, 20ms, false},
         TransactionCase{"ThreeReadsFailed", {}, {Reply::Fail, Reply::Fail, Reply::Fail}, false, false,
