@@ -1,5 +1,6 @@
 #include "device/MeterMemory.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace lu14 {
@@ -21,22 +22,83 @@ std::uint16_t ChunkSum(std::uint8_t positionInPage, std::span<const std::uint8_t
 
 MeterMemory::MeterMemory(MeterLink& link) : link_(link) {}
 
-ByteRead MeterMemory::ReadReplyByte(std::uint8_t command, std::uint16_t parameter) {
+ByteRead MeterMemory::ReadByte(std::uint8_t command, std::uint16_t parameter) {
   try {
     link_.SetParameter(parameter);
     const bool done = link_.SendCommand(command, false);
     // The meter repeats its latest reply; reading it into the request buffer
     // leaves the reply there, and later commands send its bytes on where they
-    // set none.
-    link_.RereadReplyIntoRequest();
-    return {done, link_.Request()[kParamHigh]};
-  } catch (const std::exception&) {
+    // set none. A second read that fails leaves the buffer as it was (the
+    // request, or an older reply): its byte is no reading of this address.
+    const bool reread = link_.RereadReplyIntoRequest();
+    return {done && reread, link_.Request()[kParamHigh]};
+  } catch (const LinkError&) {
     return {};
   }
 }
 
+bool MeterMemory::ConfirmedOnce(std::uint8_t command, std::span<const std::uint8_t> request, Report& reply) {
+  // A failed attempt may have read a reply into the request buffer: every
+  // attempt sets its bytes afresh.
+  link_.SetRequestBytes(1, request);
+  link_.SetRequestByte(kReadTagHigh, static_cast<std::uint8_t>(nextTag_ >> 8));
+  link_.SetRequestByte(kReadTagLow, static_cast<std::uint8_t>(nextTag_ & 0xFF));
+  ++nextTag_;
+  if (!link_.SendCommand(command, false) || !link_.ReplyEchoesRequest()) return false;
+  reply = link_.Reply();
+  const Report sent = link_.Request();
+  // The second read goes into the request buffer, as every read of a reply
+  // does; it must be the same reply once more.
+  if (!link_.RereadReplyIntoRequest()) return false;
+  const Report& again = link_.Request();
+  return again[kStatusByte] == kStatusDone && again[1] == reply[1] && again[2] == reply[2] &&
+         std::equal(sent.begin() + kEchoFirst, sent.begin() + kEchoLast + 1, again.begin() + kEchoFirst);
+}
+
+std::optional<Report> MeterMemory::ConfirmedReply(std::uint8_t command, std::span<const std::uint8_t> request) {
+  try {
+    for (int attempt = 0; attempt < kConfirmedReadAttempts; ++attempt) {
+      if (Report reply; ConfirmedOnce(command, request, reply)) return reply;
+    }
+  } catch (const LinkError&) {
+    // No meter, or another transaction holds the link: nothing is confirmed.
+  }
+  return std::nullopt;
+}
+
+std::optional<std::uint8_t> MeterMemory::ReadDeviceParamConfirmed(std::uint8_t command, std::uint16_t parameter) {
+  const std::array<std::uint8_t, 2> request{static_cast<std::uint8_t>(parameter >> 8),
+                                            static_cast<std::uint8_t>(parameter & 0xFF)};
+  const std::optional<Report> reply = ConfirmedReply(command, request);
+  if (!reply) return std::nullopt;
+  return (*reply)[kParamHigh];
+}
+
+std::optional<std::uint8_t> MeterMemory::ReadEepromConfirmed(std::uint16_t address) {
+  return ReadDeviceParamConfirmed(cmdReadEeprom, address);
+}
+
+std::optional<double> MeterMemory::ReadEepromFloatConfirmed(std::uint16_t address) {
+  std::array<std::uint8_t, 4> bytes{};
+  for (std::uint16_t i = 0; i < bytes.size(); ++i) {
+    const std::optional<std::uint8_t> byte = ReadEepromConfirmed(static_cast<std::uint16_t>(address + i));
+    if (!byte) return std::nullopt;
+    bytes[i] = *byte;
+  }
+  return DecodeEepromFloat(bytes);
+}
+
+std::optional<double> MeterMemory::MeasureBatteryConfirmed() {
+  const std::optional<Report> reply = ConfirmedReply(cmdMeasure, kMeasureRequest);
+  if (!reply) return std::nullopt;
+  const unsigned raw = (*reply)[1] * 256u + (*reply)[2];
+  const std::optional<double> coefficient = ReadEepromFloatConfirmed(kEepromBatteryCoefficient);
+  if (!coefficient) return std::nullopt;
+  return raw * *coefficient / kMeasureDivisor;
+}
+
 bool MeterMemory::ReadDeviceParam(std::uint8_t command, std::uint16_t parameter, std::uint8_t& value) {
-  const ByteRead read = ReadReplyByte(command, parameter);
+  const ByteRead read = ReadByte(command, parameter);
   if (read.value) value = *read.value;
   return read.confirmed;
 }
@@ -45,7 +107,6 @@ bool MeterMemory::ReadEeprom(std::uint16_t address, std::uint8_t& value) {
   return ReadDeviceParam(cmdReadEeprom, address, value);
 }
 
-ByteRead MeterMemory::ReadEepromByte(std::uint16_t address) { return ReadReplyByte(cmdReadEeprom, address); }
 
 bool MeterMemory::WriteEeprom(std::uint16_t address, std::uint8_t value) {
   try {
@@ -54,7 +115,7 @@ bool MeterMemory::WriteEeprom(std::uint16_t address, std::uint8_t value) {
     const bool done = link_.SendCommand(cmdWriteEeprom, true);
     link_.Pause(kEepromWritePause);
     return done;
-  } catch (const std::exception&) {
+  } catch (const LinkError&) {
     return false;
   }
 }

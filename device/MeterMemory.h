@@ -42,8 +42,9 @@ double DecodeEepromFloat(const std::array<std::uint8_t, 4>& bytes);
 bool IsBatteryLow(double voltage);
 
 // One byte read: `value` is nothing when the read raised an error (no meter,
-// busy link); otherwise the byte the meter left, also when the transaction
-// was not confirmed.
+// busy link); otherwise the byte the meter left, also when the read was not
+// confirmed. confirmed: both the transaction and the second read of its reply
+// succeeded.
 struct ByteRead {
   bool confirmed = false;
   std::optional<std::uint8_t> value;
@@ -60,15 +61,27 @@ struct ChecksumReading {
   std::optional<std::uint32_t> Confirmed() const { return confirmed ? std::optional(value) : std::nullopt; }
 };
 
+// How often a confirmed read asks the meter before it gives up on a byte.
+inline constexpr int kConfirmedReadAttempts = 3;
+// A confirmed read's request carries a tag in these two data bytes, which the
+// meter echoes: a new value for every request, so that the reply to an
+// earlier command (a lost command, a reply the meter did not renew) can never
+// pass for this one's.
+inline constexpr std::size_t kReadTagHigh = 16;
+inline constexpr std::size_t kReadTagLow = 17;
+
 class MeterMemory {
  public:
   explicit MeterMemory(MeterLink& link);
 
   // One EEPROM byte. The value is byte 1 of a second read of the reply into
-  // OutReport, given back also when the transaction failed. An error (no
-  // meter, busy link) gives false and leaves `value` untouched.
+  // OutReport, given back also when the read was not confirmed (the window
+  // shows such a byte). true only when the transaction and the second read
+  // both succeeded. An error (no meter, busy link) gives false and leaves
+  // `value` untouched.
   bool ReadEeprom(std::uint16_t address, std::uint8_t& value);
-  ByteRead ReadEepromByte(std::uint16_t address);
+  // One byte of command 21, 24, 28 or 29 (the reply's byte 1), as ReadEeprom.
+  ByteRead ReadByte(std::uint8_t command, std::uint16_t parameter);
   // One information byte of command 24, 28, 29 or 30, as ReadEeprom.
   bool ReadDeviceParam(std::uint8_t command, std::uint16_t parameter, std::uint8_t& value);
   // Stores one byte (verified), then pauses 5 ms. Returns whether the
@@ -79,6 +92,20 @@ class MeterMemory {
   double ReadEepromFloat(std::uint16_t address);
   // The battery voltage. Errors of its transaction pass to the caller.
   double MeasureBattery();
+
+  // Reads that only give a byte the meter confirmed as its answer to this very
+  // request, for whatever stores or compares data (a backup, a restore, the
+  // checks before an update): the transaction succeeded, its reply echoes the
+  // request's tagged bytes 3..17, and the second read of the reply answers the
+  // same. A read that is not confirmed is asked again, kConfirmedReadAttempts
+  // times in all; nothing when none was confirmed or the link raised an error.
+  std::optional<std::uint8_t> ReadEepromConfirmed(std::uint16_t address);
+  // An information byte of command 24, 28 or 29, likewise.
+  std::optional<std::uint8_t> ReadDeviceParamConfirmed(std::uint8_t command, std::uint16_t parameter);
+  // The binary32 at `address`..`address`+3, every byte confirmed.
+  std::optional<double> ReadEepromFloatConfirmed(std::uint16_t address);
+  // The battery voltage from a confirmed measurement and coefficient.
+  std::optional<double> MeasureBatteryConfirmed();
 
   // Sends one chunk of the image (command 23, verified) for the stream
   // position `position`: the meter's 16-bit sum of it, or nothing when the
@@ -93,9 +120,13 @@ class MeterMemory {
   ChecksumReading ReadChecksum();
 
  private:
-  ByteRead ReadReplyByte(std::uint8_t command, std::uint16_t parameter);
+  // Sends `command` with `request` in the bytes from 1 on and a fresh tag, up
+  // to kConfirmedReadAttempts times, until a reply is confirmed (see above).
+  std::optional<Report> ConfirmedReply(std::uint8_t command, std::span<const std::uint8_t> request);
+  bool ConfirmedOnce(std::uint8_t command, std::span<const std::uint8_t> request, Report& reply);
 
   MeterLink& link_;
+  std::uint16_t nextTag_ = 0;
 };
 
 }  // namespace lu14

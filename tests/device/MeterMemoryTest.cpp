@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <optional>
 
 #include "sim/meter/SimMeter.h"
 #include "tests/device/MeterFixture.h"
@@ -40,6 +42,16 @@ TEST_F(MemoryFixture, AFailedReadStillGivesTheByteLeftInTheBuffer) {
   std::uint8_t value = 0x77;
   EXPECT_FALSE(memory.ReadEeprom(kEepromFirmwareValidFlag, value));
   EXPECT_EQ(value, 0x03);  // the address's high byte, never overwritten
+}
+
+TEST_F(MemoryFixture, AConfirmedReadWhoseSecondReadAnswersOtherwiseIsAskedAgain) {
+  meter->result1 = 0x5A;
+  meter->replies = {Reply::Done, Reply::Mismatch};  // the second read's echo differs from the request
+  EXPECT_EQ(form.Meter.Memory.ReadEepromConfirmed(kEepromFirmwareValidFlag), 0x5A);
+  ASSERT_EQ(meter->requests.size(), 2u);
+  EXPECT_EQ(meter->requests[1][kParamHigh], 0x03);  // the same address again, with a tag of its own
+  EXPECT_EQ(meter->requests[1][kParamLow], 0xFF);
+  EXPECT_NE(meter->requests[1][kReadTagLow], meter->requests[0][kReadTagLow]);
 }
 
 TEST_F(MemoryFixture, ErrorsBecomeFalseAndLeaveTheValueAlone) {
@@ -144,6 +156,103 @@ TEST_F(SimMeterMemory, BatteryVoltageFromTheRawMeasurementHighByteFirst) {
   EXPECT_EQ(measure[1], 0x20);
   EXPECT_EQ(measure[2], 0x01);
   EXPECT_EQ(measure[3], 0x02);
+}
+
+// Address 300 holds 300 mod 251 = 0x31 in a fresh simulated meter; 299 holds 0x30.
+constexpr std::uint16_t kAddress = 300;
+constexpr std::uint8_t kByteThere = 0x31;
+
+TEST_F(SimMeterMemory, AFailedSecondReadIsNoReadingOfTheAddress) {
+  // The transaction succeeds; the second read of its reply (its third transfer) fails.
+  meter->Faults().FailTransfer(meter->TransferCount() + 2);
+  std::uint8_t value = 0;
+  EXPECT_FALSE(memory.ReadEeprom(kAddress, value));
+  EXPECT_EQ(value, 0x01);  // what the buffer still held: the address's high byte, not the meter's 0x31
+}
+
+TEST_F(SimMeterMemory, AConfirmedReadTakesOnlyTheMetersAnswerToThisVeryRequest) {
+  struct Case {
+    const char* what;
+    std::function<void(sim::SimMeter&)> inject;  // after a read of 299, before the read of 300
+    std::optional<std::uint8_t> value;
+    std::size_t commands;  // commands the read of 300 sent
+  };
+  using sim::CommandFault;
+  using sim::Commands;
+  const auto secondReads = [](std::vector<std::size_t> attempts) {
+    return [attempts](sim::SimMeter& m) {
+      // An attempt is a send, a read and the second read: three transfers.
+      for (const std::size_t attempt : attempts) m.Faults().FailTransfer(m.TransferCount() + 3 * attempt + 2);
+    };
+  };
+  const Case cases[] = {
+      {"a clean read", {}, kByteThere, 1},
+      {"the second read fails once", secondReads({0}), kByteThere, 2},
+      {"the second read fails twice", secondReads({0, 1}), kByteThere, 3},
+      {"the second read fails every time", secondReads({0, 1, 2}), std::nullopt, 3},
+      {"the reply to the read before it, once",
+       [](sim::SimMeter& m) { m.Faults().Add({.which = Commands::NextOf(cmdReadEeprom), .staleReply = true}); },
+       kByteThere, 2},
+      {"the reply to the read before it, every time",
+       [](sim::SimMeter& m) {
+         m.Faults().Add({.which = Commands::NextOf(cmdReadEeprom, 3), .staleReply = true});
+       },
+       std::nullopt, 3},
+      {"busy for good, every time",
+       [](sim::SimMeter& m) {
+         m.Faults().Add({.which = Commands::NextOf(cmdReadEeprom, 3), .busyReads = CommandFault::kForever});
+       },
+       std::nullopt, 3},
+      {"an echo that differs once",
+       [](sim::SimMeter& m) {
+         m.Faults().Add({.which = Commands::NextOf(cmdReadEeprom), .corruptEcho = true, .echoByte = 9});
+       },
+       kByteThere, 2},
+      {"both sends of the first attempt fail",
+       [](sim::SimMeter& m) { m.Faults().FailNextSends(2); }, kByteThere, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    meter->Faults().Clear();
+    ASSERT_EQ(memory.ReadEepromConfirmed(kAddress - 1), 0x30);
+    if (c.inject) c.inject(*meter);
+    const std::size_t before = meter->Requests(cmdReadEeprom).size();
+    EXPECT_EQ(memory.ReadEepromConfirmed(kAddress), c.value);
+    const std::vector<Report> sent = meter->Requests(cmdReadEeprom);
+    ASSERT_EQ(sent.size() - before, c.commands);
+    for (std::size_t i = before; i < sent.size(); ++i) {
+      EXPECT_EQ(sent[i][kParamHigh] * 256 + sent[i][kParamLow], kAddress) << "attempt " << i - before;
+    }
+  }
+}
+
+TEST_F(SimMeterMemory, EveryConfirmedRequestCarriesATagTheOneBeforeItDidNot) {
+  for (std::uint16_t address = 0; address < 4; ++address) ASSERT_TRUE(memory.ReadEepromConfirmed(address));
+  ASSERT_TRUE(memory.ReadDeviceParamConfirmed(cmdInfo24, 0x0800));
+  ASSERT_TRUE(memory.MeasureBatteryConfirmed());
+  const std::vector<Report> sent = meter->Requests();
+  for (std::size_t i = 1; i < sent.size(); ++i) {
+    EXPECT_FALSE(std::equal(sent[i].begin() + kEchoFirst, sent[i].begin() + kEchoLast + 1,
+                            sent[i - 1].begin() + kEchoFirst))
+        << "request " << i;
+  }
+  const Report measure = meter->Requests(cmdMeasure).back();
+  EXPECT_EQ(measure[1], 0x20);  // the measurement's own request bytes stay as they are
+  EXPECT_EQ(measure[2], 0x01);
+  EXPECT_EQ(measure[3], 0x02);
+}
+
+TEST_F(SimMeterMemory, ConfirmedBatteryAndInformationReadsGiveWhatTheMeterHolds) {
+  meter->SetBatteryRaw(0x9876);
+  meter->SetBatteryCoefficient(2.0f);
+  EXPECT_EQ(memory.MeasureBatteryConfirmed(), 0x9876 * 2.0 / 16000.0);
+  EXPECT_EQ(memory.ReadDeviceParamConfirmed(cmdInfo29, 0x01D0), meter->Info(cmdInfo29, 0x01D0));
+  // A coefficient byte that cannot be confirmed leaves no voltage at all.
+  meter->Faults().Add({.which = sim::Commands{cmdReadEeprom, 2, kConfirmedReadAttempts, true},
+                       .busyReads = sim::CommandFault::kForever});
+  EXPECT_EQ(memory.MeasureBatteryConfirmed(), std::nullopt);
+  form.Meter.Link.SetCurrentDevice(nullptr);
+  EXPECT_EQ(memory.ReadEepromConfirmed(0), std::nullopt);  // no meter: nothing, and no error escapes
 }
 
 TEST(EepromFloat, DecodesWithoutSpecialCases) {
