@@ -20,10 +20,12 @@ namespace lu14 {
 
 struct MeterSession {
   // The views must outlive the session; none is called while it is built.
-  MeterSession(Shell& shell, LinkObserver& linkObserver, StatusView& statusView, UpdateView& updateView)
+  // pollReads: how the status poll takes the bytes it reads.
+  MeterSession(Shell& shell, LinkObserver& linkObserver, StatusView& statusView, UpdateView& updateView,
+               PollReads pollReads)
       : Link(shell, linkObserver),
         Memory(Link),
-        Poll(Link, Memory, Payload, statusView),
+        Poll(Link, Memory, Payload, statusView, pollReads),
         Options(Memory),
         Update(Link, Memory, Payload, shell, updateView) {}
   MeterSession(const MeterSession&) = delete;

@@ -20,9 +20,9 @@ bool DeviceOptions::Write(OptionBox box, bool on) {
 }
 
 std::optional<bool> DeviceOptions::Read(OptionBox box) {
-  const ByteRead read = memory_.ReadEepromByte(ByteOf(box).address);
-  if (!read.confirmed) return std::nullopt;
-  return OptionTicked(box, *read.value);
+  const std::optional<std::uint8_t> byte = memory_.ReadEepromConfirmed(ByteOf(box).address);
+  if (!byte) return std::nullopt;
+  return OptionTicked(box, *byte);
 }
 
 OptionWriteOutcome DeviceOptions::WriteAndConfirm(OptionBox box, bool on) {

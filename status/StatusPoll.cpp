@@ -14,8 +14,21 @@ void AppendHex(std::u32string& text, std::uint8_t byte) {
 
 }  // namespace
 
-StatusPoll::StatusPoll(MeterLink& link, MeterMemory& memory, FirmwarePayload& payload, StatusView& view)
-    : link_(link), memory_(memory), payload_(payload), view_(view) {}
+StatusPoll::StatusPoll(MeterLink& link, MeterMemory& memory, FirmwarePayload& payload, StatusView& view,
+                       PollReads reads)
+    : link_(link), memory_(memory), payload_(payload), view_(view), reads_(reads) {}
+
+ByteRead StatusPoll::Read(std::uint8_t command, std::uint16_t parameter) {
+  if (reads_ == PollReads::Shown) return memory_.ReadByte(command, parameter);
+  const std::optional<std::uint8_t> byte = memory_.ReadDeviceParamConfirmed(command, parameter);
+  return {byte.has_value(), byte};
+}
+
+std::optional<double> StatusPoll::Battery() {
+  // The window's measurement looks at no result; only an error ends the tick.
+  if (reads_ == PollReads::Shown) return memory_.MeasureBattery();
+  return memory_.MeasureBatteryConfirmed();
+}
 
 MeterStatus StatusPoll::Tick() {
   MeterStatus status;
@@ -44,31 +57,32 @@ bool StatusPoll::ReadMeter(MeterStatus& status) {
   // One guarded block: an error anywhere (the battery transaction, say) ends
   // the tick without a word, like a failed read.
   try {
-    std::uint8_t flag = 0;
-    if (!memory_.ReadEeprom(kEepromFirmwareValidFlag, flag)) return false;
-    status.firmwareFlag = flag;
+    const ByteRead flag = Read(cmdReadEeprom, kEepromFirmwareValidFlag);
+    if (!flag.confirmed) return false;
+    status.firmwareFlag = flag.value;
     std::uint8_t unused = 0;
     memory_.ReadDeviceParam(cmdQuery30, kQuery30Parameter, unused);
-    status.batteryVolts = memory_.MeasureBattery();
+    status.batteryVolts = Battery();
+    if (!status.batteryVolts) return false;
     if (IsBatteryLow(*status.batteryVolts)) view_.ShowBatteryLow();
     payload_.BuildImageSegment(kSegment2);
     payload_.BuildImageSegment(kSegment3);
 
     std::u32string identity;
     for (const IdentityRead& read : kIdentityReads) {
-      std::uint8_t byte = 0;
-      if (!memory_.ReadDeviceParam(read.command, read.parameter, byte)) return false;
-      if (identity.empty()) identity += static_cast<char32_t>(kIdentityLetterBase + byte);
-      else AppendHex(identity, byte);
+      const ByteRead byte = Read(read.command, read.parameter);
+      if (!byte.confirmed) return false;
+      if (identity.empty()) identity += static_cast<char32_t>(kIdentityLetterBase + *byte.value);
+      else AppendHex(identity, *byte.value);
     }
     status.identity = identity;
     view_.ShowIdentity(identity);
 
     std::u32string versionText;
     for (std::uint16_t i = 0; i < kVersionTextLength; ++i) {
-      std::uint8_t byte = 0;
-      if (!memory_.ReadEeprom(static_cast<std::uint16_t>(kEepromVersionText + i), byte)) return false;
-      versionText += static_cast<char32_t>(byte);
+      const ByteRead byte = Read(cmdReadEeprom, static_cast<std::uint16_t>(kEepromVersionText + i));
+      if (!byte.confirmed) return false;
+      versionText += static_cast<char32_t>(*byte.value);
     }
     status.versionText = versionText;
     view_.ShowVersionText(versionText);
@@ -83,11 +97,12 @@ bool StatusPoll::RefreshOptions(MeterStatus& status) {
   view_.OptionsRefreshing();
   for (std::size_t i = 0; i < kOptionBytes.size(); ++i) {
     const OptionByte& option = kOptionBytes[i];
-    const ByteRead read = memory_.ReadEepromByte(option.address);
+    const ByteRead read = Read(cmdReadEeprom, option.address);
     allRead &= read.confirmed;
     if (read.confirmed) status.options[i] = OptionTicked(option.box, *read.value);
-    // An unconfirmed read still shows the byte it left; one that raised an
-    // error gives back nothing, and the box then stays as it is.
+    // The window's unconfirmed read still shows the byte it left; one that
+    // raised an error (or any unconfirmed one, with confirmed reads) gives back
+    // nothing, and the box then stays as it is.
     if (read.value) view_.ShowOption(option.box, OptionTicked(option.box, *read.value));
   }
   view_.OptionsRefreshed();

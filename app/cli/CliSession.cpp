@@ -154,7 +154,9 @@ CliSession::CliSession(const CliOptions& options, Shell& shell, EventLoop& loop,
       err_(err),
       step_(std::move(step)),
       progress_(err, terminal, options.language, [this] { return clock_ ? clock_() : std::chrono::microseconds(0); }),
-      meter_(shell, *this, *this, *this),
+      // lu14 decides on what it reads (up to date? battery low?) and reports it:
+      // only bytes the meter confirmed.
+      meter_(shell, *this, *this, *this, PollReads::Confirmed),
       chunkTicks_(shell, kChunkTimer, kChunkTickPeriod, false),
       finishTick_(shell, kFinishTimer, kFinishTickDelay, false),
       controller_(platform, [this](const std::function<void()>& work) { Dispatch(work); }) {

@@ -1,8 +1,11 @@
 // The once-a-second status poll against the simulated meter.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "ports/Utf.h"
 #include "status/StatusParameters.h"
+#include "status/StatusPoll.h"
 #include "tests/status/PollFixture.h"
 
 namespace lu14::testing {
@@ -154,6 +157,75 @@ TEST_F(PollFixture, AFailedFlagReadChangesNothingAndThePollItselfLogsNothing) {
   EXPECT_EQ(form.Label1.Text(), "Пинцет ЛУ");
   EXPECT_FALSE(form.B1.Enabled());
   EXPECT_EQ(form.LB.Lines(), (std::vector<std::string>{"Пинцет ЛУ-14 подключен", "команда 21"}));
+}
+
+TEST_F(PollFixture, AFailedSecondReadOfTheFlagEndsTheTickLikeAFailedTransaction) {
+  meter->SetFirmwareFlag(kFirmwareUpdating);
+  // The flag read's transaction succeeds; the second read of its reply fails.
+  meter->Faults().FailTransfer(meter->TransferCount() + 2);
+  Tick();
+  EXPECT_EQ(form.Label1.Text(), "Пинцет ЛУ");
+  EXPECT_FALSE(form.B1.Enabled());
+  EXPECT_EQ(CommandsSent(), 1u);
+  Tick();
+  EXPECT_EQ(form.Label1.Text(), kReload);
+}
+
+// A view that shows nothing: the tick's MeterStatus is what a test reads.
+struct SilentView : StatusView {
+  void ShowNoMeter() override {}
+  void StopUpdateTicks() override {}
+  void ShowBatteryLow() override {}
+  void ShowIdentity(const std::u32string&) override {}
+  void ShowVersionText(const std::u32string&) override {}
+  void ShowVersionNotANumber() override {}
+  void ShowFirmware(const std::u32string&, int, bool) override {}
+  void OptionsRefreshing() override {}
+  void ShowOption(OptionBox, bool) override {}
+  void OptionsRefreshed() override {}
+};
+
+TEST_F(PollFixture, ConfirmedReadsTakeNoOlderReplyAndEndTheTickOnAByteNeverConfirmed) {
+  struct Case {
+    const char* what;
+    std::function<void(sim::SimMeter&)> inject;
+    bool complete;
+  };
+  const Case cases[] = {
+      // The reply before the flag read held a 1 in byte 1: taken as the flag
+      // it would show an incomplete meter as complete.
+      {"the flag read answered with the reply before it",
+       [](sim::SimMeter& m) { m.Faults().Add({.which = Commands::NextOf(cmdReadEeprom), .staleReply = true}); },
+       true},
+      {"the second read of the battery measurement failed once",
+       [](sim::SimMeter& m) { m.Faults().FailTransfer(m.TransferCount() + 3 * 2 + 2); }, true},
+      {"a version byte never confirmed",
+       [](sim::SimMeter& m) {
+         m.Faults().Add({.which = Commands{cmdReadEeprom, 1 + 4 + 1, kConfirmedReadAttempts, true},
+                         .busyReads = CommandFault::kForever});
+       },
+       false},
+  };
+  runtime.RunFor(1ms);  // the start-up scan finds the meter
+  SilentView view;
+  StatusPoll poll(form.Meter.Link, form.Meter.Memory, form.Meter.Payload, view, PollReads::Confirmed);
+  meter->SetFirmwareFlag(kFirmwareUpdating);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    meter->Faults().Clear();
+    meter->SetEeprom(0, 1);
+    ASSERT_EQ(form.Meter.Memory.ReadEepromConfirmed(0), 1);  // the reply before the tick holds a 1
+    c.inject(*meter);
+    const MeterStatus status = poll.Tick();
+    EXPECT_EQ(status.complete, c.complete);
+    if (c.complete) {
+      EXPECT_EQ(status.firmwareFlag, kFirmwareUpdating);
+      EXPECT_EQ(status.batteryVolts, 3.0);
+      EXPECT_EQ(status.versionText, U"D1.50");
+    } else {
+      EXPECT_EQ(status.versionText, std::nullopt);  // the tick ended at the byte
+    }
+  }
 }
 
 TEST_F(PollFixture, AMeterPulledDuringTheTickEndsItAndItsRemovalFollows) {
