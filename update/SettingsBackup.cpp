@@ -102,12 +102,15 @@ std::optional<BackupOutcome> SettingsBackup::WritePart(std::unique_ptr<OutputFil
     std::array<std::uint8_t, kBytesPerBackupLine> bytes{};
     for (std::size_t k = 0; k < kBytesPerBackupLine; ++k) {
       const auto address = static_cast<std::uint16_t>(line * kBytesPerBackupLine + k);
-      // A failed read gives no faithful byte: such a file would not be the
-      // user's settings, so none is kept and the update does not go on.
-      if (!memory_.ReadEeprom(address, bytes[k])) {
+      // Only a byte the meter confirmed goes into the file: a backup with one
+      // wrong byte would not be the user's settings, so none is kept then and
+      // the update does not go on.
+      const std::optional<std::uint8_t> byte = memory_.ReadEepromConfirmed(address);
+      if (!byte) {
         output.reset();
         return Abandon(part, folder, UpdateFault::BackupReadFailed);
       }
+      bytes[k] = *byte;
     }
     const std::string text = BackupLine(bytes.data());
     if (!output->Write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()})) {

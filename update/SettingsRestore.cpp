@@ -67,11 +67,11 @@ EepromReading SettingsRestore::ReadMeter(const std::function<bool()>& stop) {
   EepromImage image{};
   for (std::uint16_t address = 0; address < kEepromSize; ++address) {
     if (stop && stop()) return {std::nullopt, address, true};
-    // An unconfirmed read gives no faithful byte: the comparison would show
-    // differences that are not there, and bytes would be written for them.
-    const ByteRead read = memory_.ReadEepromByte(address);
-    if (!read.confirmed || !read.value) return {std::nullopt, address, false};
-    image[address] = *read.value;
+    // Only a confirmed byte is compared: a wrong one would show differences
+    // that are not there (and write bytes for them) or hide real ones.
+    const std::optional<std::uint8_t> byte = memory_.ReadEepromConfirmed(address);
+    if (!byte) return {std::nullopt, address, false};
+    image[address] = *byte;
   }
   return {image, 0, false};
 }
@@ -88,8 +88,7 @@ RestoreOutcome SettingsRestore::Write(const RestorePlan& plan, const std::functi
     const bool written = memory_.WriteEeprom(address, byte.difference.file);
     // Read back also after an unconfirmed write: the account then says what
     // the meter holds there now.
-    const ByteRead read = memory_.ReadEepromByte(address);
-    if (read.confirmed) byte.readBack = read.value;
+    byte.readBack = memory_.ReadEepromConfirmed(address);
     if (!written) {
       byte.result = ByteResult::WriteNotConfirmed;
     } else if (!byte.readBack) {

@@ -126,9 +126,9 @@ TEST(BackupFailure, ABackupThatCannotBeFinishedLeavesNoFileAndWritesNothingToThe
       {"flush fails", [](UpdateRun& r, const Path&) { r.files.FailFlush(true); }},
       {"close fails", [](UpdateRun& r, const Path&) { r.files.FailClose(true); }},
       {"the file cannot be moved to its name", [](UpdateRun& r, const Path&) { r.files.FailMoves(true); }},
-      {"a read fails",
+      {"a read fails every time it is asked",
        [](UpdateRun& r, const Path&) {
-         r.meter->Faults().Add({.which = sim::Commands{cmdReadEeprom, 1000, 1, true},
+         r.meter->Faults().Add({.which = sim::Commands{cmdReadEeprom, 1000, kConfirmedReadAttempts, true},
                                 .busyReads = sim::CommandFault::kForever});
        }},
   };

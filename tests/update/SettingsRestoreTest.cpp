@@ -87,8 +87,9 @@ TEST_F(RestoreFixture, ReadingTheMeterGivesItsWholeEeprom) {
   ASSERT_TRUE(reading.image);
   EXPECT_EQ(*reading.image, ImageOf(*meter));
 
-  // A read that is not confirmed ends the reading there: no image to compare.
-  meter->Faults().Add({.which = {cmdReadEeprom, 700, 1, true}, .busyReads = sim::CommandFault::kForever});
+  // A read that is never confirmed ends the reading there: no image to compare.
+  meter->Faults().Add(
+      {.which = {cmdReadEeprom, 700, kConfirmedReadAttempts, true}, .busyReads = sim::CommandFault::kForever});
   const EepromReading failed = restore.ReadMeter();
   EXPECT_FALSE(failed.image);
   EXPECT_EQ(failed.failedAt, 700);
@@ -140,6 +141,29 @@ TEST_F(RestoreFixture, EveryWriteHasItsPause) {
   EXPECT_EQ(pauses, 4u);
 }
 
+// The simulated meter, except that it lets go of the next byte written to one
+// address at once: the write is confirmed, but the byte reads back as before.
+class LetsGoOfOneWrite : public sim::SimHidDevice {
+ public:
+  LetsGoOfOneWrite(std::shared_ptr<sim::SimMeter> meter, std::uint16_t address)
+      : meter_(std::move(meter)), address_(address) {}
+  bool SetFeature(std::span<const std::uint8_t> report) override {
+    const std::uint8_t before = meter_->Eeprom(address_);
+    const bool taken = meter_->SetFeature(report);
+    if (taken && !done_ && report[kCommandByte] == cmdWriteEeprom && report[1] * 256 + report[2] == address_) {
+      meter_->SetEeprom(address_, before);
+      done_ = true;
+    }
+    return taken;
+  }
+  bool GetFeature(std::span<std::uint8_t> report) override { return meter_->GetFeature(report); }
+
+ private:
+  std::shared_ptr<sim::SimMeter> meter_;
+  std::uint16_t address_;
+  bool done_ = false;
+};
+
 TEST(RestoreFaults, AFaultPartWayLeavesAnAccountAndARerunFinishes) {
   struct Case {
     const char* what;
@@ -153,14 +177,21 @@ TEST(RestoreFaults, AFaultPartWayLeavesAnAccountAndARerunFinishes) {
          f.meter->Faults().Add({.which = {cmdWriteEeprom, 1, 1, true}, .busyReads = sim::CommandFault::kForever});
        },
        ByteResult::WriteNotConfirmed, false},
-      {"a read-back that answers another reply",
+      {"a read-back that answers another reply every time",
        [](RestoreBench& f) {
-         f.meter->Faults().Add({.which = {cmdReadEeprom, 1, 1, true}, .staleReply = true});
+         f.meter->Faults().Add({.which = {cmdReadEeprom, 1, kConfirmedReadAttempts, true}, .staleReply = true});
+       },
+       ByteResult::ReadBackFailed, false},
+      {"a byte the meter lets go of",
+       [](RestoreBench& f) {
+         // The second byte written is the coefficient's second.
+         f.bus.Attach(MeterSpec(std::make_shared<LetsGoOfOneWrite>(f.meter, kEepromBatteryCoefficient + 1), kMeterId));
        },
        ByteResult::ReadBackDiffers, false},
       {"a read-back that never completes",
        [](RestoreBench& f) {
-         f.meter->Faults().Add({.which = {cmdReadEeprom, 1, 1, true}, .busyReads = sim::CommandFault::kForever});
+         f.meter->Faults().Add(
+             {.which = {cmdReadEeprom, 1, kConfirmedReadAttempts, true}, .busyReads = sim::CommandFault::kForever});
        },
        ByteResult::ReadBackFailed, false},
       {"the meter pulled out before the second write", {}, ByteResult::WriteNotConfirmed, true},

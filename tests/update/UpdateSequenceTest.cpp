@@ -145,8 +145,9 @@ TEST_P(UpdateFaults, EndWithTheMeterMarkedIncompleteAndTheUserTold) {
 const std::string kStall = "Сбой записи 1 ";
 const std::string kWriteError = "Ошибка записи";
 
-void BusyForever(UpdateRun& run, std::uint8_t code, std::size_t index) {
-  run.meter->Faults().Add({.which = Commands{code, index, 1, true}, .busyReads = CommandFault::kForever});
+// The index-th command with this code from now on (and the next count - 1) never completes.
+void BusyForever(UpdateRun& run, std::uint8_t code, std::size_t index, std::size_t count = 1) {
+  run.meter->Faults().Add({.which = Commands{code, index, count, true}, .busyReads = CommandFault::kForever});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -183,7 +184,7 @@ INSTANTIATE_TEST_SUITE_P(
         // confirmed already, so the mark is true, but the tool claims nothing.
         FaultCase{"CompleteFlagWriteUnconfirmed", [](UpdateRun& r) { BusyForever(r, cmdWriteEeprom, 7); }, {},
                   "Ошибка записи отметки о полной прошивке", kFirmwareComplete, true, true},
-        FaultCase{"BackupReadFails", [](UpdateRun& r) { BusyForever(r, cmdReadEeprom, 700); },
+        FaultCase{"BackupReadFails", [](UpdateRun& r) { BusyForever(r, cmdReadEeprom, 700, kConfirmedReadAttempts); },
                   {"Не удалось прочитать настройки прибора, обновление отменено"},
                   "Не удалось прочитать настройки прибора, обновление отменено", 1, false, true},
         FaultCase{"BackupDiskFull", [](UpdateRun& r) { r.files.SetFreeSpace(2000); },
@@ -401,7 +402,7 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  std::string(kWriteErrorBox), std::string(kLogFlagRefused), kFirmwareUpdating},
         // Between transactions: the backup's own boxes, before the mark.
-        StartBox{"BackupReadFails", [](UpdateRun& r) { BusyForever(r, cmdReadEeprom, 700); },
+        StartBox{"BackupReadFails", [](UpdateRun& r) { BusyForever(r, cmdReadEeprom, 700, kConfirmedReadAttempts); },
                  std::string(kBackupReadFailed), std::string(kBackupReadFailed), kFirmwareComplete},
         StartBox{"BackupCannotBeWritten", [](UpdateRun& r) { r.files.SetFreeSpace(2000); },
                  std::string(kBackupWriteFailed), std::string(kBackupWriteFailed), kFirmwareComplete}),

@@ -393,8 +393,8 @@ TEST(LuRestore, AFaultPartWayLeavesAnAccountAndTheSameCommandFinishesTheJob) {
             [](SimulatedMeter& meter, sim::SimHidBus&) {
               // The next read is the second byte's read-back.
               if (meter.Meter().Requests(cmdWriteEeprom).size() == 1) {
-                meter.Meter().Faults().Add(
-                    {.which = {cmdReadEeprom, 0, 1, true}, .busyReads = sim::CommandFault::kForever});
+                meter.Meter().Faults().Add({.which = {cmdReadEeprom, 0, kConfirmedReadAttempts, true},
+                                            .busyReads = sim::CommandFault::kForever});
               }
               return 0;
             }},
