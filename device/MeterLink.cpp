@@ -67,11 +67,14 @@ bool MeterLink::ReplyEchoesRequest() const {
 bool MeterLink::Send(std::uint8_t command) {
   OutReport[0] = 0;
   OutReport[kCommandByte] = command;
-  if (SetFeature(OutReport)) return true;
-  shell_.Sleep(kRetryPause);
-  const bool resent = SetFeature(OutReport);
-  Tell(LinkEventKind::Resent, command);
-  return resent;
+  bool sent = SetFeature(OutReport);
+  if (!sent) {
+    shell_.Sleep(kRetryPause);
+    sent = SetFeature(OutReport);
+    Tell(LinkEventKind::Resent, command);
+  }
+  if (sent) lastSent_ = OutReport;
+  return sent;
 }
 
 MeterLink::ReadOutcome MeterLink::ReadCycle(std::uint8_t command) {

@@ -48,6 +48,9 @@ class MeterLink {
   void SetRequestByte(std::size_t index, std::uint8_t value);
   void SetRequestBytes(std::size_t first, std::span<const std::uint8_t> bytes);
   const Report& Request() const { return OutReport; }
+  // The request as the last send that succeeded carried it: the command the
+  // meter answers now, unless the meter lost it.
+  const Report& LastSent() const { return lastSent_; }
   // The last reply read by a transaction.
   const Report& Reply() const { return InReport; }
   // The last reply echoes bytes 3..17 of the request as it stands.
@@ -95,6 +98,7 @@ class MeterLink {
   // The buffers, alive for the link's whole life; zero at start.
   Report OutReport{};
   Report InReport{};
+  Report lastSent_{};
   Shell& shell_;
   LinkObserver& observer_;
   TJvHidDevice* currentDevice_ = nullptr;

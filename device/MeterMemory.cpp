@@ -41,9 +41,14 @@ bool MeterMemory::ConfirmedOnce(std::uint8_t command, std::span<const std::uint8
   // A failed attempt may have read a reply into the request buffer: every
   // attempt sets its bytes afresh.
   link_.SetRequestBytes(1, request);
-  link_.SetRequestByte(kReadTagHigh, static_cast<std::uint8_t>(nextTag_ >> 8));
-  link_.SetRequestByte(kReadTagLow, static_cast<std::uint8_t>(nextTag_ & 0xFF));
-  ++nextTag_;
+  // The tags count up; one that the last request sent happens to carry in
+  // those bytes (an untagged request's leftovers) is skipped, so that the
+  // reply to that request cannot pass for this one's.
+  const Report& last = link_.LastSent();
+  std::uint16_t tag = nextTag_++;
+  if (tag == (last[kReadTagHigh] << 8 | last[kReadTagLow])) tag = nextTag_++;
+  link_.SetRequestByte(kReadTagHigh, static_cast<std::uint8_t>(tag >> 8));
+  link_.SetRequestByte(kReadTagLow, static_cast<std::uint8_t>(tag & 0xFF));
   if (!link_.SendCommand(command, false) || !link_.ReplyEchoesRequest()) return false;
   reply = link_.Reply();
   const Report sent = link_.Request();

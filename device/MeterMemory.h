@@ -64,9 +64,9 @@ struct ChecksumReading {
 // How often a confirmed read asks the meter before it gives up on a byte.
 inline constexpr int kConfirmedReadAttempts = 3;
 // A confirmed read's request carries a tag in these two data bytes, which the
-// meter echoes: a new value for every request, so that the reply to an
-// earlier command (a lost command, a reply the meter did not renew) can never
-// pass for this one's.
+// meter echoes: a new value for every request, never the one the request
+// before it carried there, so that the reply to an earlier command (a lost
+// command, a reply the meter did not renew) can never pass for this one's.
 inline constexpr std::size_t kReadTagHigh = 16;
 inline constexpr std::size_t kReadTagLow = 17;
 

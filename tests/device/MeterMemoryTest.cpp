@@ -226,6 +226,15 @@ TEST_F(SimMeterMemory, AConfirmedReadTakesOnlyTheMetersAnswerToThisVeryRequest) 
   }
 }
 
+TEST_F(SimMeterMemory, TheFirstConfirmedReadAfterPlainOnesIsNotAnsweredByTheirReply) {
+  // A plain read leaves zeros in the bytes where a confirmed read puts its
+  // tag, and the first tag a fresh link counts from is zero too.
+  std::uint8_t value = 0;
+  ASSERT_TRUE(memory.ReadEeprom(kAddress - 1, value));
+  meter->Faults().Add({.which = sim::Commands::NextOf(cmdReadEeprom), .staleReply = true});
+  EXPECT_EQ(memory.ReadEepromConfirmed(kAddress), kByteThere);
+}
+
 TEST_F(SimMeterMemory, EveryConfirmedRequestCarriesATagTheOneBeforeItDidNot) {
   for (std::uint16_t address = 0; address < 4; ++address) ASSERT_TRUE(memory.ReadEepromConfirmed(address));
   ASSERT_TRUE(memory.ReadDeviceParamConfirmed(cmdInfo24, 0x0800));
