@@ -265,7 +265,7 @@ int CliSession::Restore() {
     return kExitOk;
   }
   if (!Asked(Say(Msg::AskToRestore,
-                 {std::to_string(plan.toWrite.size()), DeviceId(*meter_.Link.CurrentDevice())}))) {
+                 {std::to_string(plan.toWrite.size()), meterId_}))) {
     Error(Say(Msg::RestoreDeclined));
     return interrupted_ ? kExitInterrupted : kExitFailed;
   }

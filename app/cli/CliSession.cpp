@@ -256,6 +256,7 @@ void CliSession::DeviceRemoved(TJvHidDevice& device) {
 }
 
 void CliSession::Use(TJvHidDevice& device) {
+  meterId_ = DeviceId(device);
   meter_.Link.SetCurrentDevice(&device);
   device.CheckOut();
   meter_.Payload.LoadBlobCopy();
@@ -439,7 +440,7 @@ int CliSession::Status() {
   if (options_.json) {
     json optionValues = json::object();
     for (std::size_t i = 0; i < kOptionBoxes.size(); ++i) optionValues[names[i].name] = OptionalBool(status->options[i]);
-    Json({{"id", DeviceId(*meter_.Link.CurrentDevice())},
+    Json({{"id", meterId_},
           {"identity", identity},
           {"firmware", {{"version", version}, {"complete", complete}, {"flag", flag}}},
           {"battery", {{"volts", volts ? json(std::round(*volts * 1000) / 1000) : json(nullptr)}, {"low", low}}},
@@ -503,7 +504,7 @@ std::optional<std::string> CliSession::UpdateRefusal(const MeterStatus& status) 
 
 bool CliSession::Confirmed(const MeterStatus& status) {
   if (hooks_.goAhead) return hooks_.goAhead(status);
-  return Asked(AboutToWriteText(options_.language, status, DeviceId(*meter_.Link.CurrentDevice())) +
+  return Asked(AboutToWriteText(options_.language, status, meterId_) +
                Say(Msg::AskToWrite, {kFirmwareVersionText}));
 }
 
@@ -523,6 +524,12 @@ int CliSession::Update() {
   const std::optional<MeterStatus> status = ReadStatus(kStatusPatience);
   if (!status) {
     Error(Say(Msg::NoStatusAnswer));
+    return kExitFailed;
+  }
+  // A meter pulled out while it was being read leaves a status, but nothing
+  // to update.
+  if (!meter_.Link.CurrentDevice()) {
+    Error(Say(Msg::UpdateFailedPrefix) + Say(Msg::FailDisconnectedBeforeStart));
     return kExitFailed;
   }
   if (hooks_.meterRead) hooks_.meterRead(*status);

@@ -202,6 +202,7 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   ConsoleProgress progress_;
   std::optional<UpdateOutcome> updateOutcome_;
   std::vector<TJvHidDevice*> meters_;  // attached meters, in the platform's order
+  std::string meterId_;                // the id of the meter the command works with
   MeterSession meter_;
   TTimer chunkTicks_;
   TTimer finishTick_;

@@ -165,6 +165,23 @@ void Finish(const SweepFailures& failures) {
   EXPECT_EQ(failures.Failed(), 0u) << failures.Report();
 }
 
+// Every transfer before the update's first write: the status read, and the
+// backup's first reads. A meter pulled out there ends the run with an error
+// and leaves the meter as it was.
+TEST(LuUpdateSweep, AMeterPulledOutBeforeTheUpdateWritesEndsTheRunAndLeavesItUntouched) {
+  constexpr std::size_t kStatusAndSomeBackup = 200;
+  for (std::size_t at = 1; at <= kStatusAndSomeBackup; ++at) {
+    SCOPED_TRACE("unplugged at transfer " + std::to_string(at));
+    LuBench bench;
+    bench.Bus().UnplugAtTransfer(at, kLuMeterId);
+    std::vector<nlohmann::json> lines;
+    EXPECT_EQ(bench.Update(lines), cli::kExitFailed);
+    EXPECT_TRUE(bench.Meter().Commits().empty());
+    EXPECT_EQ(bench.Meter().FirmwareFlag(), kFirmwareComplete);
+    EXPECT_TRUE(bench.files.FilesIn(kDocuments / "lu14").empty());
+  }
+}
+
 TEST(LuUpdateSweep, WhatLu14SaysAndItsBackupHoldUnderAFaultAnywhere) {
   const LuSpan span = CleanLuSpan();
   SweepFailures failures("lu14 update, a fault at a transfer or a command");
