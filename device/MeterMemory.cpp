@@ -112,7 +112,6 @@ bool MeterMemory::ReadEeprom(std::uint16_t address, std::uint8_t& value) {
   return ReadDeviceParam(cmdReadEeprom, address, value);
 }
 
-
 bool MeterMemory::WriteEeprom(std::uint16_t address, std::uint8_t value) {
   try {
     link_.SetParameter(address);
