@@ -1,6 +1,8 @@
 #include "sim/SimHidBus.h"
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
 
 namespace lu14::sim {
 
@@ -103,6 +105,7 @@ void SimHidBus::StopNotifications() { notify_ = nullptr; }
 void SimHidBus::Attach(SimHidSpec spec) {
   const std::uint32_t deviceId = spec.deviceId;
   if (!present_.contains(deviceId)) order_.push_back(deviceId);
+  unpowered_.erase(deviceId);  // plugged in again by hand: powered
   present_[deviceId] = std::move(spec);
 }
 
@@ -117,10 +120,28 @@ void SimHidBus::Unplug(std::uint32_t deviceId) {
   NotifyDevicesChanged();
 }
 
+void SimHidBus::LosePower(std::uint32_t deviceId) {
+  const auto found = present_.find(deviceId);
+  if (found == present_.end()) return;
+  SimHidSpec spec = found->second;
+  if (spec.device) spec.device->PowerLost();
+  Unplug(deviceId);
+  unpowered_[deviceId] = std::move(spec);
+}
+
+void SimHidBus::RestorePower(std::uint32_t deviceId) {
+  auto found = unpowered_.extract(deviceId);
+  if (found.empty()) {
+    throw std::logic_error("SimHidBus::RestorePower: device " + std::to_string(deviceId) + " has its power");
+  }
+  Plug(std::move(found.mapped()));
+}
+
 bool SimHidBus::BeginTransfer() {
   ++transfers_;
   loop_.Spend(latency_);
   if (const auto unplug = unplugAt_.find(transfers_); unplug != unplugAt_.end()) Unplug(unplug->second);
+  if (const auto cut = losePowerAt_.find(transfers_); cut != losePowerAt_.end()) LosePower(cut->second);
   return !failingTransfers_.contains(transfers_);
 }
 

@@ -1,8 +1,9 @@
 // A simulated HID bus behind the HidPlatform port: the devices present, their
 // attributes, report length and access, the notification window's notices,
 // and faults of the bus itself (a set that cannot be had, failed transfers,
-// a device pulled out at a given transfer). What a device answers to feature
-// reports is its SimHidDevice (the simulated meter, for instance).
+// a device pulled out or its power lost at a given transfer). What a device
+// answers to feature reports is its SimHidDevice (the simulated meter, for
+// instance).
 #pragma once
 
 #include <cstdint>
@@ -53,6 +54,14 @@ class SimHidBus : public HidPlatform {
   // Plugged in or pulled out now; the system's notice (second parameter 0) follows.
   void Plug(SimHidSpec spec);
   void Unplug(std::uint32_t deviceId);
+  // The device's power is cut now: it is told (SimHidDevice::PowerLost) and
+  // leaves the bus, with the system's notice, until RestorePower. Nothing
+  // happens to a device that is not present.
+  void LosePower(std::uint32_t deviceId);
+  // The power comes back: the device is plugged in again as it left, its
+  // non-volatile memory with it, as a new arrival with the system's notice.
+  // Throws std::logic_error for a device whose power was not cut.
+  void RestorePower(std::uint32_t deviceId);
   // A device-tree change that touches no HID device.
   void NotifyDevicesChanged() { PostDevicesChanged(0); }
   bool Present(std::uint32_t deviceId) const { return present_.contains(deviceId); }
@@ -64,6 +73,9 @@ class SimHidBus : public HidPlatform {
   void FailTransfer(std::size_t n) { failingTransfers_.insert(n); }
   // The device is pulled out as the n-th transfer starts (which then fails).
   void UnplugAtTransfer(std::size_t n, std::uint32_t deviceId) { unplugAt_[n] = deviceId; }
+  // The device's power is cut (LosePower) as the n-th transfer starts, so that
+  // transfer never reaches it and fails; 1-based over the whole bus, as above.
+  void LosePowerAtTransfer(std::size_t n, std::uint32_t deviceId) { losePowerAt_[n] = deviceId; }
   // Virtual time each feature transfer takes.
   void SetTransferLatency(SimTime latency) { latency_ = latency; }
 
@@ -87,12 +99,14 @@ class SimHidBus : public HidPlatform {
   EventLoop& loop_;
   std::vector<std::uint32_t> order_;  // interface order: attach/plug order
   std::map<std::uint32_t, SimHidSpec> present_;
+  std::map<std::uint32_t, SimHidSpec> unpowered_;  // devices whose power was cut, as they left
   std::map<std::uint32_t, int> openHandles_;
   std::function<void(std::intptr_t)> notify_;
   bool bindable_ = true;
   bool failInterfaceSet_ = false;
   std::set<std::size_t> failingTransfers_;
   std::map<std::size_t, std::uint32_t> unplugAt_;
+  std::map<std::size_t, std::uint32_t> losePowerAt_;
   SimTime latency_{0};
   std::size_t transfers_ = 0;
   std::vector<std::string> calls_;

@@ -17,6 +17,11 @@ class SimHidDevice {
   // The host reads the feature report; fill `report` (byte 0 is the report
   // ID). false: the device failed the transfer and the buffer is untouched.
   virtual bool GetFeature(std::span<std::uint8_t> report) = 0;
+  // The bus cut the device's power (SimHidBus::LosePower): the device drops
+  // whatever needs power to keep and keeps what is non-volatile, as after a
+  // restart. The bus keeps it absent until the power comes back, so nothing
+  // reaches it in between. A device with nothing volatile leaves this as is.
+  virtual void PowerLost() {}
 };
 
 }  // namespace lu14::sim

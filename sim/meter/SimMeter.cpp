@@ -8,6 +8,7 @@ namespace lu14::sim {
 namespace {
 
 constexpr std::uint8_t kBlank = 0xFF;  // erased flash, unset EEPROM characters
+static_assert(PowerLoss::kWholePage == SimMeter::kPageSize);
 
 // The information bytes a fresh meter answers: every selector the status poll
 // reads, plus the two it skips (24/0x1100, 28/0x0300) so that a poll reading
@@ -93,6 +94,8 @@ bool SimMeter::GetFeature(std::span<std::uint8_t> report) {
     answer = lastRequest_;
     answer[0] = 0;
     answer[kStatusByte] = kStatusBusy;
+  } else {
+    underWay_ = false;
   }
   std::copy(answer.begin(), answer.end(), report.begin());
   Record(TransferDirection::kGetFeature, true, report);
@@ -111,6 +114,7 @@ void SimMeter::Record(TransferDirection direction, bool ok, std::span<const std:
 void SimMeter::Receive(const Report& request) {
   const FaultEffect fault = faults_.OnCommand(request[kCommandByte]);
   lastRequest_ = request;
+  underWay_ = true;
   const Report reply = Execute(request, fault);
   if (!fault.staleReply) reply_ = reply;
   busyReadsLeft_ = fault.busyReads;
@@ -125,7 +129,10 @@ SimMeter::Report SimMeter::Execute(const Report& request, const FaultEffect& fau
   switch (request[kCommandByte]) {
     case kWriteEeprom: {
       const std::uint16_t address = Parameter(request);
-      if (address < kEepromSize) eeprom_[address] = request[3];
+      if (address < kEepromSize) {
+        eepromBefore_ = eeprom_[address];
+        eeprom_[address] = request[3];
+      }
       break;
     }
     case kReadEeprom: {
@@ -183,6 +190,38 @@ void SimMeter::CommitPage(std::uint8_t page, std::uint8_t modelCode) {
   if (!accepted) return;
   std::copy(pageBuffer_.begin(), pageBuffer_.end(), flash_.begin() + static_cast<std::ptrdiff_t>(page * kPageSize));
   pageBuffer_.fill(kBlank);
+}
+
+// --- power ---------------------------------------------------------------------
+
+void SimMeter::LosePower(const PowerLoss& how) {
+  CheckPowerLoss(how);
+  if (underWay_) CutShort(lastRequest_, how);
+  pageBuffer_.fill(kBlank);
+  lastRequest_ = {};
+  reply_ = {};
+  busyReadsLeft_ = 0;
+  underWay_ = false;
+}
+
+void SimMeter::CutShort(const Report& request, const PowerLoss& how) {
+  switch (request[kCommandByte]) {
+    case kWriteEeprom: {
+      const std::uint16_t address = Parameter(request);
+      if (address < kEepromSize && how.eepromWrite == PowerLoss::EepromWrite::kLost) eeprom_[address] = eepromBefore_;
+      break;
+    }
+    case kCommitPage:
+      // The commit has already programmed the page whole; the programming
+      // stops after pageBytesProgrammed bytes of the erased page instead.
+      if (commits_.back().accepted) {
+        const auto page = flash_.begin() + static_cast<std::ptrdiff_t>(request[1] * kPageSize);
+        std::fill(page + static_cast<std::ptrdiff_t>(how.pageBytesProgrammed), page + kPageSize, kBlank);
+      }
+      break;
+    default:
+      break;
+  }
 }
 
 // --- state -----------------------------------------------------------------------

@@ -36,6 +36,34 @@
 // - A SetFeature or GetFeature whose buffer is not 19 bytes, or whose report ID
 //   is not 0, fails the transfer; nothing else changes (it is still traced).
 // - Before the first command a read answers 19 zero bytes (done).
+//
+// Faults: the fault plan (SimMeterFaults.h) makes chosen transfers fail and
+// chosen commands answer busy, with a corrupted echo or sum, a wrong checksum
+// or a stale reply; the bus pulls the meter out or cuts its power.
+//
+// Power loss (LosePower, or the bus cutting the power through PowerLost). The
+// power goes and comes back at once: whatever happens in between is the bus's
+// business, which keeps the meter absent until it is plugged in again.
+// - A command is under way from the SetFeature that delivered it until a read
+//   answers it with something other than busy (its result, a stale reply or
+//   the refusal of an unknown code), or until the next command arrives. Busy
+//   replies model the meter still working, so a command stays under way
+//   through them, through failed reads, and for good if it never completes.
+//   A command whose reply a read has answered is whole: a power loss after
+//   that takes nothing from it.
+// - Cut short: a page commit under way leaves its page torn, an EEPROM write
+//   under way is kept or lost, as the PowerLoss says (SimMeterFaults.h). A
+//   refused commit has nothing to tear. Every other command keeps its effect.
+// - Kept: the EEPROM, the flash (committed pages whole, a torn one torn), the
+//   information bytes and the battery; the trace, its indexes and the clock;
+//   the fault plan, whose rules, pending transfer failures, pending busy reads
+//   and power-loss shape stay, and whose command counts carry on (the lost
+//   command stays counted, so an index keeps naming the same command).
+//   Commits() keeps a torn commit as received and accepted.
+// - Lost: the page buffer (erased to 0xFF, so a commit before any new chunk
+//   programs a blank page), the reply and the request it echoes (a read
+//   answers 19 zero bytes, done, until the next command, as a fresh meter),
+//   and the busy reads still owed to the command under way.
 #pragma once
 
 #include <array>
@@ -126,6 +154,13 @@ class SimMeter : public SimHidDevice {
   // --- SimHidDevice ---
   bool SetFeature(std::span<const std::uint8_t> report) override;
   bool GetFeature(std::span<std::uint8_t> report) override;
+  // The bus cut the power: lost as the fault plan's SetPowerLoss says.
+  void PowerLost() override { LosePower(faults_.powerLoss_); }
+
+  // --- power ---
+  // The power goes and comes back (the rules in the comment at the top).
+  // Throws std::out_of_range for pageBytesProgrammed past kPageSize.
+  void LosePower(const PowerLoss& how);
 
   // --- EEPROM ---
   std::uint8_t Eeprom(std::size_t address) const { return eeprom_.at(address); }
@@ -186,6 +221,8 @@ class SimMeter : public SimHidDevice {
   void Receive(const Report& request);
   Report Execute(const Report& request, const FaultEffect& fault);
   void CommitPage(std::uint8_t page, std::uint8_t modelCode);
+  // Undoes what a power loss takes from the command under way.
+  void CutShort(const Report& request, const PowerLoss& how);
   void Record(TransferDirection direction, bool ok, std::span<const std::uint8_t> bytes);
 
   std::array<std::uint8_t, kEepromSize> eeprom_{};
@@ -198,6 +235,8 @@ class SimMeter : public SimHidDevice {
   Report lastRequest_{};  // what a busy read echoes
   Report reply_{};
   std::size_t busyReadsLeft_ = 0;
+  bool underWay_ = false;         // lastRequest_ is under way (see the top)
+  std::uint8_t eepromBefore_ = 0;  // what the cell of the last EEPROM write held before it
 
   FaultPlan faults_;
   std::vector<Transfer> trace_;

@@ -5,6 +5,13 @@
 
 namespace lu14::sim {
 
+void CheckPowerLoss(const PowerLoss& how) {
+  if (how.pageBytesProgrammed > PowerLoss::kWholePage) {
+    throw std::out_of_range("PowerLoss: pageBytesProgrammed " + std::to_string(how.pageBytesProgrammed) +
+                            " is past the page's " + std::to_string(PowerLoss::kWholePage) + " bytes");
+  }
+}
+
 void FaultPlan::Add(const CommandFault& fault) {
   if (fault.echoByte < 1 || fault.echoByte > 17) {
     throw std::out_of_range("FaultPlan::Add: echoByte " + std::to_string(fault.echoByte) + " is outside 1..17");
@@ -13,12 +20,18 @@ void FaultPlan::Add(const CommandFault& fault) {
   rules_.push_back({fault, first});
 }
 
+void FaultPlan::SetPowerLoss(const PowerLoss& how) {
+  CheckPowerLoss(how);
+  powerLoss_ = how;
+}
+
 void FaultPlan::Clear() {
   rules_.clear();
   failingTransfers_.clear();
   failSends_ = 0;
   failReads_ = 0;
   busyReads_ = 0;
+  powerLoss_ = {};
 }
 
 std::size_t FaultPlan::Received(const std::optional<std::uint8_t>& code) const {

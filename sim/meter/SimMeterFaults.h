@@ -5,9 +5,15 @@
 //   meter.Faults().Add({.which = Commands::IndexOf(SimMeter::kWriteChunk, 4), .sumDelta = 1});
 //   meter.Faults().FailNextSends(1);
 //
+//   meter.Faults().SetPowerLoss({.pageBytesProgrammed = 40, .eepromWrite = PowerLoss::EepromWrite::kKept});
+//
 // Command faults change what the meter answers to chosen commands; transfer
 // faults make chosen SetFeature/GetFeature calls fail outright. Rules stack:
-// every rule that matches a command applies to it.
+// every rule that matches a command applies to it. A power loss wipes the
+// meter's volatile state and cuts short the command under way: when the bus
+// cuts the power (SimHidBus::LosePowerAtTransfer) as SetPowerLoss says, when a
+// test calls SimMeter::LosePower as its argument says. SimMeter.h gives the
+// rules.
 #pragma once
 
 #include <array>
@@ -80,6 +86,27 @@ struct FaultEffect {
   bool staleReply = false;
 };
 
+// How a power loss cuts short the command under way (SimMeter.h says when a
+// command is under way and what else the meter loses). Commands other than
+// these two lose nothing of their effect. The defaults are the harsh case: a
+// page torn in its middle and the write lost.
+struct PowerLoss {
+  enum class EepromWrite { kKept, kLost };
+  static constexpr std::size_t kWholePage = 256;  // SimMeter::kPageSize
+
+  // A page commit under way erases its flash page first, then programs it
+  // from its first byte on: this many bytes of it (0..256) reach the flash,
+  // the rest of the page stays erased (0xFF). 0: the page is left blank;
+  // 256: the page is whole although its reply was not read.
+  std::size_t pageBytesProgrammed = 128;
+  // An EEPROM write under way reaches its cell (kKept) or leaves the byte it
+  // had (kLost).
+  EepromWrite eepromWrite = EepromWrite::kLost;
+};
+
+// Throws std::out_of_range for pageBytesProgrammed past kWholePage.
+void CheckPowerLoss(const PowerLoss& how);
+
 enum class TransferDirection { kSetFeature, kGetFeature };
 
 class FaultPlan {
@@ -96,7 +123,13 @@ class FaultPlan {
   // The next n successful reads answer busy, whatever command they belong to.
   void BusyNextReads(std::size_t n) { busyReads_ += n; }
 
-  // Forgets every rule and pending fault; command counts carry on.
+  // How the meter's power losses cut short the command under way when the
+  // bus cuts its power (SimHidDevice::PowerLost); PowerLoss{} until set.
+  // Throws std::out_of_range for pageBytesProgrammed past 256.
+  void SetPowerLoss(const PowerLoss& how);
+
+  // Forgets every rule and pending fault, the power-loss shape included;
+  // command counts carry on.
   void Clear();
 
  private:
@@ -124,6 +157,7 @@ class FaultPlan {
   std::size_t failSends_ = 0;
   std::size_t failReads_ = 0;
   std::size_t busyReads_ = 0;
+  PowerLoss powerLoss_;
   std::size_t commandsReceived_ = 0;
   std::array<std::size_t, 256> receivedByCode_{};
 };

@@ -9,59 +9,16 @@
 #include <functional>
 #include <iterator>
 #include <stdexcept>
-#include <initializer_list>
 #include <numeric>
 #include <string>
 #include <vector>
 
+#include "tests/sim/meter/MeterRequests.h"
+
 namespace lu14::sim {
 namespace {
 
-using Report = SimMeter::Report;
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::uint8_t kDone = SimMeter::kStatusDone;
-constexpr std::uint8_t kBusy = SimMeter::kStatusBusy;
-constexpr std::uint8_t kErased = 0xFF;  // blank flash and page buffer
-
-// A request with `bytes` from byte 1 on and the command code in byte 18.
-Report Request(std::uint8_t code, std::initializer_list<std::uint8_t> bytes = {}) {
-  Report request{};
-  std::size_t at = 1;
-  for (std::uint8_t byte : bytes) request[at++] = byte;
-  request[18] = code;
-  return request;
-}
-
-Report ReadEepromRequest(std::uint16_t address) {
-  return Request(SimMeter::kReadEeprom, {static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)});
-}
-
-Report WriteEepromRequest(std::uint16_t address, std::uint8_t value) {
-  return Request(SimMeter::kWriteEeprom,
-                 {static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address), value});
-}
-
-Report ChunkRequest(std::uint8_t offset, const std::uint8_t* data) {
-  Report request = Request(SimMeter::kWriteChunk, {offset});
-  for (std::size_t i = 0; i < 16; ++i) request[2 + i] = data[i];
-  return request;
-}
-
-Report CommitRequest(std::uint8_t page, std::uint8_t modelCode = SimMeter::kModelCode) {
-  return Request(SimMeter::kCommitPage, {page, modelCode});
-}
-
-Report Read(SimMeter& meter) {
-  Report reply{};
-  EXPECT_TRUE(meter.GetFeature(reply));
-  return reply;
-}
-
-Report Transact(SimMeter& meter, const Report& request) {
-  EXPECT_TRUE(meter.SetFeature(request));
-  return Read(meter);
-}
+using namespace meter_test;
 
 unsigned Sum16(const Report& reply) { return reply[1] + 256u * reply[2]; }
 
