@@ -13,6 +13,7 @@ const char* Name(FaultKind kind) {
   switch (kind) {
     case FaultKind::FailedTransfer: return "failed transfer";
     case FaultKind::Unplug: return "unplug";
+    case FaultKind::PowerLoss: return "power loss";
     case FaultKind::BusyOnce: return "busy once";
     case FaultKind::BusyForGood: return "busy for good";
     case FaultKind::CorruptEcho: return "corrupt echo";
@@ -26,7 +27,9 @@ const char* Name(FaultKind kind) {
 
 }  // namespace
 
-bool AtTransfer(FaultKind kind) { return kind == FaultKind::FailedTransfer || kind == FaultKind::Unplug; }
+bool AtTransfer(FaultKind kind) {
+  return kind == FaultKind::FailedTransfer || kind == FaultKind::Unplug || kind == FaultKind::PowerLoss;
+}
 
 std::string Describe(const PlantedFault& fault) {
   std::string text = Name(fault.kind);
@@ -35,6 +38,11 @@ std::string Describe(const PlantedFault& fault) {
   text += std::to_string(fault.at);
   if (fault.kind == FaultKind::CorruptEcho || fault.kind == FaultKind::EchoNeverMatches) {
     text += " (echo byte " + std::to_string(fault.echoByte) + ")";
+  }
+  if (fault.kind == FaultKind::PowerLoss) {
+    const bool kept = fault.powerLoss.eepromWrite == sim::PowerLoss::EepromWrite::kKept;
+    text += " (a commit under way programs " + std::to_string(fault.powerLoss.pageBytesProgrammed) +
+            " bytes, an EEPROM write under way is " + (kept ? "kept)" : "lost)");
   }
   return text;
 }
@@ -46,6 +54,9 @@ void Plant(sim::SimHidBus& bus, sim::SimMeter& meter, std::uint32_t meterId, con
       for (std::size_t i = 0; i < fault.count; ++i) bus.FailTransfer(fault.at + i);
       return;
     case FaultKind::Unplug: return bus.UnplugAtTransfer(fault.at, meterId);
+    case FaultKind::PowerLoss:
+      meter.Faults().SetPowerLoss(fault.powerLoss);
+      return bus.LosePowerAtTransfer(fault.at, meterId);
     case FaultKind::BusyOnce: return meter.Faults().Add({.which = commands, .busyReads = 1});
     case FaultKind::BusyForGood:
       return meter.Faults().Add({.which = commands, .busyReads = CommandFault::kForever});

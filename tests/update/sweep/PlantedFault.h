@@ -15,6 +15,7 @@ enum class FaultKind {
   // At a bus transfer, counted from 1 over the whole bus.
   FailedTransfer,  // `count` transfers in a row fail (a send is not received, a read leaves the buffer)
   Unplug,          // the meter is pulled out as the transfer starts
+  PowerLoss,       // the meter's power is cut as the transfer starts, in the way `powerLoss` says
   // At a command the meter receives, counted from 0 since the meter was made.
   BusyOnce,          // the first read of the reply answers busy
   BusyForGood,       // the command never completes
@@ -25,7 +26,7 @@ enum class FaultKind {
   WrongChecksum,     // the checksum command reports another checksum
 };
 
-inline constexpr FaultKind kTransferFaults[] = {FaultKind::FailedTransfer, FaultKind::Unplug};
+inline constexpr FaultKind kTransferFaults[] = {FaultKind::FailedTransfer, FaultKind::Unplug, FaultKind::PowerLoss};
 inline constexpr FaultKind kCommandFaults[] = {FaultKind::BusyOnce,        FaultKind::BusyForGood,
                                                FaultKind::CorruptEcho,     FaultKind::EchoNeverMatches,
                                                FaultKind::CorruptSum,      FaultKind::StaleReply,
@@ -38,6 +39,7 @@ struct PlantedFault {
   // every command of the burst gets the fault).
   std::size_t count = 1;
   std::size_t echoByte = 17;  // CorruptEcho, EchoNeverMatches: 3..17
+  sim::PowerLoss powerLoss{};  // PowerLoss: what becomes of a page commit or an EEPROM write under way
 };
 
 bool AtTransfer(FaultKind kind);

@@ -102,13 +102,22 @@ std::vector<std::string> UpdateUnderFaults(const std::vector<PlantedFault>& faul
   if (run.Logged(kLogUpdateDone)) return broken;
 
   // The user recovers: plugs the meter back in (or out and in, to leave a
-  // stalled update) and presses the button again once the poll allows it.
+  // stalled update; after a power loss the meter comes back by itself, with
+  // what it kept) and presses the button again once the poll allows it.
   run.meter->Faults().Clear();
   if (run.bus.Present(kMeterId)) run.bus.Unplug(kMeterId);
   run.runtime.RunFor(10ms);
   run.bus.Plug(MeterSpec(run.meter, kMeterId));
   run.runtime.RunFor(10ms);
   run.Poll();
+  // A meter that comes back marked in progress (0x88), or marked nothing,
+  // asks for the firmware to be loaded again.
+  const bool complete = run.meter->FirmwareFlag() == kFirmwareComplete;
+  const std::string_view label = complete ? kLabelCurrentVersion : kLabelReloadFirmware;
+  if (run.form.Label1.Text().rfind(label, 0) != 0) {
+    broken.push_back("the poll after the fault shows \"" + run.form.Label1.Text() + "\" for flag " +
+                     std::to_string(run.meter->FirmwareFlag()));
+  }
   if (!run.form.B1.Enabled()) {
     broken.push_back("the retry: the update button stays disabled");
     return broken;
