@@ -60,8 +60,9 @@ bool MeterLink::GetFeature(Report& report) {
   return LengthFits(device) && device.GetFeature(report);
 }
 
-bool MeterLink::ReplyEchoesRequest() const {
-  return std::equal(OutReport.begin() + kEchoFirst, OutReport.begin() + kEchoLast + 1, InReport.begin() + kEchoFirst);
+bool MeterLink::ReplyEchoesRequest(std::size_t first) const {
+  const auto from = static_cast<std::ptrdiff_t>(first);
+  return std::equal(OutReport.begin() + from, OutReport.begin() + kEchoLast + 1, InReport.begin() + from);
 }
 
 bool MeterLink::Send(std::uint8_t command) {

@@ -53,8 +53,9 @@ class MeterLink {
   const Report& LastSent() const { return lastSent_; }
   // The last reply read by a transaction.
   const Report& Reply() const { return InReport; }
-  // The last reply echoes bytes 3..17 of the request as it stands.
-  bool ReplyEchoesRequest() const;
+  // The last reply echoes bytes first..17 of the request as it stands (from
+  // 3, where no result of the command lies over the echo).
+  bool ReplyEchoesRequest(std::size_t first = kEchoFirst) const;
   // Reads the meter's latest reply again, into the request buffer: the meter
   // answers some reads only there (see MeterMemory). false when it failed.
   bool RereadReplyIntoRequest() { return GetFeature(OutReport); }

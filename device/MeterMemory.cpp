@@ -37,7 +37,8 @@ ByteRead MeterMemory::ReadByte(std::uint8_t command, std::uint16_t parameter) {
   }
 }
 
-bool MeterMemory::ConfirmedOnce(std::uint8_t command, std::span<const std::uint8_t> request, Report& reply) {
+bool MeterMemory::ConfirmedOnce(std::uint8_t command, std::span<const std::uint8_t> request, std::size_t results,
+                                Report& reply) {
   // A failed attempt may have read a reply into the request buffer: every
   // attempt sets its bytes afresh.
   link_.SetRequestBytes(1, request);
@@ -49,21 +50,25 @@ bool MeterMemory::ConfirmedOnce(std::uint8_t command, std::span<const std::uint8
   if (tag == (last[kReadTagHigh] << 8 | last[kReadTagLow])) tag = nextTag_++;
   link_.SetRequestByte(kReadTagHigh, static_cast<std::uint8_t>(tag >> 8));
   link_.SetRequestByte(kReadTagLow, static_cast<std::uint8_t>(tag & 0xFF));
-  if (!link_.SendCommand(command, false) || !link_.ReplyEchoesRequest()) return false;
+  const std::size_t echoFirst = std::max(kEchoFirst, results + 1);
+  if (!link_.SendCommand(command, false) || !link_.ReplyEchoesRequest(echoFirst)) return false;
   reply = link_.Reply();
   const Report sent = link_.Request();
   // The second read goes into the request buffer, as every read of a reply
   // does; it must be the same reply once more.
   if (!link_.RereadReplyIntoRequest()) return false;
   const Report& again = link_.Request();
-  return again[kStatusByte] == kStatusDone && again[1] == reply[1] && again[2] == reply[2] &&
-         std::equal(sent.begin() + kEchoFirst, sent.begin() + kEchoLast + 1, again.begin() + kEchoFirst);
+  const auto echo = static_cast<std::ptrdiff_t>(echoFirst);
+  const auto end = static_cast<std::ptrdiff_t>(results + 1);
+  return again[kStatusByte] == kStatusDone && std::equal(reply.begin() + 1, reply.begin() + end, again.begin() + 1) &&
+         std::equal(sent.begin() + echo, sent.begin() + kEchoLast + 1, again.begin() + echo);
 }
 
-std::optional<Report> MeterMemory::ConfirmedReply(std::uint8_t command, std::span<const std::uint8_t> request) {
+std::optional<Report> MeterMemory::ConfirmedReply(std::uint8_t command, std::span<const std::uint8_t> request,
+                                                  std::size_t results) {
   try {
     for (int attempt = 0; attempt < kConfirmedReadAttempts; ++attempt) {
-      if (Report reply; ConfirmedOnce(command, request, reply)) return reply;
+      if (Report reply; ConfirmedOnce(command, request, results, reply)) return reply;
     }
   } catch (const LinkError&) {
     // No meter, or another transaction holds the link: nothing is confirmed.
@@ -74,7 +79,7 @@ std::optional<Report> MeterMemory::ConfirmedReply(std::uint8_t command, std::spa
 std::optional<std::uint8_t> MeterMemory::ReadDeviceParamConfirmed(std::uint8_t command, std::uint16_t parameter) {
   const std::array<std::uint8_t, 2> request{static_cast<std::uint8_t>(parameter >> 8),
                                             static_cast<std::uint8_t>(parameter & 0xFF)};
-  const std::optional<Report> reply = ConfirmedReply(command, request);
+  const std::optional<Report> reply = ConfirmedReply(command, request, 1);
   if (!reply) return std::nullopt;
   return (*reply)[kParamHigh];
 }
@@ -94,7 +99,7 @@ std::optional<double> MeterMemory::ReadEepromFloatConfirmed(std::uint16_t addres
 }
 
 std::optional<double> MeterMemory::MeasureBatteryConfirmed() {
-  const std::optional<Report> reply = ConfirmedReply(cmdMeasure, kMeasureRequest);
+  const std::optional<Report> reply = ConfirmedReply(cmdMeasure, kMeasureRequest, 2);
   if (!reply) return std::nullopt;
   const unsigned raw = (*reply)[1] * 256u + (*reply)[2];
   const std::optional<double> coefficient = ReadEepromFloatConfirmed(kEepromBatteryCoefficient);
@@ -154,6 +159,13 @@ bool MeterMemory::CommitPage(std::uint8_t pageIndex) {
   const bool committed = link_.SendCommand(cmdCommitPage, false);
   link_.Pause(kCommitPause);
   return committed;
+}
+
+std::optional<std::uint32_t> MeterMemory::ReadChecksumConfirmed() {
+  const std::optional<Report> reply = ConfirmedReply(cmdReadChecksum, {}, 3);
+  if (!reply) return std::nullopt;
+  link_.Pause(kChecksumPause);
+  return (*reply)[1] | (*reply)[2] * 256u | (*reply)[3] * 65536u;
 }
 
 ChecksumReading MeterMemory::ReadChecksum() {

@@ -106,6 +106,8 @@ class MeterMemory {
   std::optional<double> ReadEepromFloatConfirmed(std::uint16_t address);
   // The battery voltage from a confirmed measurement and coefficient.
   std::optional<double> MeasureBatteryConfirmed();
+  // The firmware checksum from a confirmed reply, read after the 10 ms pause.
+  std::optional<std::uint32_t> ReadChecksumConfirmed();
 
   // Sends one chunk of the image (command 23, verified) for the stream
   // position `position`: the meter's 16-bit sum of it, or nothing when the
@@ -122,8 +124,12 @@ class MeterMemory {
  private:
   // Sends `command` with `request` in the bytes from 1 on and a fresh tag, up
   // to kConfirmedReadAttempts times, until a reply is confirmed (see above).
-  std::optional<Report> ConfirmedReply(std::uint8_t command, std::span<const std::uint8_t> request);
-  bool ConfirmedOnce(std::uint8_t command, std::span<const std::uint8_t> request, Report& reply);
+  // results: the reply's result bytes, 1..results; the echo lies behind them
+  // and from byte 3 on.
+  std::optional<Report> ConfirmedReply(std::uint8_t command, std::span<const std::uint8_t> request,
+                                       std::size_t results);
+  bool ConfirmedOnce(std::uint8_t command, std::span<const std::uint8_t> request, std::size_t results,
+                     Report& reply);
 
   MeterLink& link_;
   std::uint16_t nextTag_ = 0;

@@ -256,6 +256,12 @@ TEST_F(SimMeterMemory, ConfirmedBatteryAndInformationReadsGiveWhatTheMeterHolds)
   meter->SetBatteryCoefficient(2.0f);
   EXPECT_EQ(memory.MeasureBatteryConfirmed(), 0x9876 * 2.0 / 16000.0);
   EXPECT_EQ(memory.ReadDeviceParamConfirmed(cmdInfo29, 0x01D0), meter->Info(cmdInfo29, 0x01D0));
+  // The checksum's three result bytes lie over the echo's first byte.
+  meter->Faults().Add({.which = sim::Commands::NextOf(cmdReadChecksum), .staleReply = true});
+  meter->Faults().Add({.which = sim::Commands::AllOf(cmdReadChecksum), .checksum = 0x5D0B5F});
+  EXPECT_EQ(memory.ReadChecksumConfirmed(), 0x5D0B5Fu);
+  EXPECT_EQ(meter->Requests(cmdReadChecksum).size(), 2u);  // the stale reply was asked again
+  meter->Faults().Clear();
   // A coefficient byte that cannot be confirmed leaves no voltage at all.
   meter->Faults().Add({.which = sim::Commands{cmdReadEeprom, 2, kConfirmedReadAttempts, true},
                        .busyReads = sim::CommandFault::kForever});
