@@ -23,6 +23,7 @@
 #include "update/FirmwarePayload.h"
 #include "sim/SimFileSystem.h"
 #include "tests/app/cli/JsonLines.h"
+#include "tests/app/cli/LuProcess.h"
 #include "sim/SimRuntime.h"
 #include "sim/meter/SimMeter.h"
 
@@ -765,31 +766,6 @@ TEST(LuBinary, ExitCodesOfAProcess) {
   }
 }
 
-struct Process {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs lu14 with these arguments, after the environment assignments given,
-// in a home of its own; standard input is not a terminal.
-Process RunBinary(const std::string& arguments, const std::string& environment = "") {
-  const std::filesystem::path folder = std::filesystem::path(::testing::TempDir()) / "lu14-process";
-  std::filesystem::create_directories(folder / "Documents");
-  const auto outFile = folder / "out", errFile = folder / "err";
-  const std::string command = "HOME='" + folder.string() + "' XDG_DOCUMENTS_DIR= LC_ALL= LC_MESSAGES= LANG=C.UTF-8 " +
-                              environment + " " + LU14_BINARY + " " + arguments + " </dev/null >'" + outFile.string() +
-                              "' 2>'" + errFile.string() + "'";
-  const int status = std::system(command.c_str());
-  const auto read = [](const std::filesystem::path& path) {
-    std::ifstream file(path);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-  };
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(outFile), read(errFile)};
-}
-
 // --record writes its file as the process runs; --replay reads it back, and
 // the process exits as the recorded one did, or with 1 when the file is refused.
 TEST(LuBinary, RecordsAndReplaysAProcess) {
@@ -875,9 +851,12 @@ TEST(LuBinary, StreamsLanguageAndJsonOfAProcess) {
   EXPECT_EQ(nlohmann::json::parse(usage.out)["message"], "--wait takes a whole number from 0 to 3600, not \"1e1\"");
 
   // The locale chooses the language, LC_ALL first.
-  EXPECT_NE(RunBinary("flash", "LANG=ru_RU.UTF-8").err.find("неизвестная команда \"flash\""), std::string::npos);
-  EXPECT_NE(RunBinary("flash", "LC_ALL=C LANG=ru_RU.UTF-8").err.find("unknown command \"flash\""), std::string::npos);
-  EXPECT_NE(RunBinary("--help", "LC_MESSAGES=ru_RU.UTF-8").out.find("Коды завершения"), std::string::npos);
+  EXPECT_NE(RunBinary("flash", {.environment = "LANG=ru_RU.UTF-8"}).err.find("неизвестная команда \"flash\""),
+            std::string::npos);
+  EXPECT_NE(RunBinary("flash", {.environment = "LC_ALL=C LANG=ru_RU.UTF-8"}).err.find("unknown command \"flash\""),
+            std::string::npos);
+  EXPECT_NE(RunBinary("--help", {.environment = "LC_MESSAGES=ru_RU.UTF-8"}).out.find("Коды завершения"),
+            std::string::npos);
 }
 
 }  // namespace
