@@ -93,7 +93,7 @@ json DifferenceJson(const ByteDifference& difference) {
 int CliSession::Backup() {
   const std::filesystem::path output = Utf8Path(options_.outputFile);
   // An existing file is refused before the meter is read: it is never replaced.
-  if (!options_.outputFile.empty() && readFile_(output)) {
+  if (!options_.outputFile.empty() && files_.exists(output)) {
     Error(Say(Msg::OutputExists, {PathText(output, options_.json)}));
     return kExitRefused;
   }
@@ -208,12 +208,18 @@ int CliSession::Restore() {
   // The file first: a file that is not a backup is refused before the meter is touched.
   const std::filesystem::path file = Utf8Path(options_.restoreFile);
   const std::string shownFile = PathText(file, options_.json);
-  const std::optional<std::string> text = readFile_(file);
-  if (!text) {
-    Error(Say(Msg::FileUnreadable, {shownFile}));
-    return kExitFailed;
+  // No backup is longer than a whole one: anything more is refused unread.
+  const InputText text = files_.read(file, kLongestBackupText);
+  switch (text.fault) {
+    case InputFault::None: break;
+    case InputFault::Missing:
+    case InputFault::Unreadable: Error(Say(Msg::FileUnreadable, {shownFile})); return kExitFailed;
+    case InputFault::TooLarge:
+      Error(Say(Msg::FileTooLarge, {shownFile, std::to_string(kLongestBackupText)}));
+      return kExitFailed;
+    case InputFault::Interrupted: return kExitInterrupted;
   }
-  const BackupText backup = ReadBackupText(*text);
+  const BackupText backup = ReadBackupText(text.bytes);
   if (!backup.image) {
     const BackupTextError& error = backup.error;
     std::string why;

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "app/cli/JsonText.h"
@@ -158,15 +156,12 @@ CliSession::CliSession(const CliOptions& options, Shell& shell, EventLoop& loop,
       chunkTicks_(shell, kChunkTimer, kChunkTickPeriod, false),
       finishTick_(shell, kFinishTimer, kFinishTickDelay, false),
       controller_(platform, [this](const std::function<void()>& work) { Dispatch(work); }) {
-  readFile_ = [](const std::filesystem::path& path) -> std::optional<std::string> {
+  files_.read = [this](const std::filesystem::path& path, std::size_t limit) {
+    return ReadInputFile(path, limit, [this] { return StopAsked(); });
+  };
+  files_.exists = [](const std::filesystem::path& path) {
     std::error_code error;
-    if (std::filesystem::is_directory(path, error)) return std::nullopt;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    if (file.bad()) return std::nullopt;
-    return bytes.str();
+    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
   };
   const auto start = std::chrono::steady_clock::now();
   clock_ = [start] {

@@ -18,6 +18,7 @@
 
 #include "app/cli/CliOptions.h"
 #include "app/cli/ConsoleProgress.h"
+#include "app/cli/InputFile.h"
 #include "app/cli/Messages.h"
 #include "app/components/TTimer.h"
 #include "device/TJvHidDeviceController.h"
@@ -81,12 +82,15 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
     inaccessible_ = std::move(inaccessible);
   }
 
-  // How a file the user names is read (restore's backup, backup's --output
-  // check): its bytes, or nothing when it cannot be read. The real file
-  // system by default.
-  void SetFileReader(std::function<std::optional<std::string>(const std::filesystem::path&)> reader) {
-    readFile_ = std::move(reader);
-  }
+  // The files the user names (restore's backup, backup's --output): how one
+  // is read, at most `limit` bytes of it, and whether one is there. The real
+  // file system by default, read as InputFile reads it, a stop signal ending
+  // the wait for a file's bytes.
+  struct UserFiles {
+    std::function<InputText(const std::filesystem::path&, std::size_t limit)> read;
+    std::function<bool(const std::filesystem::path&)> exists;
+  };
+  void SetUserFiles(UserFiles files) { files_ = std::move(files); }
 
   void SetUpdateHooks(UpdateHooks hooks) { hooks_ = std::move(hooks); }
 
@@ -191,7 +195,7 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   std::istream* answers_ = nullptr;
   std::function<std::chrono::microseconds()> clock_;
   std::function<std::vector<std::string>()> inaccessible_;
-  std::function<std::optional<std::string>(const std::filesystem::path&)> readFile_;
+  UserFiles files_;
   UpdateHooks hooks_;
   int stopsHandled_ = 0;
   bool interrupted_ = false;

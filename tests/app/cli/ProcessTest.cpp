@@ -77,5 +77,90 @@ TEST(LuProcess, AStreamClosedAtTheStartNeverBecomesTheBackupOrTheRecording) {
   }
 }
 
+// A file that never ends is refused at its limit, not read into memory (a
+// reader without a limit meets the bound on its memory in well under a
+// second, and ends with std::bad_alloc).
+TEST(LuProcess, AFileWithoutEndIsRefusedAtItsLimit) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"--simulate restore /dev/zero", "/dev/zero is larger than a settings backup (4352 bytes), so it is not one"},
+      {"--replay /dev/zero status",
+       "/dev/zero is not a recording lu14 can replay: line 1: the line is longer than 1048576 characters"},
+  };
+  for (const auto& [arguments, says] : cases) {
+    SCOPED_TRACE(arguments);
+    const Process run = RunBinary(arguments, {.before = "ulimit -v 1048576"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+  }
+}
+
+// Holds the writing end of a FIFO once lu14 has opened its reading end.
+class FifoWriter {
+ public:
+  explicit FifoWriter(const std::filesystem::path& fifo) {
+    // Opening the writing end without a reader fails (ENXIO): it succeeds
+    // once lu14 has the FIFO open.
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while ((descriptor_ = open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) < 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+  ~FifoWriter() {
+    if (descriptor_ >= 0) close(descriptor_);
+  }
+  bool Open() const { return descriptor_ >= 0; }
+  void Write(const std::string& text) const {
+    ASSERT_EQ(write(descriptor_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+
+ private:
+  int descriptor_ = -1;
+};
+
+// A FIFO with nothing in it holds the reading, but a stop signal ends it.
+TEST(LuProcess, AStopSignalEndsTheWaitForAFilesBytes) {
+  struct Case {
+    const char* arguments;
+    int signal;
+  };
+  const Case cases[] = {
+      {"--simulate restore FIFO", SIGINT},
+      {"--simulate restore FIFO", SIGTERM},
+      {"--replay FIFO status", SIGINT},
+      {"--replay FIFO status", SIGTERM},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.arguments) + " " + strsignal(c.signal));
+    const std::filesystem::path folder = FreshFolder("lu14-fifo");
+    const std::filesystem::path fifo = folder / "backup.hex";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string arguments = c.arguments;
+    arguments.replace(arguments.find("FIFO"), 4, Quoted(fifo));
+    LuChild lu14(arguments);
+    const FifoWriter writer(fifo);
+    ASSERT_TRUE(writer.Open()) << "lu14 never opened the FIFO";
+    lu14.Signal(c.signal);
+    const Process run = lu14.Wait();
+    EXPECT_EQ(run.exitCode, 5) << run.err;
+    EXPECT_NE(run.err.find("lu14: error: interrupted"), std::string::npos) << run.err;
+  }
+  // The FIFO is not taken for an empty file before its writer writes.
+  const std::filesystem::path folder = FreshFolder("lu14-fifo");
+  const std::filesystem::path saved = folder / "saved.hex", fifo = folder / "fifo.hex";
+  ASSERT_EQ(RunBinary("--simulate backup --output " + Quoted(saved)).exitCode, 0);
+  std::ifstream file(saved, std::ios::binary);
+  const std::string backup((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  LuChild lu14("--simulate restore --dry-run --force " + Quoted(fifo));
+  {
+    const FifoWriter writer(fifo);
+    ASSERT_TRUE(writer.Open());
+    writer.Write(backup);
+  }
+  const Process run = lu14.Wait();
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("the meter already holds the settings of fifo.hex"), std::string::npos) << run.out;
+}
+
 }  // namespace
 }  // namespace lu14::cli
