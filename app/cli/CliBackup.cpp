@@ -118,10 +118,9 @@ int CliSession::Backup() {
   switch (outcome.result) {
     case BackupResult::Written: {
       Result(Say(Msg::SettingsSaved, {PathText(outcome.file, false)}));
-      Json({{"backup", PathText(outcome.file, true)},
-            {"identity", CodePointsToUtf8(status->identity)},
-            {"firmware", CodePointsToUtf8(*status->versionText)}});
-      jsonWritten_ = true;
+      JsonResult({{"backup", PathText(outcome.file, true)},
+                  {"identity", CodePointsToUtf8(status->identity)},
+                  {"firmware", CodePointsToUtf8(*status->versionText)}});
       return kExitOk;
     }
     case BackupResult::Skipped:
@@ -266,8 +265,7 @@ int CliSession::Restore() {
     Notice(Say(Msg::DryRunNothingWritten));
     result["written"] = json::array();
     result.update({{"ok", true}, {"exit", kExitOk}});
-    Json(result);
-    jsonWritten_ = true;
+    JsonResult(result);
     return kExitOk;
   }
   if (!Asked(Say(Msg::AskToRestore,
@@ -320,8 +318,7 @@ int CliSession::RestoreEndedWith(const RestoreOutcome& outcome, json& result) {
     result["message"] = message;
   }
   result.update({{"ok", exitCode == kExitOk}, {"exit", exitCode}});
-  Json(result);
-  jsonWritten_ = true;
+  JsonResult(result);
   return exitCode;
 }
 

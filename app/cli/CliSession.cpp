@@ -210,6 +210,14 @@ void CliSession::Json(const json& value) {
   }
 }
 
+void CliSession::JsonResult(json value) {
+  jsonWritten_ = true;
+  if (recordingProblem_) {
+    if (const std::optional<std::string> problem = recordingProblem_()) value["recording-error"] = *problem;
+  }
+  Json(value);
+}
+
 void CliSession::Dispatch(const std::function<void()>& work) {
   try {
     work();
@@ -410,7 +418,7 @@ int CliSession::Ended(int exitCode) {
     if (!saidWhy || lastError_.empty()) Error(Say(Msg::Interrupted));
     exitCode = kExitInterrupted;
   }
-  if (options_.json && exitCode != kExitOk && !jsonWritten_) Json(JsonError(exitCode, lastError_));
+  if (options_.json && exitCode != kExitOk && !jsonWritten_) JsonResult(JsonError(exitCode, lastError_));
   return exitCode;
 }
 
@@ -432,12 +440,11 @@ int CliSession::Status() {
   if (options_.json) {
     json optionValues = json::object();
     for (std::size_t i = 0; i < kOptionBoxes.size(); ++i) optionValues[names[i].name] = OptionalBool(status->options[i]);
-    Json({{"id", DeviceId(*meter_.Link.CurrentDevice())},
-          {"identity", identity},
-          {"firmware", {{"version", version}, {"complete", complete}, {"flag", flag}}},
-          {"battery", {{"volts", volts ? json(std::round(*volts * 1000) / 1000) : json(nullptr)}, {"low", low}}},
-          {"options", optionValues}});
-    jsonWritten_ = true;
+    JsonResult({{"id", DeviceId(*meter_.Link.CurrentDevice())},
+                {"identity", identity},
+                {"firmware", {{"version", version}, {"complete", complete}, {"flag", flag}}},
+                {"battery", {{"volts", volts ? json(std::round(*volts * 1000) / 1000) : json(nullptr)}, {"low", low}}},
+                {"options", optionValues}});
     return kExitOk;
   }
   const Msg labels[] = {Msg::LabelIdentity, Msg::LabelFirmware, Msg::LabelBattery, Msg::LabelOption};
@@ -479,8 +486,7 @@ int CliSession::List() {
            Say(complete ? Msg::ListComplete : Msg::ListIncomplete));
   }
   meter_.Link.SetCurrentDevice(nullptr);
-  Json({{"meters", listed}});
-  jsonWritten_ = true;
+  JsonResult({{"meters", listed}});
   return kExitOk;
 }
 
@@ -523,9 +529,8 @@ int CliSession::Update() {
                        status->firmwareFlag == kFirmwareComplete;
   if (current && !options_.force) {
     Result(Say(Msg::AlreadyCurrent, {kFirmwareVersionText}));
-    Json({{"event", "result"}, {"ok", true}, {"exit", kExitOk}, {"result", "up-to-date"},
-          {"firmware", std::string(kFirmwareVersionText)}, {"backup", nullptr}});
-    jsonWritten_ = true;
+    JsonResult({{"event", "result"}, {"ok", true}, {"exit", kExitOk}, {"result", "up-to-date"},
+                {"firmware", std::string(kFirmwareVersionText)}, {"backup", nullptr}});
     return kExitOk;
   }
   if (const std::optional<std::string> refusal = UpdateRefusal(*status)) {
@@ -576,8 +581,7 @@ int CliSession::UpdateEndedWith(const UpdateOutcome& outcome) {
               {"bytes-confirmed", outcome.bytesConfirmed},
               {"backup", saved ? json(outcome.backup.file.string()) : json(nullptr)}};
   if (!message.empty()) result["message"] = message;
-  Json(result);
-  jsonWritten_ = true;
+  JsonResult(result);
   return exitCode;
 }
 
@@ -590,12 +594,11 @@ int CliSession::Option() {
   const OptionBox box = kOptionBoxes.at(index);
   const OptionWriteOutcome outcome = meter_.Options.WriteAndConfirm(box, options_.optionOn);
   const std::string value = Say(outcome.readBack ? (*outcome.readBack ? Msg::On : Msg::Off) : Msg::Unknown);
-  Json({{"option", options_.optionName},
-        {"requested", options_.optionOn},
-        {"value", OptionalBool(outcome.readBack)},
-        {"confirmed", outcome.written},
-        {"ok", outcome.Succeeded()}});
-  jsonWritten_ = true;
+  JsonResult({{"option", options_.optionName},
+              {"requested", options_.optionOn},
+              {"value", OptionalBool(outcome.readBack)},
+              {"confirmed", outcome.written},
+              {"ok", outcome.Succeeded()}});
   if (!outcome.Succeeded()) {
     Error(Say(Msg::OptionNotTaken, {options_.optionName, value}) +
           (outcome.written ? "" : Say(Msg::OptionWriteNotConfirmed)));
@@ -619,9 +622,8 @@ int CliSession::Checksum() {
     return kExitFailed;
   }
   const bool match = reading.value == kFirmwareChecksum;
-  Json({{"checksum", reading.value}, {"expected", kFirmwareChecksum}, {"match", match},
-        {"firmware", std::string(kFirmwareVersionText)}});
-  jsonWritten_ = true;
+  JsonResult({{"checksum", reading.value}, {"expected", kFirmwareChecksum}, {"match", match},
+              {"firmware", std::string(kFirmwareVersionText)}});
   const std::string value = std::to_string(reading.value);
   Result(match ? Say(Msg::ChecksumMatches, {value, Hex24(reading.value), kFirmwareVersionText})
                : Say(Msg::ChecksumDiffers, {value, Hex24(reading.value), kFirmwareVersionText,

@@ -93,6 +93,12 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   void SetUserFiles(UserFiles files) { files_ = std::move(files); }
 
   void SetUpdateHooks(UpdateHooks hooks) { hooks_ = std::move(hooks); }
+  // What has gone wrong with the recording (--record) so far, if anything.
+  // The run's result never changes for it: the JSON result carries it as
+  // "recording-error".
+  void SetRecordingProblem(std::function<std::optional<std::string>()> problem) {
+    recordingProblem_ = std::move(problem);
+  }
 
   int Run();
   // The ids of the attached meters, in the platform's order, once there is
@@ -148,6 +154,8 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   void Notice(const std::string& line);
   void Error(const std::string& line);
   void Json(const nlohmann::json& value);
+  // The run's one JSON result (or error) object.
+  void JsonResult(nlohmann::json value);
   std::string Say(Msg message, std::initializer_list<std::string_view> arguments = {}) const {
     return Text(options_.language, message, arguments);
   }
@@ -197,6 +205,7 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   std::function<std::vector<std::string>()> inaccessible_;
   UserFiles files_;
   UpdateHooks hooks_;
+  std::function<std::optional<std::string>()> recordingProblem_;
   int stopsHandled_ = 0;
   bool interrupted_ = false;
   // The run has written its JSON result: no error object follows.

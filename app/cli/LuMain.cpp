@@ -92,7 +92,14 @@ int LuMain(const std::vector<std::string>& arguments, const Console& console) {
                        RecordingHeader{ToolVersion(), CommandLineText(options.arguments), platformName}, sinceStart);
     }
     lu14::HidPlatform& platform = recorder ? static_cast<lu14::HidPlatform&>(*recorder) : base;
+    // The recording serves the report: its failure (a full disk) is said
+    // after the run's own result, which it never changes.
+    const auto recordingProblem = [&]() -> std::optional<std::string> {
+      if (!recordStream.is_open() || recordStream) return std::nullopt;
+      return Text(language, Msg::RecordingIncomplete, {options.recordFile});
+    };
     CliSession session(options, runtime, runtime, platform, std::cout, std::cerr, terminal, std::move(step));
+    session.SetRecordingProblem(recordingProblem);
     session.SetStopRequests(StopSignalsReceived);
     if (person) session.SetAnswers(std::cin);
     if (inaccessibleMeters) session.SetInaccessibleMeters(inaccessibleMeters);
@@ -103,8 +110,8 @@ int LuMain(const std::vector<std::string>& arguments, const Console& console) {
       return all.Run(session);
     }
     const int exitCode = session.Run();
-    if (recordStream.is_open() && !recordStream) {
-      return fail(1, Text(language, Msg::RecordCannotWrite, {options.recordFile}));
+    if (const std::optional<std::string> problem = recordingProblem()) {
+      std::cerr << Text(language, Msg::WarningPrefix) << *problem << '\n' << std::flush;
     }
     if (replay && replay->Divergence()) {
       return fail(1, DivergenceText(language, *replay->Divergence(), replay->Source(), ToolVersion()));

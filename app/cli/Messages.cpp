@@ -526,6 +526,11 @@ constexpr Entry kCatalogue[] = {
     {Msg::RecordExists, "{0} exists: a recording never replaces a file; name another with --record",
      "{0} уже существует: запись никогда не заменяет файл; укажите другой в --record"},
     {Msg::RecordCannotWrite, "cannot write the recording {0}", "не удаётся записать файл записи {0}"},
+    {Msg::RecordingIncomplete,
+     "the recording {0} could not be written whole (is the disk full?): it ends before the run did; the "
+     "result above stands",
+     "файл записи {0} не удалось записать целиком (диск заполнен?): он обрывается раньше, чем закончилась "
+     "работа; результат выше остаётся в силе"},
     {Msg::ReplayCannotRead, "cannot read the recording {0}", "не удаётся прочитать запись {0}"},
     {Msg::ReplayBadFileAtLine, "{0} is not a recording lu14 can replay: line {1}: {2}",
      "{0} - не запись, которую lu14 может воспроизвести: строка {1}: {2}"},

@@ -181,6 +181,7 @@ enum class Msg {
   ReplayWithSimulate,
   RecordExists,
   RecordCannotWrite,
+  RecordingIncomplete,
   ReplayCannotRead,
   ReplayBadFileAtLine,
   ReplayBadFile,

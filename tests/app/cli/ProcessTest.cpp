@@ -162,5 +162,50 @@ TEST(LuProcess, AStopSignalEndsTheWaitForAFilesBytes) {
   EXPECT_NE(run.out.find("the meter already holds the settings of fifo.hex"), std::string::npos) << run.out;
 }
 
+// The recording only serves a report: when it cannot be written (here the
+// file-size limit stops it, as a full disk would), the run's own result
+// stands, with one JSON result that says what became of the recording.
+TEST(LuProcess, ARecordingThatFailsNeverChangesTheResult) {
+  struct Case {
+    const char* what;
+    std::string arguments;
+    int exitCode;
+    std::string result;  // what the text result or the JSON object says
+  };
+  const Case cases[] = {
+      {"backup", "--simulate backup", 0, "settings saved to "},
+      {"backup, JSON", "--simulate backup --json", 0, "\"backup\""},
+      {"an update that stops at chunk 1000, JSON", "--simulate=sum-mismatch update --yes --json", 1,
+       "\"result\":\"stopped\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::filesystem::path home = FreshFolder("lu14-full-disk");
+    const std::filesystem::path recording = home / "report.jsonl";
+    // 128 blocks of 512 bytes: the backup fits, the recording of its 4096 transfers does not.
+    const Process run = RunBinary("--record " + Quoted(recording) + " " + c.arguments,
+                                  {.before = "trap '' XFSZ; ulimit -f 128", .home = home});
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    EXPECT_NE(run.out.find(c.result), std::string::npos) << run.out;
+    const std::string warning = "lu14: the recording " + recording.string() + " could not be written whole";
+    EXPECT_NE(run.err.find(warning), std::string::npos) << run.err;
+    EXPECT_GT(std::filesystem::file_size(recording), 0u);
+    if (c.arguments.find("--json") == std::string::npos) {
+      EXPECT_NE(run.out.find("settings saved to "), std::string::npos);
+      continue;
+    }
+    const std::vector<nlohmann::json> lines = JsonLines(run.out);
+    const auto results = std::count_if(lines.begin(), lines.end(), [](const nlohmann::json& line) {
+      return line.contains("recording-error") || line.contains("error") || line.value("event", "") == "result" ||
+             line.contains("backup");
+    });
+    EXPECT_EQ(results, 1) << run.out;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().value("exit", 0), c.exitCode) << run.out;
+    EXPECT_NE(lines.back().value("recording-error", "").find("could not be written whole"), std::string::npos)
+        << run.out;
+  }
+}
+
 }  // namespace
 }  // namespace lu14::cli
