@@ -97,8 +97,14 @@ BackupOutcome SettingsBackup::Abandon(const std::filesystem::path& part, const s
 std::optional<BackupOutcome> SettingsBackup::WritePart(std::unique_ptr<OutputFile> output,
                                                        const std::filesystem::path& part,
                                                        const std::filesystem::path& folder,
-                                                       const std::function<void(int)>& lineWritten) {
+                                                       const std::function<void(int)>& lineWritten,
+                                                       const std::function<bool()>& stop) {
   for (std::size_t line = 0; line < kBackupLines; ++line) {
+    // A backup cut short is no backup: nothing of it is kept.
+    if (stop && stop()) {
+      output.reset();
+      return Abandon(part, folder, UpdateFault::Interrupted);
+    }
     std::array<std::uint8_t, kBytesPerBackupLine> bytes{};
     for (std::size_t k = 0; k < kBytesPerBackupLine; ++k) {
       const auto address = static_cast<std::uint16_t>(line * kBytesPerBackupLine + k);
@@ -125,19 +131,23 @@ std::optional<BackupOutcome> SettingsBackup::WritePart(std::unique_ptr<OutputFil
 }
 
 BackupOutcome SettingsBackup::SaveSettingsBackupAs(const std::filesystem::path& file,
-                                                   const std::function<void(int)>& lineWritten) {
+                                                   const std::function<void(int)>& lineWritten,
+                                                   const std::function<bool()>& stop) {
   const std::filesystem::path folder = file.parent_path();
   std::filesystem::path part = file;
   part += std::string(kBackupPartSuffix);
   std::unique_ptr<OutputFile> output = shell_.CreateOutputFile(part);
   if (!output) return {BackupResult::Failed, folder, {}, UpdateFault::BackupWriteFailed};
-  if (std::optional<BackupOutcome> failed = WritePart(std::move(output), part, folder, lineWritten)) return *failed;
+  if (std::optional<BackupOutcome> failed = WritePart(std::move(output), part, folder, lineWritten, stop)) {
+    return *failed;
+  }
   if (shell_.MoveFileNoReplace(part, file) == MoveOutcome::Moved) return {BackupResult::Written, folder, file};
   return Abandon(part, folder, UpdateFault::BackupWriteFailed);
 }
 
 BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity, BackupFolderRule rule,
-                                                 const std::function<void(int)>& lineWritten) {
+                                                 const std::function<void(int)>& lineWritten,
+                                                 const std::function<bool()>& stop) {
   BackupOutcome skipped;
   const std::optional<std::filesystem::path> documents = shell_.DocumentsFolder();
   if (!documents && rule == BackupFolderRule::DocumentsOnly) return skipped;
@@ -157,7 +167,9 @@ BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity,
 
   std::unique_ptr<OutputFile> output = shell_.CreateOutputFile(part);
   if (!output) return skipped;
-  if (std::optional<BackupOutcome> failed = WritePart(std::move(output), part, folder, lineWritten)) return *failed;
+  if (std::optional<BackupOutcome> failed = WritePart(std::move(output), part, folder, lineWritten, stop)) {
+    return *failed;
+  }
 
   // A backup is never replaced: a retry within the same minute (after a
   // failed update, when the meter already reads 0x88) must not lose the record

@@ -108,12 +108,13 @@ int CliSession::Backup() {
     progress_.Show({UpdatePhase::SavingSettings, line, static_cast<int>(kBackupLines)});
   };
   SettingsBackup backup(meter_.Memory, shell_);
+  const auto stop = [this] { return StopAsked(); };
   // Named after the identity and the version text, as the window names it.
   const BackupOutcome outcome =
       options_.outputFile.empty()
           ? backup.SaveSettingsBackup(status->identity + *status->versionText, BackupFolderRule::DocumentsOnly,
-                                      lineWritten)
-          : backup.SaveSettingsBackupAs(output, lineWritten);
+                                      lineWritten, stop)
+          : backup.SaveSettingsBackupAs(output, lineWritten, stop);
   progress_.Finish();
   switch (outcome.result) {
     case BackupResult::Written: {
@@ -128,6 +129,10 @@ int CliSession::Backup() {
                                    : Say(Msg::BackupFolderUnwritable, {PathText(outcome.folder, options_.json)}));
       return kExitFailed;
     case BackupResult::Failed: break;
+  }
+  if (outcome.fault == UpdateFault::Interrupted) {
+    Error(Say(Msg::Interrupted) + ": " + Say(Msg::BackupCutShort));
+    return kExitInterrupted;
   }
   if (outcome.fault == UpdateFault::BackupReadFailed) {
     Error(Say(Msg::BackupReadFailed));

@@ -79,6 +79,11 @@ std::string UpdateFailure(Language language, const UpdateOutcome& outcome) {
     case UpdateResult::Completed: return {};
     case UpdateResult::Disconnected: return Text(language, Msg::FailDisconnected, {confirmed, streamed});
     case UpdateResult::Cancelled:
+      if (Has(outcome, UpdateFault::Interrupted)) {
+        const std::string stopped = Text(language, Msg::FailInterruptedBeforeWriting);
+        if (outcome.backup.result != BackupResult::Failed) return stopped;
+        return stopped + "; " + Text(language, Msg::BackupCutShort);
+      }
       if (Has(outcome, UpdateFault::BackupReadFailed)) return Text(language, Msg::FailBackupRead);
       if (Has(outcome, UpdateFault::BackupWriteFailed)) return Text(language, Msg::FailBackupWrite);
       if (Has(outcome, UpdateFault::BackupUnavailable)) {
@@ -282,6 +287,9 @@ void CliSession::PhaseStarted(UpdatePhase phase) {
 }
 
 void CliSession::ProgressMade(const UpdateProgress& progress) {
+  // The start saves the settings inside one call: its lines are the only
+  // moments at which a stop signal can be seen then.
+  if (progress.phase == UpdatePhase::SavingSettings) StopAsked();
   progress_.Show(progress);
   if (!options_.json) return;
   const int total = std::max(progress.total, 1);
@@ -300,6 +308,13 @@ bool CliSession::StopAsked() {
   if (!meter_.Update.Running()) {
     interrupted_ = true;
     return true;
+  }
+  // While the settings are saved nothing has been written to the meter yet:
+  // the first request stops the update at once, at no cost to the meter.
+  if (meter_.Update.Starting()) {
+    interrupted_ = true;
+    meter_.Update.Interrupt();
+    return false;  // the outcome ends the wait
   }
   if (requests == 1) {
     progress_.Finish();
@@ -414,7 +429,8 @@ int CliSession::FindMeters(std::vector<std::string>& ids) {
 int CliSession::Ended(int exitCode) {
   progress_.Finish();
   if (interrupted_ && exitCode != kExitOk) {
-    const bool saidWhy = options_.command == Command::Update || options_.command == Command::Restore;
+    const bool saidWhy = options_.command == Command::Update || options_.command == Command::Restore ||
+                         options_.command == Command::Backup;
     if (!saidWhy || lastError_.empty()) Error(Say(Msg::Interrupted));
     exitCode = kExitInterrupted;
   }
@@ -547,7 +563,8 @@ int CliSession::Update() {
     Error(Say(Msg::UpdateFailedPrefix) + Say(Msg::FailDisconnectedBeforeStart));
     return kExitFailed;
   }
-  const bool ended = RunUntil([&] { return updateOutcome_.has_value(); }, kUpdatePatience);
+  // A start that was cancelled (a stop while the settings were saved) has ended the update already.
+  const bool ended = updateOutcome_.has_value() || RunUntil([&] { return updateOutcome_.has_value(); }, kUpdatePatience);
   progress_.Finish();
   if (!ended) {
     Error(Say(Msg::UpdateFailedPrefix) + Say(Msg::FailTimeout));

@@ -66,7 +66,8 @@ constexpr Entry kCatalogue[] = {
      "  4  refused by a safety check: low battery, no settings backup possible,\n"
      "     placeholder firmware on a real meter, several meters and no --device,\n"
      "     a backup of another meter, a backup file that would be replaced\n"
-     "  5  interrupted by a stop signal (an update stops only between two chunks)\n"
+     "  5  interrupted by a stop signal (an update stops at once while it saves the\n"
+     "     settings, and later only between two chunks)\n"
      "update --all exits 0 only when every meter succeeded; otherwise 5 when a stop\n"
      "signal interrupted it, else 4 when a safety check refused a meter, else 1.\n",
      "использование: lu14 [ПАРАМЕТРЫ] КОМАНДА [АРГУМЕНТЫ]\n"
@@ -119,7 +120,8 @@ constexpr Entry kCatalogue[] = {
      "     настроек сохранить нельзя, заглушка вместо прошивки на настоящем приборе,\n"
      "     несколько приборов без --device, копия другого прибора, копия заменила бы\n"
      "     существующий файл\n"
-     "  5  прервано сигналом (обновление останавливается только между блоками)\n"
+     "  5  прервано сигналом (обновление при сохранении настроек останавливается\n"
+     "     сразу, а потом только между блоками)\n"
      "update --all завершается с кодом 0, только если успешно обновлены все приборы;\n"
      "иначе 5, если его прервал сигнал, иначе 4, если проверка безопасности\n"
      "отклонила какой-либо прибор, иначе 1.\n"},
@@ -162,9 +164,11 @@ constexpr Entry kCatalogue[] = {
      "  --force            write even when the meter already has this firmware\n"
      "  --no-backup        go on when no settings backup can be saved\n"
      "  --ignore-battery   go on with a low battery\n"
-     "Ctrl-C (or SIGTERM, SIGHUP) never cuts a chunk: the first one only warns, a\n"
-     "second stops between two chunks and exits 5; the meter then asks for an\n"
-     "update until one completes.\n"
+     "Ctrl-C (or SIGTERM, SIGHUP) while the settings are being saved stops at once\n"
+     "(exit 5): nothing has been written to the meter yet, and the backup, cut\n"
+     "short, is not kept. Once the firmware is being written, it never cuts a chunk:\n"
+     "the first one only warns, a second stops between two chunks and exits 5; the\n"
+     "meter then asks for an update until one completes.\n"
      "--json writes one JSON line per phase and progress step, then the result.\n"
      "  --all              update every attached meter at once, each with its own\n"
      "                     backup and checks; a meter that fails or is pulled out\n"
@@ -188,7 +192,9 @@ constexpr Entry kCatalogue[] = {
      "  --force            записать, даже если в приборе уже эта прошивка\n"
      "  --no-backup        продолжать, если резервную копию сохранить нельзя\n"
      "  --ignore-battery   продолжать при разряженной батарее\n"
-     "Ctrl-C (или SIGTERM, SIGHUP) никогда не обрывает блок: первый только\n"
+     "Ctrl-C (или SIGTERM, SIGHUP) во время сохранения настроек останавливает сразу\n"
+     "(код 5): в прибор ещё ничего не записано, а прерванная копия не сохраняется.\n"
+     "Во время записи прошивки он никогда не обрывает блок: первый только\n"
      "предупреждает, второй останавливает запись между блоками (код 5); прибор\n"
      "тогда просит обновления, пока одно не завершится.\n"
      "--json выводит по строке JSON на каждый этап и шаг, затем результат.\n"
@@ -402,6 +408,9 @@ constexpr Entry kCatalogue[] = {
      "completes; run lu14 update again to finish",
      "прервано после {0} из {1} байт: прибор помечен как неполный и просит обновления, пока одно не "
      "завершится; чтобы закончить, снова выполните lu14 update"},
+    {Msg::FailInterruptedBeforeWriting,
+     "interrupted while the settings were being saved: nothing was written to the meter, which keeps its firmware",
+     "прервано во время сохранения настроек: в прибор ничего не записано, прошивка в нём прежняя"},
     {Msg::FailLinkFailed, "the link to the meter failed after {0} bytes; reconnect the meter and run lu14 update again",
      "связь с прибором прервалась после {0} байт; подключите прибор заново и снова выполните lu14 update"},
     {Msg::FailChunkNotConfirmed,
@@ -444,6 +453,8 @@ constexpr Entry kCatalogue[] = {
      "настройки прибора не прочитались; резервная копия не сохранена"},
     {Msg::BackupWriteFailed, "the settings backup could not be written to {0}; no backup was saved",
      "резервную копию настроек не удалось записать в {0}; она не сохранена"},
+    {Msg::BackupCutShort, "the settings backup was cut short and is not kept",
+     "резервная копия настроек прервана на середине и не сохранена"},
     {Msg::FileUnreadable, "{0} cannot be read; nothing was written", "{0} не читается; ничего не записано"},
     {Msg::FileTooLarge, "{0} is larger than a settings backup ({1} bytes), so it is not one; nothing was written",
      "{0} больше резервной копии настроек ({1} байт), значит, это не она; ничего не записано"},

@@ -40,8 +40,10 @@ struct Outcome {
 struct Surroundings {
   // The user's Documents folder; nothing: the user has none.
   std::optional<sim::Path> documents = sim::Path("/home/u/Documents");
-  // Stop signals arrived by the time the meter has committed this many pages.
+  // Stop signals arrived by the time the meter has committed this many pages,
+  // or has seen this many transfers.
   std::vector<std::size_t> stopsAtPage{};
+  std::vector<std::size_t> stopsAtTransfer{};
   // Treat the simulated meter as a real one (no --simulate allowance).
   bool asHardware = false;
   std::function<void(sim::SimMeter&)> prepare{};
@@ -58,6 +60,7 @@ struct ToolRun : Outcome {
   std::uint8_t flagAfter = 0;            // the first simulated meter's
   std::vector<std::size_t> commitsOf{};  // pages committed, per simulated meter
   std::vector<sim::Path> backups{};
+  std::size_t transfers = 0;  // the first simulated meter's
 };
 
 ToolRun RunTool(const std::vector<std::string>& arguments, const Surroundings& surroundings = {}) {
@@ -80,15 +83,18 @@ ToolRun RunTool(const std::vector<std::string>& arguments, const Surroundings& s
   if (surroundings.answers) session.SetAnswers(answers);
   session.SetInaccessibleMeters([&] { return surroundings.inaccessible; });
   session.SetStopRequests([&] {
-    const std::size_t pages = meter.Meter().Commits().size();
-    return static_cast<int>(std::count_if(surroundings.stopsAtPage.begin(), surroundings.stopsAtPage.end(),
-                                          [&](std::size_t at) { return pages >= at; }));
+    const auto reached = [](const std::vector<std::size_t>& stops, std::size_t now) {
+      return static_cast<int>(std::count_if(stops.begin(), stops.end(), [&](std::size_t at) { return now >= at; }));
+    };
+    return reached(surroundings.stopsAtPage, meter.Meter().Commits().size()) +
+           reached(surroundings.stopsAtTransfer, meter.Meter().TransferCount());
   });
   ToolRun run;
   run.exitCode = session.Run();
   run.out = out.str();
   run.err = err.str();
   run.flagAfter = meter.Meter().FirmwareFlag();
+  run.transfers = meter.Meter().TransferCount();
   for (int i = 0; i < options.simulatedMeters; ++i) {
     run.commitsOf.push_back(meter.Meter(static_cast<std::size_t>(i)).Commits().size());
   }
@@ -190,6 +196,62 @@ TEST(LuTool, StopSignalsNeverCutAChunk) {
   // Waiting for a meter, a signal ends the run at once.
   const ToolRun waiting = RunTool({"--simulate=no-meter", "status"}, {.stopsAtPage = {0}});
   EXPECT_EQ(waiting.exitCode, kExitInterrupted);
+}
+
+// While the settings are being saved nothing has been written to the meter:
+// a stop then cancels the update at once and says so; the backup, cut short,
+// is not kept. (The backup's 4096 transfers follow about a hundred of the
+// status read.)
+TEST(LuTool, AStopWhileTheSettingsAreSavedCancelsWithNothingWritten) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> arguments;
+    std::vector<std::size_t> stopsAtTransfer;
+  };
+  const Case cases[] = {
+      {"one signal", {"--simulate", "update"}, {2000}},
+      {"two signals", {"--simulate", "update"}, {2000, 2000}},
+      {"one signal, JSON", {"--simulate", "update", "--json"}, {2000}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ToolRun run = RunTool(c.arguments, {.stopsAtTransfer = c.stopsAtTransfer});
+    EXPECT_EQ(run.exitCode, kExitInterrupted) << run.err;
+    EXPECT_EQ(run.flagAfter, kFirmwareComplete);  // no "in progress" mark
+    EXPECT_EQ(run.commitsOf[0], 0u);
+    EXPECT_TRUE(run.backups.empty());
+    EXPECT_EQ(run.err.find("stopping now would leave the meter"), std::string::npos) << run.err;
+    const std::string said =
+        "update failed: interrupted while the settings were being saved: nothing was written to the meter, which "
+        "keeps its firmware";
+    EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("the settings backup was cut short and is not kept"), std::string::npos) << run.err;
+    if (c.arguments.back() != "--json") continue;
+    const std::vector<nlohmann::json> lines = JsonLines(run.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back()["result"], "cancelled");
+    EXPECT_EQ(lines.back()["exit"], kExitInterrupted);
+    EXPECT_EQ(lines.back()["backup"], nullptr);
+  }
+
+  // A backup on its own stops the same way, and leaves nothing.
+  const ToolRun backup = RunTool({"--simulate", "backup"}, {.stopsAtTransfer = {2000}});
+  EXPECT_EQ(backup.exitCode, kExitInterrupted);
+  EXPECT_NE(backup.err.find("lu14: error: interrupted: the settings backup was cut short and is not kept"),
+            std::string::npos)
+      << backup.err;
+  EXPECT_TRUE(backup.backups.empty());
+
+  // A stop during the last line: the backup is whole and kept, and the meter
+  // is still not marked.
+  const std::size_t wholeBackup = RunTool({"--simulate", "backup"}).transfers;
+  const ToolRun last = RunTool({"--simulate", "update"}, {.stopsAtTransfer = {wholeBackup - 1}});
+  EXPECT_EQ(last.exitCode, kExitInterrupted) << last.err;
+  EXPECT_EQ(last.flagAfter, kFirmwareComplete);
+  ASSERT_EQ(last.backups.size(), 1u);
+  EXPECT_NE(last.out.find("settings saved to " + last.backups[0].string()), std::string::npos) << last.out;
+  EXPECT_NE(last.err.find("nothing was written to the meter"), std::string::npos) << last.err;
+  EXPECT_EQ(last.err.find("cut short"), std::string::npos) << last.err;
 }
 
 TEST(LuTool, MeterBytesNeverReachTheTerminalRaw) {
