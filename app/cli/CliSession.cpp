@@ -638,14 +638,17 @@ int CliSession::Checksum() {
     Error(Say(Msg::ChecksumNoAnswer));
     return kExitFailed;
   }
+  // A meter without the carried firmware is what this command is run to find:
+  // a script sees it in the exit code.
   const bool match = reading.value == kFirmwareChecksum;
+  const int exitCode = match ? kExitOk : kExitFailed;
   JsonResult({{"checksum", reading.value}, {"expected", kFirmwareChecksum}, {"match", match},
-              {"firmware", std::string(kFirmwareVersionText)}});
+              {"firmware", std::string(kFirmwareVersionText)}, {"ok", match}, {"exit", exitCode}});
   const std::string value = std::to_string(reading.value);
   Result(match ? Say(Msg::ChecksumMatches, {value, Hex24(reading.value), kFirmwareVersionText})
                : Say(Msg::ChecksumDiffers, {value, Hex24(reading.value), kFirmwareVersionText,
                                             std::to_string(kFirmwareChecksum) + " (" + Hex24(kFirmwareChecksum) + ")"}));
-  return kExitOk;
+  return exitCode;
 }
 
 }  // namespace lu14::cli

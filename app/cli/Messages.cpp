@@ -60,7 +60,8 @@ constexpr Entry kCatalogue[] = {
      "  0  success (also when the meter already has the carried firmware)\n"
      "  1  failed: the meter did not confirm what was asked, the question before a\n"
      "     write was not answered yes, the file to restore is not a backup, the\n"
-     "     file to replay is not a recording, or the replay left its recording\n"
+     "     file to replay is not a recording, the replay left its recording, or\n"
+     "     (checksum) the meter's checksum is not the carried firmware's\n"
      "  2  usage error\n"
      "  3  no meter found\n"
      "  4  refused by a safety check: low battery, no settings backup possible,\n"
@@ -113,7 +114,8 @@ constexpr Entry kCatalogue[] = {
      "  0  успех (и когда в приборе уже эта прошивка)\n"
      "  1  неудача: прибор не подтвердил запрошенное, на вопрос перед записью не\n"
      "     ответили \"да\", файл для восстановления - не резервная копия, файл\n"
-     "     для воспроизведения - не запись, или воспроизведение разошлось с записью\n"
+     "     для воспроизведения - не запись, воспроизведение разошлось с записью\n"
+     "     или (checksum) контрольная сумма прибора не та, что у вложенной прошивки\n"
      "  2  ошибка в командной строке\n"
      "  3  прибор не найден\n"
      "  4  отказ по соображениям безопасности: батарея разряжена, резервную копию\n"
@@ -220,10 +222,12 @@ constexpr Entry kCatalogue[] = {
     {Msg::ChecksumHelp,
      "usage: lu14 checksum [--json] [--device ID]\n"
      "Prints the firmware checksum the meter reports, the checksum of the carried\n"
-     "firmware {0} and whether the two match.\n",
+     "firmware {0} and whether the two match. Exits 0 when they match, 1 when\n"
+     "they differ (the meter does not hold the carried firmware).\n",
      "использование: lu14 checksum [--json] [--device ID]\n"
      "Выводит контрольную сумму прошивки, которую сообщает прибор, сумму вложенной\n"
-     "прошивки {0} и совпадают ли они.\n"},
+     "прошивки {0} и совпадают ли они. Код 0 - если совпадают, 1 - если нет (в\n"
+     "приборе не вложенная прошивка).\n"},
     {Msg::BackupHelp,
      "usage: lu14 backup [--output FILE] [--json] [--device ID]\n"
      "Saves the meter's settings (its 2048 EEPROM bytes) without updating it, in the\n"

@@ -295,10 +295,36 @@ TEST(LuTool, OptionsAndChecksum) {
     EXPECT_EQ(plain.err.find("command 20"), std::string::npos) << plain.err;
     EXPECT_NE(plain.err.find("the write was not confirmed"), std::string::npos) << plain.err;
   }
+}
 
-  const Outcome checksum = RunTool({"--simulate", "checksum"});
-  EXPECT_EQ(checksum.exitCode, 0);
-  EXPECT_NE(checksum.out.find("(0x"), std::string::npos) << checksum.out;
+// checksum exits 1 when the meter does not hold the carried firmware; a
+// meter up to date holds it, so that checksum and status agree.
+TEST(LuTool, ChecksumSaysInItsExitCodeWhetherTheMeterHoldsTheCarriedFirmware) {
+  struct Case {
+    const char* fault;
+    int exitCode;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"up-to-date", kExitOk, "checksum   6097759 (0x5D0B5F): the carried firmware D1.50\n"},
+      {"", kExitFailed,
+       "checksum   15340800 (0xEA1500): not the carried firmware D1.50, whose checksum is 6097759 (0x5D0B5F)\n"},
+      {"wrong-checksum", kExitFailed, "checksum   1193046 (0x123456): not the carried firmware D1.50"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    const std::string simulate = std::string("--simulate") + (*c.fault ? "=" : "") + c.fault;
+    const ToolRun text = RunTool({simulate, "checksum"});
+    EXPECT_EQ(text.exitCode, c.exitCode) << text.err;
+    EXPECT_NE(text.out.find(c.says), std::string::npos) << text.out;
+    const ToolRun json = RunTool({simulate, "checksum", "--json"});
+    EXPECT_EQ(json.exitCode, c.exitCode);
+    const auto result = JsonLines(json.out).at(0);
+    EXPECT_EQ(result["match"], c.exitCode == kExitOk) << json.out;
+    EXPECT_EQ(result["exit"], c.exitCode);
+  }
+  const ToolRun status = RunTool({"--simulate=up-to-date", "status"});
+  EXPECT_NE(status.out.find("firmware   D1.50 (complete)"), std::string::npos) << status.out;
 }
 
 TEST(LuTool, CommandLineErrorsAndHelp) {
