@@ -64,7 +64,7 @@ const char* ResultKey(ByteResult result) {
     case ByteResult::WriteNotConfirmed: return "write-not-confirmed";
     case ByteResult::ReadBackFailed: return "read-back-failed";
     case ByteResult::ReadBackDiffers: return "read-back-differs";
-    case ByteResult::NotAttempted: return "not-written";
+    case ByteResult::NotAttempted: return "not-tried";
   }
   return "";
 }
@@ -289,9 +289,16 @@ int CliSession::RestoreEndedWith(const RestoreOutcome& outcome, json& result) {
                        {"read-back", byte.readBack ? json(*byte.readBack) : json(nullptr)}});
   }
   result["written"] = written;
+  // Every byte to write is in one of three groups, in address order: written
+  // and read back, the one that failed (the writes stop there), not tried.
+  const std::size_t notTried = outcome.Count(ByteResult::NotAttempted);
+  const std::size_t confirmedCount = outcome.Count(ByteResult::Confirmed);
+  result["account"] = {{"confirmed", confirmedCount},
+                       {"failed", outcome.bytes.size() - confirmedCount - notTried},
+                       {"not-tried", notTried}};
   const std::string total = std::to_string(outcome.bytes.size());
-  const std::string confirmed = std::to_string(outcome.Count(ByteResult::Confirmed));
-  const std::string unsent = std::to_string(outcome.Count(ByteResult::NotAttempted));
+  const std::string confirmed = std::to_string(confirmedCount);
+  const std::string unsent = std::to_string(notTried);
   int exitCode = kExitOk;
   std::string message;
   if (outcome.Succeeded()) {
@@ -301,7 +308,10 @@ int CliSession::RestoreEndedWith(const RestoreOutcome& outcome, json& result) {
   } else if (outcome.interrupted) {
     interrupted_ = true;
     exitCode = kExitInterrupted;
-    message = Say(Msg::RestoreInterrupted, {confirmed, total, unsent}) + "; " + Say(Msg::RestoreAgain);
+    const auto firstUntried = std::find_if(outcome.bytes.begin(), outcome.bytes.end(),
+                                           [](const ByteWritten& byte) { return byte.result == ByteResult::NotAttempted; });
+    message = Say(Msg::RestoreInterrupted, {confirmed, total, unsent, std::to_string(firstUntried->difference.address)}) +
+              "; " + Say(Msg::RestoreAgain);
   } else {
     exitCode = kExitFailed;
     const auto failed = std::find_if(outcome.bytes.begin(), outcome.bytes.end(), [](const ByteWritten& byte) {
@@ -309,7 +319,10 @@ int CliSession::RestoreEndedWith(const RestoreOutcome& outcome, json& result) {
     });
     std::string why;
     switch (failed->result) {
-      case ByteResult::WriteNotConfirmed: why = Say(Msg::ByteWriteNotConfirmed); break;
+      case ByteResult::WriteNotConfirmed:
+        why = failed->readBack ? Say(Msg::ByteWriteNotConfirmedReadsBack, {Hex2(*failed->readBack)})
+                               : Say(Msg::ByteWriteNotConfirmed);
+        break;
       case ByteResult::ReadBackFailed: why = Say(Msg::ByteReadBackFailed); break;
       case ByteResult::ReadBackDiffers: why = Say(Msg::ByteReadBackDiffers, {Hex2(failed->readBack.value_or(0))}); break;
       case ByteResult::Confirmed:

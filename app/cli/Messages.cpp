@@ -257,15 +257,16 @@ constexpr Entry kCatalogue[] = {
      "bytes (version text 832-836, 958 and the firmware-complete flag 1023) are\n"
      "never written: they are listed as skipped. On a terminal it asks, then writes\n"
      "only the differing bytes and reads each back. Exits 0 only when every one\n"
-     "reads back as in the file; a write that fails stops the restore, and running\n"
-     "the same command again writes what still differs.\n"
+     "reads back as in the file; a write that fails stops the restore, which says\n"
+     "how many bytes were written and read back, which one failed and why, and how\n"
+     "many were not tried; running the same command again writes what still differs.\n"
      "A backup named after another meter is refused (exit 4), and so is a file\n"
      "whose name does not say which meter it came from (one saved with --output).\n"
      "  --dry-run          list the differences, write nothing\n"
      "  -y, --yes          do not ask before writing\n"
      "  --force            restore a backup of another meter or of an unnamed one\n"
-     "--json prints one JSON object: the differences, the skipped bytes, and each\n"
-     "written byte's result.\n",
+     "--json prints one JSON object: the differences, the skipped bytes, each byte's\n"
+     "result and the account (confirmed, failed, not-tried).\n",
      "использование: lu14 restore ФАЙЛ [--dry-run] [-y|--yes] [--force] [--json]\n"
      "                            [--device ID]\n"
      "Возвращает в прибор резервную копию настроек. Файл должен состоять ровно из\n"
@@ -277,15 +278,16 @@ constexpr Entry kCatalogue[] = {
      "никогда не записываются: они показаны как пропущенные. В терминале программа\n"
      "спрашивает, затем записывает только отличающиеся байты и читает каждый обратно.\n"
      "Код 0 - только если каждый прочитался как в файле; неудачная запись\n"
-     "останавливает восстановление, повтор той же команды записывает то, что ещё\n"
-     "отличается.\n"
+     "останавливает восстановление, и оно сообщает, сколько байт записано и\n"
+     "проверено, какой не удался и почему и сколько не записывалось; повтор той же\n"
+     "команды записывает то, что ещё отличается.\n"
      "Копия, названная по другому прибору, отклоняется (код 4), как и файл, по имени\n"
      "которого не видно, с какого он прибора (сохранённый с --output).\n"
      "  --dry-run          показать отличия и ничего не записывать\n"
      "  -y, --yes          не спрашивать перед записью\n"
      "  --force            восстановить копию другого прибора или безымянную\n"
-     "--json выводит один объект JSON: отличия, пропущенные байты и итог записи\n"
-     "каждого байта.\n"},
+     "--json выводит один объект JSON: отличия, пропущенные байты, итог записи\n"
+     "каждого байта и счёт (confirmed, failed, not-tried).\n"},
     {Msg::FaultsHeading, "Simulated faults (--simulate=FAULT):\n", "Имитируемые сбои (--simulate=СБОЙ):\n"},
     {Msg::OtherwiseEnglish, "English otherwise", "иначе английский"},
     {Msg::OtherwiseWindowsLanguage,
@@ -504,11 +506,16 @@ constexpr Entry kCatalogue[] = {
     {Msg::Restored, "{0} bytes written and read back: the meter holds the settings of {1}",
      "записано и проверено байт: {0}; в приборе настройки из {1}"},
     {Msg::RestoreFailed,
-     "restore failed at address {0}: {1}; {2} of {3} bytes written and read back, {4} not written",
-     "восстановление не удалось на адресе {0}: {1}; записано и проверено байт: {2} из {3}, не записано: {4}"},
-    {Msg::RestoreInterrupted, "interrupted: {0} of {1} bytes written and read back, {2} not written",
-     "прервано: записано и проверено байт: {0} из {1}, не записано: {2}"},
+     "restore failed at address {0}: {1}; of the {3} bytes to write: {2} written and read back (those before "
+     "{0}), 1 failed ({0}), {4} not tried (those after it)",
+     "восстановление не удалось на адресе {0}: {1}; из {3} байт к записи: записано и проверено {2} (те, что "
+     "до {0}), не удалось 1 ({0}), не записывалось {4} (те, что после него)"},
+    {Msg::RestoreInterrupted,
+     "interrupted: of the {1} bytes to write: {0} written and read back, {2} not tried (from address {3} on)",
+     "прервано: из {1} байт к записи: записано и проверено {0}, не записывалось {2} (начиная с адреса {3})"},
     {Msg::ByteWriteNotConfirmed, "the meter did not confirm the write", "прибор не подтвердил запись"},
+    {Msg::ByteWriteNotConfirmedReadsBack, "the meter did not confirm the write (the byte now reads back {0})",
+     "прибор не подтвердил запись (байт теперь читается как {0})"},
     {Msg::ByteReadBackFailed, "the byte could not be read back", "байт не прочитался обратно"},
     {Msg::ByteReadBackDiffers, "it reads back {0}", "он читается как {0}"},
     {Msg::RestoreAgain, "run the same command again to write what still differs",

@@ -158,6 +158,7 @@ enum class Msg {
   RestoreFailed,
   RestoreInterrupted,
   ByteWriteNotConfirmed,
+  ByteWriteNotConfirmedReadsBack,
   ByteReadBackFailed,
   ByteReadBackDiffers,
   RestoreAgain,

@@ -396,9 +396,20 @@ TEST(LuRestore, AFaultPartWayLeavesAnAccountAndTheSameCommandFinishesTheJob) {
     };
   };
   const Case cases[] = {
+      // The simulated meter stores the byte though it never confirms the write.
       {"a write that stays busy", {.prepare = secondWrite({.busyReads = sim::CommandFault::kForever})}, kExitFailed,
-       "restore failed at address 978: the meter did not confirm the write; 1 of 4 bytes written and read back, 2 "
-       "not written; run the same command again"},
+       "restore failed at address 978: the meter did not confirm the write (the byte now reads back 80); of the 4 "
+       "bytes to write: 1 written and read back (those before 978), 1 failed (978), 2 not tried (those after it); "
+       "run the same command again"},
+      {"every write stays busy (--simulate=write-refused)",
+       {.prepare =
+            [](SimulatedMeter& meter) {
+              meter.Meter().Faults().Add(
+                  {.which = sim::Commands::AllOf(cmdWriteEeprom), .busyReads = sim::CommandFault::kForever});
+            }},
+       kExitFailed,
+       "restore failed at address 856: the meter did not confirm the write (the byte now reads back 01); of the 4 "
+       "bytes to write: 0 written and read back (those before 856), 1 failed (856), 3 not tried"},
       {"a read-back that never completes",
        {.beforeByte =
             [](SimulatedMeter& meter, sim::SimHidBus&) {
@@ -420,7 +431,9 @@ TEST(LuRestore, AFaultPartWayLeavesAnAccountAndTheSameCommandFinishesTheJob) {
       {"a stop signal between two bytes",
        {.beforeByte = [](SimulatedMeter& meter,
                          sim::SimHidBus&) { return meter.Meter().Requests(cmdWriteEeprom).size() >= 2 ? 1 : 0; }},
-       kExitInterrupted, "interrupted: 2 of 4 bytes written and read back, 2 not written; run the same command again"},
+       kExitInterrupted,
+       "interrupted: of the 4 bytes to write: 2 written and read back, 2 not tried (from address 979 on); run the "
+       "same command again"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -453,7 +466,8 @@ TEST(LuRestore, AFaultPartWayLeavesAnAccountAndTheSameCommandFinishesTheJob) {
   EXPECT_EQ(result["exit"], kExitFailed);
   std::vector<std::string> results;
   for (const auto& byte : result["written"]) results.push_back(byte["result"]);
-  EXPECT_EQ(results, (std::vector<std::string>{"confirmed", "write-not-confirmed", "not-written", "not-written"}));
+  EXPECT_EQ(results, (std::vector<std::string>{"confirmed", "write-not-confirmed", "not-tried", "not-tried"}));
+  EXPECT_EQ(result["account"], (nlohmann::json{{"confirmed", 1}, {"failed", 1}, {"not-tried", 2}}));
   // The simulated meter stores the byte even though it never confirms the write.
   EXPECT_EQ(result["written"][1]["read-back"], result["differences"][1]["file"]);
 }
