@@ -26,15 +26,17 @@ std::filesystem::path BackupFolderIn(const std::optional<std::filesystem::path>&
   return documents.value_or(std::filesystem::path("/")) / std::string(kBackupFolderName);
 }
 
-// The part files being written in this process, each by one backup at a time.
-// Backups of one name in the same minute (two meters of one identity updated
-// at once) would otherwise write into the same part file: a later one takes
-// the next free part name, "<name>.hex.2.part" ...
+// The part file a backup is written into before it takes its name, one
+// backup's alone. Backups of one name in the same minute would otherwise
+// write into one part file and spoil each other: in other processes (several
+// lu14 backup started at once), so the name holds the process id,
+// "<name>.hex.<id>.part"; and in this one (two meters of one identity updated
+// at once), so a later one takes the next free part name, "<name>.hex.<id>.2.part" ...
 class PartFile {
  public:
-  explicit PartFile(const std::filesystem::path& file) {
+  PartFile(const std::filesystem::path& file, std::uint32_t processId) {
     const std::lock_guard<std::mutex> hold(Lock());
-    for (int copy = 1; !Taken().insert(path_ = Named(file, copy)).second; ++copy) {
+    for (int copy = 1; !Taken().insert(path_ = Named(file, processId, copy)).second; ++copy) {
     }
   }
   ~PartFile() {
@@ -46,8 +48,9 @@ class PartFile {
   const std::filesystem::path& Path() const { return path_; }
 
  private:
-  static std::filesystem::path Named(const std::filesystem::path& file, int copy) {
+  static std::filesystem::path Named(const std::filesystem::path& file, std::uint32_t processId, int copy) {
     std::filesystem::path part = file;
+    part += '.' + std::to_string(processId);
     if (copy > 1) part += '.' + std::to_string(copy);
     return part += std::string(kBackupPartSuffix);
   }
@@ -134,8 +137,8 @@ BackupOutcome SettingsBackup::SaveSettingsBackupAs(const std::filesystem::path& 
                                                    const std::function<void(int)>& lineWritten,
                                                    const std::function<bool()>& stop) {
   const std::filesystem::path folder = file.parent_path();
-  std::filesystem::path part = file;
-  part += std::string(kBackupPartSuffix);
+  const PartFile partFile(file, shell_.ProcessId());
+  const std::filesystem::path& part = partFile.Path();
   std::unique_ptr<OutputFile> output = shell_.CreateOutputFile(part);
   if (!output) return {BackupResult::Failed, folder, {}, UpdateFault::BackupWriteFailed};
   if (std::optional<BackupOutcome> failed = WritePart(std::move(output), part, folder, lineWritten, stop)) {
@@ -162,7 +165,7 @@ BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity,
   name.append(U"_").append(TwoDigits(time.hour)).append(TwoDigits(time.minute));
   const LocalTime date = shell_.Now();
   name.append(U"_").append(TwoDigits(date.day)).append(TwoDigits(date.month)).append(TwoDigits(date.year));
-  const PartFile partFile(folder / PathOf(name + AsCodePoints(kBackupExtension)));
+  const PartFile partFile(folder / PathOf(name + AsCodePoints(kBackupExtension)), shell_.ProcessId());
   const std::filesystem::path& part = partFile.Path();
 
   std::unique_ptr<OutputFile> output = shell_.CreateOutputFile(part);

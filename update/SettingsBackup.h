@@ -41,8 +41,8 @@ class SettingsBackup {
                                    const std::function<bool()>& stop = {});
 
   // The same backup into the file `file`, for a user who names it: written
-  // under the part suffix beside it and then moved to its name, which is
-  // never replaced (a file of that name fails the backup, and stays).
+  // into a part file beside it and then moved to its name, which is never
+  // replaced (a file of that name fails the backup, and stays).
   BackupOutcome SaveSettingsBackupAs(const std::filesystem::path& file, const std::function<void(int)>& lineWritten,
                                      const std::function<bool()>& stop = {});
 

@@ -12,7 +12,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <thread>
 
 #include "tests/app/cli/JsonLines.h"
@@ -204,6 +206,32 @@ TEST(LuProcess, ARecordingThatFailsNeverChangesTheResult) {
     EXPECT_EQ(lines.back().value("exit", 0), c.exitCode) << run.out;
     EXPECT_NE(lines.back().value("recording-error", "").find("could not be written whole"), std::string::npos)
         << run.out;
+  }
+}
+
+// Backups started together, of one meter in one minute: each writes into a
+// part file of its own (its name holds the process id), then takes the
+// first free name, so every one is saved and none spoils another.
+TEST(LuProcess, BackupsStartedTogetherAreAllSaved) {
+  constexpr int kTogether = 12;
+  const std::filesystem::path home = FreshFolder("lu14-together");
+  std::vector<std::unique_ptr<LuChild>> started;
+  for (int i = 0; i < kTogether; ++i) {
+    started.push_back(std::make_unique<LuChild>("--simulate backup", ProcessSetup{.home = home}));
+  }
+  std::set<std::string> saved;
+  for (const auto& lu14 : started) {
+    const Process run = lu14->Wait();
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(run.out.starts_with("settings saved to ")) << run.out;
+    saved.insert(run.out);
+  }
+  EXPECT_EQ(saved.size(), static_cast<std::size_t>(kTogether));
+  const std::vector<std::filesystem::path> files = BackupsIn(home);
+  ASSERT_EQ(files.size(), static_cast<std::size_t>(kTogether));  // no part file left behind
+  for (const std::filesystem::path& file : files) {
+    EXPECT_EQ(file.extension(), ".hex") << file;
+    EXPECT_EQ(std::filesystem::file_size(file), 4352u) << file;
   }
 }
 
