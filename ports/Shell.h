@@ -115,6 +115,10 @@ class Shell {
   // Starts a command line as a new process with no visible window and returns
   // without waiting for it. false when it could not be started.
   virtual bool StartHiddenCommand(const std::string& commandLine) = 0;
+  // This process's id: no other process running now has it. A backup names
+  // its part file with it, so that backups made at once by several processes
+  // never write into one file.
+  virtual std::uint32_t ProcessId() = 0;
 
   // --- environment ----------------------------------------------------------
   // The value of an environment variable of the process; nothing when unset.

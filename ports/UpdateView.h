@@ -39,7 +39,7 @@ enum class UpdateFault {
   ChecksumMismatch,        // the meter's checksum was not read or differs from the image's
   CompleteMarkNotWritten,  // the meter did not confirm the flag 1
   MeterRemoved,            // the meter the update is bound to was pulled out
-  Interrupted,             // the front end stopped it between two chunks
+  Interrupted,             // the front end stopped it: before the start wrote anything, or between two chunks
 };
 
 enum class UpdateResult {

@@ -36,6 +36,9 @@ class SimRuntime : public Shell, public EventLoop {
     SimFileSystem* files = nullptr;
     // The process environment the simulated program sees.
     std::map<std::string, std::string> environment;
+    // The simulated program's process id; copies sharing a file system are
+    // told apart by giving each its own.
+    std::uint32_t processId = 4242;
   };
 
   SimRuntime();
@@ -50,6 +53,7 @@ class SimRuntime : public Shell, public EventLoop {
   LocalTime Now() override;
   std::optional<std::string> EnvironmentVariable(const std::string& name) override;
   bool StartHiddenCommand(const std::string& commandLine) override;
+  std::uint32_t ProcessId() override { return setup_.processId; }
   std::u16string ProgramPath() override { return setup_.programPath; }
   std::unique_ptr<NamedSemaphore> CreateNamedSemaphore(const std::u16string& name, std::int32_t initialCount,
                                                        std::int32_t maximumCount) override;

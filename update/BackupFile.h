@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "device/MeterMemory.h"
+#include "update/UpdateParameters.h"
 
 namespace lu14 {
 
@@ -41,6 +42,10 @@ struct BackupText {
 // LF; the last line's end may be missing. Anything else gives the line and
 // column of the first fault and no image.
 BackupText ReadBackupText(std::string_view text);
+
+// The longest text ReadBackupText takes: 128 lines of 32 digits and CR LF,
+// 4352 bytes, the size of every backup the tool writes.
+inline constexpr std::size_t kLongestBackupText = kBackupLines * (2 * kBytesPerBackupLine + 2);
 
 // What a backup's file name, as SaveSettingsBackup makes it, says about the
 // meter: "<identity><version>_HHMM_DDMMYY[_N].hex", in the file-name-safe

@@ -26,15 +26,17 @@ std::filesystem::path BackupFolderIn(const std::optional<std::filesystem::path>&
   return documents.value_or(std::filesystem::path("/")) / std::string(kBackupFolderName);
 }
 
-// The part files being written in this process, each by one backup at a time.
-// Backups of one name in the same minute (two meters of one identity updated
-// at once) would otherwise write into the same part file: a later one takes
-// the next free part name, "<name>.hex.2.part" ...
+// The part file a backup is written into before it takes its name, one
+// backup's alone. Backups of one name in the same minute would otherwise
+// write into one part file and spoil each other: in other processes (several
+// lu14 backup started at once), so the name holds the process id,
+// "<name>.hex.<id>.part"; and in this one (two meters of one identity updated
+// at once), so a later one takes the next free part name, "<name>.hex.<id>.2.part" ...
 class PartFile {
  public:
-  explicit PartFile(const std::filesystem::path& file) {
+  PartFile(const std::filesystem::path& file, std::uint32_t processId) {
     const std::lock_guard<std::mutex> hold(Lock());
-    for (int copy = 1; !Taken().insert(path_ = Named(file, copy)).second; ++copy) {
+    for (int copy = 1; !Taken().insert(path_ = Named(file, processId, copy)).second; ++copy) {
     }
   }
   ~PartFile() {
@@ -46,8 +48,9 @@ class PartFile {
   const std::filesystem::path& Path() const { return path_; }
 
  private:
-  static std::filesystem::path Named(const std::filesystem::path& file, int copy) {
+  static std::filesystem::path Named(const std::filesystem::path& file, std::uint32_t processId, int copy) {
     std::filesystem::path part = file;
+    part += '.' + std::to_string(processId);
     if (copy > 1) part += '.' + std::to_string(copy);
     return part += std::string(kBackupPartSuffix);
   }
@@ -97,8 +100,14 @@ BackupOutcome SettingsBackup::Abandon(const std::filesystem::path& part, const s
 std::optional<BackupOutcome> SettingsBackup::WritePart(std::unique_ptr<OutputFile> output,
                                                        const std::filesystem::path& part,
                                                        const std::filesystem::path& folder,
-                                                       const std::function<void(int)>& lineWritten) {
+                                                       const std::function<void(int)>& lineWritten,
+                                                       const std::function<bool()>& stop) {
   for (std::size_t line = 0; line < kBackupLines; ++line) {
+    // A backup cut short is no backup: nothing of it is kept.
+    if (stop && stop()) {
+      output.reset();
+      return Abandon(part, folder, UpdateFault::Interrupted);
+    }
     std::array<std::uint8_t, kBytesPerBackupLine> bytes{};
     for (std::size_t k = 0; k < kBytesPerBackupLine; ++k) {
       const auto address = static_cast<std::uint16_t>(line * kBytesPerBackupLine + k);
@@ -128,19 +137,23 @@ std::optional<BackupOutcome> SettingsBackup::WritePart(std::unique_ptr<OutputFil
 }
 
 BackupOutcome SettingsBackup::SaveSettingsBackupAs(const std::filesystem::path& file,
-                                                   const std::function<void(int)>& lineWritten) {
+                                                   const std::function<void(int)>& lineWritten,
+                                                   const std::function<bool()>& stop) {
   const std::filesystem::path folder = file.parent_path();
-  std::filesystem::path part = file;
-  part += std::string(kBackupPartSuffix);
+  const PartFile partFile(file, shell_.ProcessId());
+  const std::filesystem::path& part = partFile.Path();
   std::unique_ptr<OutputFile> output = shell_.CreateOutputFile(part);
   if (!output) return {BackupResult::Failed, folder, {}, UpdateFault::BackupWriteFailed};
-  if (std::optional<BackupOutcome> failed = WritePart(std::move(output), part, folder, lineWritten)) return *failed;
+  if (std::optional<BackupOutcome> failed = WritePart(std::move(output), part, folder, lineWritten, stop)) {
+    return *failed;
+  }
   if (shell_.MoveFileNoReplace(part, file) == MoveOutcome::Moved) return {BackupResult::Written, folder, file};
   return Abandon(part, folder, UpdateFault::BackupWriteFailed);
 }
 
 BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity, BackupFolderRule rule,
-                                                 const std::function<void(int)>& lineWritten) {
+                                                 const std::function<void(int)>& lineWritten,
+                                                 const std::function<bool()>& stop) {
   BackupOutcome skipped;
   const std::optional<std::filesystem::path> documents = shell_.DocumentsFolder();
   if (!documents && rule == BackupFolderRule::DocumentsOnly) return skipped;
@@ -155,12 +168,14 @@ BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity,
   name.append(U"_").append(TwoDigits(time.hour)).append(TwoDigits(time.minute));
   const LocalTime date = shell_.Now();
   name.append(U"_").append(TwoDigits(date.day)).append(TwoDigits(date.month)).append(TwoDigits(date.year));
-  const PartFile partFile(folder / PathOf(name + AsCodePoints(kBackupExtension)));
+  const PartFile partFile(folder / PathOf(name + AsCodePoints(kBackupExtension)), shell_.ProcessId());
   const std::filesystem::path& part = partFile.Path();
 
   std::unique_ptr<OutputFile> output = shell_.CreateOutputFile(part);
   if (!output) return skipped;
-  if (std::optional<BackupOutcome> failed = WritePart(std::move(output), part, folder, lineWritten)) return *failed;
+  if (std::optional<BackupOutcome> failed = WritePart(std::move(output), part, folder, lineWritten, stop)) {
+    return *failed;
+  }
 
   // A backup is never replaced: a retry within the same minute (after a
   // failed update, when the meter already reads 0x88) must not lose the record

@@ -33,15 +33,18 @@ class SettingsBackup {
 
   // Reads the 2048 EEPROM bytes in ascending order, one transaction each, into
   // a file named after `identity` and the time, never replacing a file.
-  // lineWritten: called with the line's index after every line. A backup
-  // that fails leaves no file.
+  // lineWritten: called with the line's index after every line. stop: asked
+  // before every line; true abandons the backup (Failed, Interrupted). A
+  // backup that fails leaves no file.
   BackupOutcome SaveSettingsBackup(const std::u32string& identity, BackupFolderRule rule,
-                                   const std::function<void(int)>& lineWritten);
+                                   const std::function<void(int)>& lineWritten,
+                                   const std::function<bool()>& stop = {});
 
   // The same backup into the file `file`, for a user who names it: written
-  // under the part suffix beside it and then moved to its name, which is
-  // never replaced (a file of that name fails the backup, and stays).
-  BackupOutcome SaveSettingsBackupAs(const std::filesystem::path& file, const std::function<void(int)>& lineWritten);
+  // into a part file beside it and then moved to its name, which is never
+  // replaced (a file of that name fails the backup, and stays).
+  BackupOutcome SaveSettingsBackupAs(const std::filesystem::path& file, const std::function<void(int)>& lineWritten,
+                                     const std::function<bool()>& stop = {});
 
   // The Documents folder and "lu14"; the root's "lu14" when it is unknown.
   std::filesystem::path BackupFolder();
@@ -51,7 +54,8 @@ class SettingsBackup {
   // whole on disk, else the failed outcome (the part file removed).
   std::optional<BackupOutcome> WritePart(std::unique_ptr<OutputFile> output, const std::filesystem::path& part,
                                          const std::filesystem::path& folder,
-                                         const std::function<void(int)>& lineWritten);
+                                         const std::function<void(int)>& lineWritten,
+                                         const std::function<bool()>& stop);
   BackupOutcome Abandon(const std::filesystem::path& part, const std::filesystem::path& folder, UpdateFault fault);
 
   MeterMemory& memory_;

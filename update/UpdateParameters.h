@@ -11,8 +11,8 @@ namespace lu14 {
 // --- settings backup ---
 inline constexpr std::string_view kBackupFolderName = "lu14";
 inline constexpr std::string_view kBackupExtension = ".hex";
-// The backup is written under this suffix and renamed when complete, so a
-// file with the final name is always a whole one.
+// The backup is written into a part file, "<name>.<process id>.part", and
+// renamed when complete, so a file with the final name is always a whole one.
 inline constexpr std::string_view kBackupPartSuffix = ".part";
 inline constexpr std::size_t kBackupLines = 128;
 inline constexpr std::size_t kBytesPerBackupLine = 16;

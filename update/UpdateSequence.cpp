@@ -53,13 +53,15 @@ StartResult UpdateSequence::Start(const std::u32string& identity, const UpdateRu
   streamPos_ = 0;
   confirmed_ = 0;
   running_ = true;
+  stopAsked_ = false;
 
   view_.PhaseStarted(UpdatePhase::SavingSettings);
   const BackupFolderRule folderRule =
       rules.backupRequired ? BackupFolderRule::DocumentsOnly : BackupFolderRule::DocumentsOrRoot;
-  outcome_.backup = backup_.SaveSettingsBackup(identity, folderRule, [this](int line) {
-    view_.ProgressMade({UpdatePhase::SavingSettings, line, static_cast<int>(kBackupLines)});
-  });
+  outcome_.backup = backup_.SaveSettingsBackup(
+      identity, folderRule,
+      [this](int line) { view_.ProgressMade({UpdatePhase::SavingSettings, line, static_cast<int>(kBackupLines)}); },
+      [this] { return stopAsked_; });
   view_.BackupEnded(outcome_.backup);
   const auto cancel = [this](UpdateFault fault) {
     Fault(fault);
@@ -71,6 +73,8 @@ StartResult UpdateSequence::Start(const std::u32string& identity, const UpdateRu
   if (outcome_.backup.result == BackupResult::Skipped && rules.backupRequired) {
     return cancel(UpdateFault::BackupUnavailable);
   }
+  // The last point at which stopping leaves the meter as it was.
+  if (stopAsked_) return cancel(UpdateFault::Interrupted);
   // Until the meter confirms the "in progress" mark, no chunk may go out: a
   // meter with a half-written image must never read as complete.
   if (!memory_.WriteEeprom(kEepromFirmwareValidFlag, kFirmwareUpdating)) return cancel(UpdateFault::StartMarkRefused);
@@ -152,7 +156,11 @@ void UpdateSequence::FinishTick() {
 }
 
 void UpdateSequence::Interrupt() {
-  if (!running_ || starting_) return;
+  if (!running_) return;
+  if (starting_) {
+    stopAsked_ = true;
+    return;
+  }
   Fault(UpdateFault::Interrupted);
   view_.SetChunkTicks(false);
   view_.SetFinishTick(false);

@@ -42,8 +42,13 @@ class UpdateSequence {
   void FinishTick();
   // The meter the update works on has left: the update ends (Disconnected).
   void MeterRemoved();
-  // Stops a running update between two chunks (Stopped, Interrupted). The
-  // meter is left marked incomplete; a new update starts it over.
+  // Stops the update. Called while the start saves the settings (from the
+  // view's ProgressMade), it is taken before the next backup line or before
+  // the meter is marked: the update ends Cancelled (Interrupted) with nothing
+  // written to the meter, and the backup, cut short, is not kept. Once the
+  // start has returned, the update stops between two chunks (Stopped,
+  // Interrupted): the meter is left marked incomplete; a new update starts it
+  // over.
   void Interrupt();
 
   // From a successful Start to the outcome.
@@ -72,6 +77,8 @@ class UpdateSequence {
   // box in them runs a message loop, and no chunk may go out meanwhile.
   bool starting_ = false;
   bool finishing_ = false;
+  // Interrupt() came while the start saved the settings.
+  bool stopAsked_ = false;
 };
 
 }  // namespace lu14

@@ -64,7 +64,7 @@ const char* ResultKey(ByteResult result) {
     case ByteResult::WriteNotConfirmed: return "write-not-confirmed";
     case ByteResult::ReadBackFailed: return "read-back-failed";
     case ByteResult::ReadBackDiffers: return "read-back-differs";
-    case ByteResult::NotAttempted: return "not-written";
+    case ByteResult::NotAttempted: return "not-tried";
   }
   return "";
 }
@@ -93,7 +93,7 @@ json DifferenceJson(const ByteDifference& difference) {
 int CliSession::Backup() {
   const std::filesystem::path output = Utf8Path(options_.outputFile);
   // An existing file is refused before the meter is read: it is never replaced.
-  if (!options_.outputFile.empty() && readFile_(output)) {
+  if (!options_.outputFile.empty() && files_.exists(output)) {
     Error(Say(Msg::OutputExists, {PathText(output, options_.json)}));
     return kExitRefused;
   }
@@ -108,20 +108,20 @@ int CliSession::Backup() {
     progress_.Show({UpdatePhase::SavingSettings, line, static_cast<int>(kBackupLines)});
   };
   SettingsBackup backup(meter_.Memory, shell_);
+  const auto stop = [this] { return StopAsked(); };
   // Named after the identity and the version text, as the window names it.
   const BackupOutcome outcome =
       options_.outputFile.empty()
           ? backup.SaveSettingsBackup(status->identity + *status->versionText, BackupFolderRule::DocumentsOnly,
-                                      lineWritten)
-          : backup.SaveSettingsBackupAs(output, lineWritten);
+                                      lineWritten, stop)
+          : backup.SaveSettingsBackupAs(output, lineWritten, stop);
   progress_.Finish();
   switch (outcome.result) {
     case BackupResult::Written: {
       Result(Say(Msg::SettingsSaved, {PathText(outcome.file, false)}));
-      Json({{"backup", PathText(outcome.file, true)},
-            {"identity", CodePointsToUtf8(status->identity)},
-            {"firmware", CodePointsToUtf8(*status->versionText)}});
-      jsonWritten_ = true;
+      JsonResult({{"backup", PathText(outcome.file, true)},
+                  {"identity", CodePointsToUtf8(status->identity)},
+                  {"firmware", CodePointsToUtf8(*status->versionText)}});
       return kExitOk;
     }
     case BackupResult::Skipped:
@@ -129,6 +129,10 @@ int CliSession::Backup() {
                                    : Say(Msg::BackupFolderUnwritable, {PathText(outcome.folder, options_.json)}));
       return kExitFailed;
     case BackupResult::Failed: break;
+  }
+  if (outcome.fault == UpdateFault::Interrupted) {
+    Error(Say(Msg::Interrupted) + ": " + Say(Msg::BackupCutShort));
+    return kExitInterrupted;
   }
   if (outcome.fault == UpdateFault::BackupReadFailed) {
     Error(Say(Msg::BackupReadFailed));
@@ -208,12 +212,18 @@ int CliSession::Restore() {
   // The file first: a file that is not a backup is refused before the meter is touched.
   const std::filesystem::path file = Utf8Path(options_.restoreFile);
   const std::string shownFile = PathText(file, options_.json);
-  const std::optional<std::string> text = readFile_(file);
-  if (!text) {
-    Error(Say(Msg::FileUnreadable, {shownFile}));
-    return kExitFailed;
+  // No backup is longer than a whole one: anything more is refused unread.
+  const InputText text = files_.read(file, kLongestBackupText);
+  switch (text.fault) {
+    case InputFault::None: break;
+    case InputFault::Missing:
+    case InputFault::Unreadable: Error(Say(Msg::FileUnreadable, {shownFile})); return kExitFailed;
+    case InputFault::TooLarge:
+      Error(Say(Msg::FileTooLarge, {shownFile, std::to_string(kLongestBackupText)}));
+      return kExitFailed;
+    case InputFault::Interrupted: return kExitInterrupted;
   }
-  const BackupText backup = ReadBackupText(*text);
+  const BackupText backup = ReadBackupText(text.bytes);
   if (!backup.image) {
     const BackupTextError& error = backup.error;
     std::string why;
@@ -260,8 +270,7 @@ int CliSession::Restore() {
     Notice(Say(Msg::DryRunNothingWritten));
     result["written"] = json::array();
     result.update({{"ok", true}, {"exit", kExitOk}});
-    Json(result);
-    jsonWritten_ = true;
+    JsonResult(result);
     return kExitOk;
   }
   if (!Asked(Say(Msg::AskToRestore,
@@ -280,9 +289,16 @@ int CliSession::RestoreEndedWith(const RestoreOutcome& outcome, json& result) {
                        {"read-back", byte.readBack ? json(*byte.readBack) : json(nullptr)}});
   }
   result["written"] = written;
+  // Every byte to write is in one of three groups, in address order: written
+  // and read back, the one that failed (the writes stop there), not tried.
+  const std::size_t notTried = outcome.Count(ByteResult::NotAttempted);
+  const std::size_t confirmedCount = outcome.Count(ByteResult::Confirmed);
+  result["account"] = {{"confirmed", confirmedCount},
+                       {"failed", outcome.bytes.size() - confirmedCount - notTried},
+                       {"not-tried", notTried}};
   const std::string total = std::to_string(outcome.bytes.size());
-  const std::string confirmed = std::to_string(outcome.Count(ByteResult::Confirmed));
-  const std::string unsent = std::to_string(outcome.Count(ByteResult::NotAttempted));
+  const std::string confirmed = std::to_string(confirmedCount);
+  const std::string unsent = std::to_string(notTried);
   int exitCode = kExitOk;
   std::string message;
   if (outcome.Succeeded()) {
@@ -292,7 +308,10 @@ int CliSession::RestoreEndedWith(const RestoreOutcome& outcome, json& result) {
   } else if (outcome.interrupted) {
     interrupted_ = true;
     exitCode = kExitInterrupted;
-    message = Say(Msg::RestoreInterrupted, {confirmed, total, unsent}) + "; " + Say(Msg::RestoreAgain);
+    const auto firstUntried = std::find_if(outcome.bytes.begin(), outcome.bytes.end(),
+                                           [](const ByteWritten& byte) { return byte.result == ByteResult::NotAttempted; });
+    message = Say(Msg::RestoreInterrupted, {confirmed, total, unsent, std::to_string(firstUntried->difference.address)}) +
+              "; " + Say(Msg::RestoreAgain);
   } else {
     exitCode = kExitFailed;
     const auto failed = std::find_if(outcome.bytes.begin(), outcome.bytes.end(), [](const ByteWritten& byte) {
@@ -300,7 +319,10 @@ int CliSession::RestoreEndedWith(const RestoreOutcome& outcome, json& result) {
     });
     std::string why;
     switch (failed->result) {
-      case ByteResult::WriteNotConfirmed: why = Say(Msg::ByteWriteNotConfirmed); break;
+      case ByteResult::WriteNotConfirmed:
+        why = failed->readBack ? Say(Msg::ByteWriteNotConfirmedReadsBack, {Hex2(*failed->readBack)})
+                               : Say(Msg::ByteWriteNotConfirmed);
+        break;
       case ByteResult::ReadBackFailed: why = Say(Msg::ByteReadBackFailed); break;
       case ByteResult::ReadBackDiffers: why = Say(Msg::ByteReadBackDiffers, {Hex2(failed->readBack.value_or(0))}); break;
       case ByteResult::Confirmed:
@@ -314,8 +336,7 @@ int CliSession::RestoreEndedWith(const RestoreOutcome& outcome, json& result) {
     result["message"] = message;
   }
   result.update({{"ok", exitCode == kExitOk}, {"exit", exitCode}});
-  Json(result);
-  jsonWritten_ = true;
+  JsonResult(result);
   return exitCode;
 }
 

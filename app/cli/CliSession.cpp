@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "app/cli/JsonText.h"
@@ -81,6 +79,11 @@ std::string UpdateFailure(Language language, const UpdateOutcome& outcome) {
     case UpdateResult::Completed: return {};
     case UpdateResult::Disconnected: return Text(language, Msg::FailDisconnected, {confirmed, streamed});
     case UpdateResult::Cancelled:
+      if (Has(outcome, UpdateFault::Interrupted)) {
+        const std::string stopped = Text(language, Msg::FailInterruptedBeforeWriting);
+        if (outcome.backup.result != BackupResult::Failed) return stopped;
+        return stopped + "; " + Text(language, Msg::BackupCutShort);
+      }
       if (Has(outcome, UpdateFault::BackupReadFailed)) return Text(language, Msg::FailBackupRead);
       if (Has(outcome, UpdateFault::BackupWriteFailed)) return Text(language, Msg::FailBackupWrite);
       if (Has(outcome, UpdateFault::BackupUnavailable)) {
@@ -160,15 +163,12 @@ CliSession::CliSession(const CliOptions& options, Shell& shell, EventLoop& loop,
       chunkTicks_(shell, kChunkTimer, kChunkTickPeriod, false),
       finishTick_(shell, kFinishTimer, kFinishTickDelay, false),
       controller_(platform, [this](const std::function<void()>& work) { Dispatch(work); }) {
-  readFile_ = [](const std::filesystem::path& path) -> std::optional<std::string> {
+  files_.read = [this](const std::filesystem::path& path, std::size_t limit) {
+    return ReadInputFile(path, limit, [this] { return StopAsked(); });
+  };
+  files_.exists = [](const std::filesystem::path& path) {
     std::error_code error;
-    if (std::filesystem::is_directory(path, error)) return std::nullopt;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    if (file.bad()) return std::nullopt;
-    return bytes.str();
+    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
   };
   const auto start = std::chrono::steady_clock::now();
   clock_ = [start] {
@@ -215,6 +215,14 @@ void CliSession::Json(const json& value) {
   } else {
     out_ << JsonLine(value) << std::flush;
   }
+}
+
+void CliSession::JsonResult(json value) {
+  jsonWritten_ = true;
+  if (recordingProblem_) {
+    if (const std::optional<std::string> problem = recordingProblem_()) value["recording-error"] = *problem;
+  }
+  Json(value);
 }
 
 void CliSession::Dispatch(const std::function<void()>& work) {
@@ -282,6 +290,9 @@ void CliSession::PhaseStarted(UpdatePhase phase) {
 }
 
 void CliSession::ProgressMade(const UpdateProgress& progress) {
+  // The start saves the settings inside one call: its lines are the only
+  // moments at which a stop signal can be seen then.
+  if (progress.phase == UpdatePhase::SavingSettings) StopAsked();
   progress_.Show(progress);
   if (!options_.json) return;
   const int total = std::max(progress.total, 1);
@@ -300,6 +311,13 @@ bool CliSession::StopAsked() {
   if (!meter_.Update.Running()) {
     interrupted_ = true;
     return true;
+  }
+  // While the settings are saved nothing has been written to the meter yet:
+  // the first request stops the update at once, at no cost to the meter.
+  if (meter_.Update.Starting()) {
+    interrupted_ = true;
+    meter_.Update.Interrupt();
+    return false;  // the outcome ends the wait
   }
   if (requests == 1) {
     progress_.Finish();
@@ -414,11 +432,12 @@ int CliSession::FindMeters(std::vector<std::string>& ids) {
 int CliSession::Ended(int exitCode) {
   progress_.Finish();
   if (interrupted_ && exitCode != kExitOk) {
-    const bool saidWhy = options_.command == Command::Update || options_.command == Command::Restore;
+    const bool saidWhy = options_.command == Command::Update || options_.command == Command::Restore ||
+                         options_.command == Command::Backup;
     if (!saidWhy || lastError_.empty()) Error(Say(Msg::Interrupted));
     exitCode = kExitInterrupted;
   }
-  if (options_.json && exitCode != kExitOk && !jsonWritten_) Json(JsonError(exitCode, lastError_));
+  if (options_.json && exitCode != kExitOk && !jsonWritten_) JsonResult(JsonError(exitCode, lastError_));
   return exitCode;
 }
 
@@ -440,12 +459,11 @@ int CliSession::Status() {
   if (options_.json) {
     json optionValues = json::object();
     for (std::size_t i = 0; i < kOptionBoxes.size(); ++i) optionValues[names[i].name] = OptionalBool(status->options[i]);
-    Json({{"id", meterId_},
-          {"identity", identity},
-          {"firmware", {{"version", version}, {"complete", complete}, {"flag", flag}}},
-          {"battery", {{"volts", volts ? json(std::round(*volts * 1000) / 1000) : json(nullptr)}, {"low", low}}},
-          {"options", optionValues}});
-    jsonWritten_ = true;
+    JsonResult({{"id", meterId_},
+                {"identity", identity},
+                {"firmware", {{"version", version}, {"complete", complete}, {"flag", flag}}},
+                {"battery", {{"volts", volts ? json(std::round(*volts * 1000) / 1000) : json(nullptr)}, {"low", low}}},
+                {"options", optionValues}});
     return kExitOk;
   }
   const Msg labels[] = {Msg::LabelIdentity, Msg::LabelFirmware, Msg::LabelBattery, Msg::LabelOption};
@@ -487,8 +505,7 @@ int CliSession::List() {
            Say(complete ? Msg::ListComplete : Msg::ListIncomplete));
   }
   meter_.Link.SetCurrentDevice(nullptr);
-  Json({{"meters", listed}});
-  jsonWritten_ = true;
+  JsonResult({{"meters", listed}});
   return kExitOk;
 }
 
@@ -537,9 +554,8 @@ int CliSession::Update() {
                        status->firmwareFlag == kFirmwareComplete;
   if (current && !options_.force) {
     Result(Say(Msg::AlreadyCurrent, {kFirmwareVersionText}));
-    Json({{"event", "result"}, {"ok", true}, {"exit", kExitOk}, {"result", "up-to-date"},
-          {"firmware", std::string(kFirmwareVersionText)}, {"backup", nullptr}});
-    jsonWritten_ = true;
+    JsonResult({{"event", "result"}, {"ok", true}, {"exit", kExitOk}, {"result", "up-to-date"},
+                {"firmware", std::string(kFirmwareVersionText)}, {"backup", nullptr}});
     return kExitOk;
   }
   if (const std::optional<std::string> refusal = UpdateRefusal(*status)) {
@@ -556,7 +572,8 @@ int CliSession::Update() {
     Error(Say(Msg::UpdateFailedPrefix) + Say(Msg::FailDisconnectedBeforeStart));
     return kExitFailed;
   }
-  const bool ended = RunUntil([&] { return updateOutcome_.has_value(); }, kUpdatePatience);
+  // A start that was cancelled (a stop while the settings were saved) has ended the update already.
+  const bool ended = updateOutcome_.has_value() || RunUntil([&] { return updateOutcome_.has_value(); }, kUpdatePatience);
   progress_.Finish();
   if (!ended) {
     Error(Say(Msg::UpdateFailedPrefix) + Say(Msg::FailTimeout));
@@ -590,8 +607,7 @@ int CliSession::UpdateEndedWith(const UpdateOutcome& outcome) {
               {"bytes-confirmed", outcome.bytesConfirmed},
               {"backup", saved ? json(outcome.backup.file.string()) : json(nullptr)}};
   if (!message.empty()) result["message"] = message;
-  Json(result);
-  jsonWritten_ = true;
+  JsonResult(result);
   return exitCode;
 }
 
@@ -604,12 +620,11 @@ int CliSession::Option() {
   const OptionBox box = kOptionBoxes.at(index);
   const OptionWriteOutcome outcome = meter_.Options.WriteAndConfirm(box, options_.optionOn);
   const std::string value = Say(outcome.readBack ? (*outcome.readBack ? Msg::On : Msg::Off) : Msg::Unknown);
-  Json({{"option", options_.optionName},
-        {"requested", options_.optionOn},
-        {"value", OptionalBool(outcome.readBack)},
-        {"confirmed", outcome.written},
-        {"ok", outcome.Succeeded()}});
-  jsonWritten_ = true;
+  JsonResult({{"option", options_.optionName},
+              {"requested", options_.optionOn},
+              {"value", OptionalBool(outcome.readBack)},
+              {"confirmed", outcome.written},
+              {"ok", outcome.Succeeded()}});
   if (!outcome.Succeeded()) {
     Error(Say(Msg::OptionNotTaken, {options_.optionName, value}) +
           (outcome.written ? "" : Say(Msg::OptionWriteNotConfirmed)));
@@ -632,15 +647,17 @@ int CliSession::Checksum() {
     Error(Say(Msg::ChecksumNoAnswer));
     return kExitFailed;
   }
+  // A meter without the carried firmware is what this command is run to find:
+  // a script sees it in the exit code.
   const bool match = reading.value == kFirmwareChecksum;
-  Json({{"checksum", reading.value}, {"expected", kFirmwareChecksum}, {"match", match},
-        {"firmware", std::string(kFirmwareVersionText)}});
-  jsonWritten_ = true;
+  const int exitCode = match ? kExitOk : kExitFailed;
+  JsonResult({{"checksum", reading.value}, {"expected", kFirmwareChecksum}, {"match", match},
+              {"firmware", std::string(kFirmwareVersionText)}, {"ok", match}, {"exit", exitCode}});
   const std::string value = std::to_string(reading.value);
   Result(match ? Say(Msg::ChecksumMatches, {value, Hex24(reading.value), kFirmwareVersionText})
                : Say(Msg::ChecksumDiffers, {value, Hex24(reading.value), kFirmwareVersionText,
                                             std::to_string(kFirmwareChecksum) + " (" + Hex24(kFirmwareChecksum) + ")"}));
-  return kExitOk;
+  return exitCode;
 }
 
 }  // namespace lu14::cli

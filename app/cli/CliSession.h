@@ -18,6 +18,7 @@
 
 #include "app/cli/CliOptions.h"
 #include "app/cli/ConsoleProgress.h"
+#include "app/cli/InputFile.h"
 #include "app/cli/Messages.h"
 #include "app/components/TTimer.h"
 #include "device/TJvHidDeviceController.h"
@@ -81,14 +82,23 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
     inaccessible_ = std::move(inaccessible);
   }
 
-  // How a file the user names is read (restore's backup, backup's --output
-  // check): its bytes, or nothing when it cannot be read. The real file
-  // system by default.
-  void SetFileReader(std::function<std::optional<std::string>(const std::filesystem::path&)> reader) {
-    readFile_ = std::move(reader);
-  }
+  // The files the user names (restore's backup, backup's --output): how one
+  // is read, at most `limit` bytes of it, and whether one is there. The real
+  // file system by default, read as InputFile reads it, a stop signal ending
+  // the wait for a file's bytes.
+  struct UserFiles {
+    std::function<InputText(const std::filesystem::path&, std::size_t limit)> read;
+    std::function<bool(const std::filesystem::path&)> exists;
+  };
+  void SetUserFiles(UserFiles files) { files_ = std::move(files); }
 
   void SetUpdateHooks(UpdateHooks hooks) { hooks_ = std::move(hooks); }
+  // What has gone wrong with the recording (--record) so far, if anything.
+  // The run's result never changes for it: the JSON result carries it as
+  // "recording-error".
+  void SetRecordingProblem(std::function<std::optional<std::string>()> problem) {
+    recordingProblem_ = std::move(problem);
+  }
 
   int Run();
   // The ids of the attached meters, in the platform's order, once there is
@@ -144,6 +154,8 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   void Notice(const std::string& line);
   void Error(const std::string& line);
   void Json(const nlohmann::json& value);
+  // The run's one JSON result (or error) object.
+  void JsonResult(nlohmann::json value);
   std::string Say(Msg message, std::initializer_list<std::string_view> arguments = {}) const {
     return Text(options_.language, message, arguments);
   }
@@ -191,8 +203,9 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   std::istream* answers_ = nullptr;
   std::function<std::chrono::microseconds()> clock_;
   std::function<std::vector<std::string>()> inaccessible_;
-  std::function<std::optional<std::string>(const std::filesystem::path&)> readFile_;
+  UserFiles files_;
   UpdateHooks hooks_;
+  std::function<std::optional<std::string>()> recordingProblem_;
   int stopsHandled_ = 0;
   bool interrupted_ = false;
   // The run has written its JSON result: no error object follows.

@@ -2,11 +2,15 @@
 // of a run, and what its standard streams are. Made once, first thing in the
 // entry point; the destructor puts back whatever it changed.
 //
-// POSIX (ConsolePosix.cpp): the terminal takes UTF-8 as it is; nothing changes.
+// POSIX (ConsolePosix.cpp): the terminal takes UTF-8 as it is; nothing changes,
+// except that a standard descriptor (0, 1 or 2) the process was started
+// without is opened on /dev/null before anything else opens a file.
 // Windows (ConsoleWindows.cpp): std::cout and std::cerr write to a console
 // with WriteConsoleW, whole characters only, and raw UTF-8 bytes to a file or
 // pipe; std::cin reads a console with ReadConsoleW; the output code page is
-// UTF-8 while the run lasts.
+// UTF-8 while the run lasts. A missing standard handle needs nothing there:
+// lu14's text goes to the handles GetStdHandle gave at the start, and a file
+// the run opens gets a handle of its own, never one of those.
 #pragma once
 
 #include <cstddef>

@@ -12,6 +12,7 @@
 #include "app/cli/CliSession.h"
 #include "app/cli/DocumentsFolder.h"
 #include "app/cli/HardwarePlatform.h"
+#include "app/cli/InputFile.h"
 #include "app/cli/JsonText.h"
 #include "app/cli/Messages.h"
 #include "app/cli/MeterRig.h"
@@ -42,13 +43,20 @@ int LuMain(const std::vector<std::string>& arguments, const Console& console) {
     return exitCode;
   };
 
-  // A recording to replay is read whole, and refused, before anything starts.
+  // From here on a stop signal is counted, not obeyed at once: the run ends
+  // at the next point where stopping leaves nothing half done.
+  InstallStopSignals();
+  // A recording to replay is read whole, and refused, before anything starts;
+  // a stop signal ends the wait for its lines (a FIFO).
   std::optional<Recording> recording;
   if (!options.replayFile.empty()) {
-    std::ifstream in(Utf8Path(options.replayFile), std::ios::binary);
-    if (!in) return fail(1, Text(language, Msg::ReplayCannotRead, {options.replayFile}));
+    InputFile file(Utf8Path(options.replayFile), [] { return StopSignalsReceived() > 0; });
+    InputFileBuffer buffer(file);
+    std::istream in(&buffer);
     RecordingFault fault;
     recording = ReadRecording(in, fault);
+    if (file.Fault() == InputFault::Interrupted) return fail(kExitInterrupted, Text(language, Msg::Interrupted));
+    if (file.Fault() != InputFault::None) return fail(1, Text(language, Msg::ReplayCannotRead, {options.replayFile}));
     if (!recording) return fail(1, RecordingFaultText(language, options.replayFile, fault));
     // A simulated meter's recording carries the placeholder firmware as that run did.
     options.simulate = recording->header.platform == "simulated";
@@ -64,7 +72,6 @@ int LuMain(const std::vector<std::string>& arguments, const Console& console) {
     if (!recordStream) return fail(1, Text(language, Msg::RecordCannotWrite, {options.recordFile}));
   }
 
-  InstallStopSignals();
   // Backups go to the user's Documents folder or nowhere.
   const std::optional<std::filesystem::path> documents = UsersDocumentsFolder();
   lu14::RealTimeRuntime runtime(documents, std::cerr);
@@ -85,7 +92,14 @@ int LuMain(const std::vector<std::string>& arguments, const Console& console) {
                        RecordingHeader{ToolVersion(), CommandLineText(options.arguments), platformName}, sinceStart);
     }
     lu14::HidPlatform& platform = recorder ? static_cast<lu14::HidPlatform&>(*recorder) : base;
+    // The recording serves the report: its failure (a full disk) is said
+    // after the run's own result, which it never changes.
+    const auto recordingProblem = [&]() -> std::optional<std::string> {
+      if (!recordStream.is_open() || recordStream) return std::nullopt;
+      return Text(language, Msg::RecordingIncomplete, {options.recordFile});
+    };
     CliSession session(options, runtime, runtime, platform, std::cout, std::cerr, terminal, std::move(step));
+    session.SetRecordingProblem(recordingProblem);
     session.SetStopRequests(StopSignalsReceived);
     if (person) session.SetAnswers(std::cin);
     if (inaccessibleMeters) session.SetInaccessibleMeters(inaccessibleMeters);
@@ -96,8 +110,8 @@ int LuMain(const std::vector<std::string>& arguments, const Console& console) {
       return all.Run(session);
     }
     const int exitCode = session.Run();
-    if (recordStream.is_open() && !recordStream) {
-      return fail(1, Text(language, Msg::RecordCannotWrite, {options.recordFile}));
+    if (const std::optional<std::string> problem = recordingProblem()) {
+      std::cerr << Text(language, Msg::WarningPrefix) << *problem << '\n' << std::flush;
     }
     if (replay && replay->Divergence()) {
       return fail(1, DivergenceText(language, *replay->Divergence(), replay->Source(), ToolVersion()));

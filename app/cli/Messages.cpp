@@ -60,13 +60,15 @@ constexpr Entry kCatalogue[] = {
      "  0  success (also when the meter already has the carried firmware)\n"
      "  1  failed: the meter did not confirm what was asked, the question before a\n"
      "     write was not answered yes, the file to restore is not a backup, the\n"
-     "     file to replay is not a recording, or the replay left its recording\n"
+     "     file to replay is not a recording, the replay left its recording, or\n"
+     "     (checksum) the meter's checksum is not the carried firmware's\n"
      "  2  usage error\n"
      "  3  no meter found\n"
      "  4  refused by a safety check: low battery, no settings backup possible,\n"
      "     placeholder firmware on a real meter, several meters and no --device,\n"
      "     a backup of another meter, a backup file that would be replaced\n"
-     "  5  interrupted by a stop signal (an update stops only between two chunks)\n"
+     "  5  interrupted by a stop signal (an update stops at once while it saves the\n"
+     "     settings, and later only between two chunks)\n"
      "update --all exits 0 only when every meter succeeded; otherwise 5 when a stop\n"
      "signal interrupted it, else 4 when a safety check refused a meter, else 1.\n",
      "использование: lu14 [ПАРАМЕТРЫ] КОМАНДА [АРГУМЕНТЫ]\n"
@@ -112,14 +114,16 @@ constexpr Entry kCatalogue[] = {
      "  0  успех (и когда в приборе уже эта прошивка)\n"
      "  1  неудача: прибор не подтвердил запрошенное, на вопрос перед записью не\n"
      "     ответили \"да\", файл для восстановления - не резервная копия, файл\n"
-     "     для воспроизведения - не запись, или воспроизведение разошлось с записью\n"
+     "     для воспроизведения - не запись, воспроизведение разошлось с записью\n"
+     "     или (checksum) контрольная сумма прибора не та, что у вложенной прошивки\n"
      "  2  ошибка в командной строке\n"
      "  3  прибор не найден\n"
      "  4  отказ по соображениям безопасности: батарея разряжена, резервную копию\n"
      "     настроек сохранить нельзя, заглушка вместо прошивки на настоящем приборе,\n"
      "     несколько приборов без --device, копия другого прибора, копия заменила бы\n"
      "     существующий файл\n"
-     "  5  прервано сигналом (обновление останавливается только между блоками)\n"
+     "  5  прервано сигналом (обновление при сохранении настроек останавливается\n"
+     "     сразу, а потом только между блоками)\n"
      "update --all завершается с кодом 0, только если успешно обновлены все приборы;\n"
      "иначе 5, если его прервал сигнал, иначе 4, если проверка безопасности\n"
      "отклонила какой-либо прибор, иначе 1.\n"},
@@ -162,9 +166,11 @@ constexpr Entry kCatalogue[] = {
      "  --force            write even when the meter already has this firmware\n"
      "  --no-backup        go on when no settings backup can be saved\n"
      "  --ignore-battery   go on with a low battery\n"
-     "Ctrl-C (or SIGTERM, SIGHUP) never cuts a chunk: the first one only warns, a\n"
-     "second stops between two chunks and exits 5; the meter then asks for an\n"
-     "update until one completes.\n"
+     "Ctrl-C (or SIGTERM, SIGHUP) while the settings are being saved stops at once\n"
+     "(exit 5): nothing has been written to the meter yet, and the backup, cut\n"
+     "short, is not kept. Once the firmware is being written, it never cuts a chunk:\n"
+     "the first one only warns, a second stops between two chunks and exits 5; the\n"
+     "meter then asks for an update until one completes.\n"
      "--json writes one JSON line per phase and progress step, then the result.\n"
      "  --all              update every attached meter at once, each with its own\n"
      "                     backup and checks; a meter that fails or is pulled out\n"
@@ -188,7 +194,9 @@ constexpr Entry kCatalogue[] = {
      "  --force            записать, даже если в приборе уже эта прошивка\n"
      "  --no-backup        продолжать, если резервную копию сохранить нельзя\n"
      "  --ignore-battery   продолжать при разряженной батарее\n"
-     "Ctrl-C (или SIGTERM, SIGHUP) никогда не обрывает блок: первый только\n"
+     "Ctrl-C (или SIGTERM, SIGHUP) во время сохранения настроек останавливает сразу\n"
+     "(код 5): в прибор ещё ничего не записано, а прерванная копия не сохраняется.\n"
+     "Во время записи прошивки он никогда не обрывает блок: первый только\n"
      "предупреждает, второй останавливает запись между блоками (код 5); прибор\n"
      "тогда просит обновления, пока одно не завершится.\n"
      "--json выводит по строке JSON на каждый этап и шаг, затем результат.\n"
@@ -214,10 +222,12 @@ constexpr Entry kCatalogue[] = {
     {Msg::ChecksumHelp,
      "usage: lu14 checksum [--json] [--device ID]\n"
      "Prints the firmware checksum the meter reports, the checksum of the carried\n"
-     "firmware {0} and whether the two match.\n",
+     "firmware {0} and whether the two match. Exits 0 when they match, 1 when\n"
+     "they differ (the meter does not hold the carried firmware).\n",
      "использование: lu14 checksum [--json] [--device ID]\n"
      "Выводит контрольную сумму прошивки, которую сообщает прибор, сумму вложенной\n"
-     "прошивки {0} и совпадают ли они.\n"},
+     "прошивки {0} и совпадают ли они. Код 0 - если совпадают, 1 - если нет (в\n"
+     "приборе не вложенная прошивка).\n"},
     {Msg::BackupHelp,
      "usage: lu14 backup [--output FILE] [--json] [--device ID]\n"
      "Saves the meter's settings (its 2048 EEPROM bytes) without updating it, in the\n"
@@ -247,15 +257,16 @@ constexpr Entry kCatalogue[] = {
      "bytes (version text 832-836, 958 and the firmware-complete flag 1023) are\n"
      "never written: they are listed as skipped. On a terminal it asks, then writes\n"
      "only the differing bytes and reads each back. Exits 0 only when every one\n"
-     "reads back as in the file; a write that fails stops the restore, and running\n"
-     "the same command again writes what still differs.\n"
+     "reads back as in the file; a write that fails stops the restore, which says\n"
+     "how many bytes were written and read back, which one failed and why, and how\n"
+     "many were not tried; running the same command again writes what still differs.\n"
      "A backup named after another meter is refused (exit 4), and so is a file\n"
      "whose name does not say which meter it came from (one saved with --output).\n"
      "  --dry-run          list the differences, write nothing\n"
      "  -y, --yes          do not ask before writing\n"
      "  --force            restore a backup of another meter or of an unnamed one\n"
-     "--json prints one JSON object: the differences, the skipped bytes, and each\n"
-     "written byte's result.\n",
+     "--json prints one JSON object: the differences, the skipped bytes, each byte's\n"
+     "result and the account (confirmed, failed, not-tried).\n",
      "использование: lu14 restore ФАЙЛ [--dry-run] [-y|--yes] [--force] [--json]\n"
      "                            [--device ID]\n"
      "Возвращает в прибор резервную копию настроек. Файл должен состоять ровно из\n"
@@ -267,15 +278,16 @@ constexpr Entry kCatalogue[] = {
      "никогда не записываются: они показаны как пропущенные. В терминале программа\n"
      "спрашивает, затем записывает только отличающиеся байты и читает каждый обратно.\n"
      "Код 0 - только если каждый прочитался как в файле; неудачная запись\n"
-     "останавливает восстановление, повтор той же команды записывает то, что ещё\n"
-     "отличается.\n"
+     "останавливает восстановление, и оно сообщает, сколько байт записано и\n"
+     "проверено, какой не удался и почему и сколько не записывалось; повтор той же\n"
+     "команды записывает то, что ещё отличается.\n"
      "Копия, названная по другому прибору, отклоняется (код 4), как и файл, по имени\n"
      "которого не видно, с какого он прибора (сохранённый с --output).\n"
      "  --dry-run          показать отличия и ничего не записывать\n"
      "  -y, --yes          не спрашивать перед записью\n"
      "  --force            восстановить копию другого прибора или безымянную\n"
-     "--json выводит один объект JSON: отличия, пропущенные байты и итог записи\n"
-     "каждого байта.\n"},
+     "--json выводит один объект JSON: отличия, пропущенные байты, итог записи\n"
+     "каждого байта и счёт (confirmed, failed, not-tried).\n"},
     {Msg::FaultsHeading, "Simulated faults (--simulate=FAULT):\n", "Имитируемые сбои (--simulate=СБОЙ):\n"},
     {Msg::OtherwiseEnglish, "English otherwise", "иначе английский"},
     {Msg::OtherwiseWindowsLanguage,
@@ -402,6 +414,9 @@ constexpr Entry kCatalogue[] = {
      "completes; run lu14 update again to finish",
      "прервано после {0} из {1} байт: прибор помечен как неполный и просит обновления, пока одно не "
      "завершится; чтобы закончить, снова выполните lu14 update"},
+    {Msg::FailInterruptedBeforeWriting,
+     "interrupted while the settings were being saved: nothing was written to the meter, which keeps its firmware",
+     "прервано во время сохранения настроек: в прибор ничего не записано, прошивка в нём прежняя"},
     {Msg::FailLinkFailed, "the link to the meter failed after {0} bytes; reconnect the meter and run lu14 update again",
      "связь с прибором прервалась после {0} байт; подключите прибор заново и снова выполните lu14 update"},
     {Msg::FailChunkNotConfirmed,
@@ -444,7 +459,11 @@ constexpr Entry kCatalogue[] = {
      "настройки прибора не прочитались; резервная копия не сохранена"},
     {Msg::BackupWriteFailed, "the settings backup could not be written to {0}; no backup was saved",
      "резервную копию настроек не удалось записать в {0}; она не сохранена"},
+    {Msg::BackupCutShort, "the settings backup was cut short and is not kept",
+     "резервная копия настроек прервана на середине и не сохранена"},
     {Msg::FileUnreadable, "{0} cannot be read; nothing was written", "{0} не читается; ничего не записано"},
+    {Msg::FileTooLarge, "{0} is larger than a settings backup ({1} bytes), so it is not one; nothing was written",
+     "{0} больше резервной копии настроек ({1} байт), значит, это не она; ничего не записано"},
     {Msg::FileNotABackup, "{0} is not a settings backup: line {1}, column {2}: {3}; nothing was written",
      "{0} - не резервная копия настроек: строка {1}, столбец {2}: {3}; ничего не записано"},
     {Msg::FileBadCharacter, "{0} where a hex digit belongs", "{0} на месте шестнадцатеричной цифры"},
@@ -487,11 +506,16 @@ constexpr Entry kCatalogue[] = {
     {Msg::Restored, "{0} bytes written and read back: the meter holds the settings of {1}",
      "записано и проверено байт: {0}; в приборе настройки из {1}"},
     {Msg::RestoreFailed,
-     "restore failed at address {0}: {1}; {2} of {3} bytes written and read back, {4} not written",
-     "восстановление не удалось на адресе {0}: {1}; записано и проверено байт: {2} из {3}, не записано: {4}"},
-    {Msg::RestoreInterrupted, "interrupted: {0} of {1} bytes written and read back, {2} not written",
-     "прервано: записано и проверено байт: {0} из {1}, не записано: {2}"},
+     "restore failed at address {0}: {1}; of the {3} bytes to write: {2} written and read back (those before "
+     "{0}), 1 failed ({0}), {4} not tried (those after it)",
+     "восстановление не удалось на адресе {0}: {1}; из {3} байт к записи: записано и проверено {2} (те, что "
+     "до {0}), не удалось 1 ({0}), не записывалось {4} (те, что после него)"},
+    {Msg::RestoreInterrupted,
+     "interrupted: of the {1} bytes to write: {0} written and read back, {2} not tried (from address {3} on)",
+     "прервано: из {1} байт к записи: записано и проверено {0}, не записывалось {2} (начиная с адреса {3})"},
     {Msg::ByteWriteNotConfirmed, "the meter did not confirm the write", "прибор не подтвердил запись"},
+    {Msg::ByteWriteNotConfirmedReadsBack, "the meter did not confirm the write (the byte now reads back {0})",
+     "прибор не подтвердил запись (байт теперь читается как {0})"},
     {Msg::ByteReadBackFailed, "the byte could not be read back", "байт не прочитался обратно"},
     {Msg::ByteReadBackDiffers, "it reads back {0}", "он читается как {0}"},
     {Msg::RestoreAgain, "run the same command again to write what still differs",
@@ -524,6 +548,11 @@ constexpr Entry kCatalogue[] = {
     {Msg::RecordExists, "{0} exists: a recording never replaces a file; name another with --record",
      "{0} уже существует: запись никогда не заменяет файл; укажите другой в --record"},
     {Msg::RecordCannotWrite, "cannot write the recording {0}", "не удаётся записать файл записи {0}"},
+    {Msg::RecordingIncomplete,
+     "the recording {0} could not be written whole (is the disk full?): it ends before the run did; the "
+     "result above stands",
+     "файл записи {0} не удалось записать целиком (диск заполнен?): он обрывается раньше, чем закончилась "
+     "работа; результат выше остаётся в силе"},
     {Msg::ReplayCannotRead, "cannot read the recording {0}", "не удаётся прочитать запись {0}"},
     {Msg::ReplayBadFileAtLine, "{0} is not a recording lu14 can replay: line {1}: {2}",
      "{0} - не запись, которую lu14 может воспроизвести: строка {1}: {2}"},
@@ -542,6 +571,8 @@ constexpr Entry kCatalogue[] = {
     {Msg::RecordingFieldWrongType, "the field \"{0}\" has a wrong value", "неверное значение поля \"{0}\""},
     {Msg::RecordingOutOfOrder, "transfer {0} is out of order", "передача {0} не на своём месте"},
     {Msg::RecordingUnknownLine, "a line of no known kind", "строка неизвестного вида"},
+    {Msg::RecordingLineTooLong, "the line is longer than {0} characters, which no recording's line is",
+     "строка длиннее {0} символов, а в записи таких строк не бывает"},
     {Msg::ReplayDiverged, "the replay left the recording at transfer {0}:\n  recorded: {1}\n  asked:    {2}",
      "воспроизведение разошлось с записью на передаче {0}:\n  в записи:  {1}\n  запрошено: {2}"},
     {Msg::ReplayPastEnd,

@@ -131,6 +131,27 @@ struct BadLine {
   std::vector<std::string> arguments;
 };
 
+enum class LineEnd {
+  NewLine,     // a whole line
+  EndOfInput,  // the last line, without its line end
+  NoLine,      // the input is over
+  TooLong,     // more than kLongestRecordingLine characters before a line end
+};
+
+// One line into `text`, without its '\n', never holding more than
+// kLongestRecordingLine characters: a file with no line ends (/dev/zero)
+// would otherwise be read whole into memory.
+LineEnd ReadLine(std::streambuf& in, std::string& text) {
+  text.clear();
+  for (;;) {
+    const int c = in.sbumpc();
+    if (c == std::streambuf::traits_type::eof()) return text.empty() ? LineEnd::NoLine : LineEnd::EndOfInput;
+    if (c == '\n') return LineEnd::NewLine;
+    if (text.size() == kLongestRecordingLine) return LineEnd::TooLong;
+    text.push_back(static_cast<char>(c));
+  }
+}
+
 template <typename T>
 T Field(const json& line, const char* name) {
   if (!line.contains(name)) throw BadLine{Msg::RecordingFieldMissing, {name}};
@@ -243,9 +264,13 @@ std::optional<Recording> ReadRecording(std::istream& in, RecordingFault& fault) 
   std::string text;
   std::size_t number = 0;
   bool sawHeader = false;
-  while (std::getline(in, text)) {
+  for (LineEnd end; (end = ReadLine(*in.rdbuf(), text)) != LineEnd::NoLine;) {
     ++number;
-    const bool lastWithoutEnd = in.eof();
+    if (end == LineEnd::TooLong) {
+      fault = {number, Msg::RecordingLineTooLong, {std::to_string(kLongestRecordingLine)}};
+      return std::nullopt;
+    }
+    const bool lastWithoutEnd = end == LineEnd::EndOfInput;
     if (!text.empty() && text.back() == '\r') text.pop_back();
     json line;
     try {

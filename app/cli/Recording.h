@@ -27,6 +27,10 @@ namespace lu14::cli {
 
 // The version of the file layout; a file with another one is refused.
 inline constexpr int kRecordingFormat = 1;
+// No line of a recording is longer: a transfer's takes under 200 characters,
+// the list of present interfaces a few hundred for each HID interface of the
+// machine. A longer line refuses the file.
+inline constexpr std::size_t kLongestRecordingLine = 1 << 20;
 
 // The first line of a recording.
 struct RecordingHeader {
@@ -92,8 +96,9 @@ struct RecordingFault {
   std::vector<std::string> arguments;
 };
 
-// Reads a recording; nothing and the fault when it is not one (not JSON lines,
-// no header, another format, a line cut short, a field missing or mistyped).
+// Reads a recording line by line; nothing and the fault when it is not one
+// (not JSON lines, a line too long, no header, another format, a line cut
+// short, a field missing or mistyped).
 std::optional<Recording> ReadRecording(std::istream& in, RecordingFault& fault);
 
 // Bytes as the recording writes them: upper-case hex digits, separated by spaces.

@@ -122,12 +122,16 @@ void UpdateAll::RunMeter(MeterBoard& board, std::size_t index, const std::string
 
 void UpdateAll::PassStops(MeterBoard& board, MeterBoardView& view) {
   const int requests = stopRequests_ ? stopRequests_() : 0;
-  if (requests <= stops_.load()) return;
-  stops_.store(requests);
-  if (warned_ || requests != 1) return;
+  if (requests > stops_.load()) stops_.store(requests);
+  // One request stops at once every meter that has nothing written yet (its
+  // session sees it while it saves the settings); the meters already being
+  // written go on. The warning is for those, said once one of them is seen
+  // writing: also a meter whose mark went out as the request came.
+  if (warned_ || stops_.load() != 1) return;
   const std::vector<MeterBoard::Meter> meters = board.Meters();
-  const bool writing = std::any_of(meters.begin(), meters.end(),
-                                   [](const MeterBoard::Meter& m) { return !m.phase.empty() && !m.exitCode; });
+  const bool writing = std::any_of(meters.begin(), meters.end(), [](const MeterBoard::Meter& m) {
+    return !m.exitCode && (m.phase == "writing" || m.phase == "verifying");
+  });
   if (!writing) return;
   warned_ = true;
   view.Say(Text(options_.language, Msg::WarningPrefix) + Text(options_.language, Msg::StopWarning));

@@ -41,7 +41,8 @@ class UpdateAll {
 
  private:
   void RunMeter(MeterBoard& board, std::size_t index, const std::string& id);
-  // Passes the stop signals on to the meters; the first one warns (once).
+  // Passes the stop signals on to the meters; after the first, warns once
+  // that the meters being written go on.
   void PassStops(MeterBoard& board, class MeterBoardView& view);
   // Asks once before anything is written; false: declined or interrupted.
   bool Asked(MeterBoard& board, MeterBoardView& view);

@@ -1,5 +1,5 @@
-// RealTimeRuntime: the backup's file and the move that never replaces one, on
-// POSIX systems.
+// RealTimeRuntime: the backup's file, the process id its part file is named
+// with, and the move that never replaces one, on POSIX systems.
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -44,6 +44,8 @@ bool SyncFolder(const std::filesystem::path& folder) {
 }
 
 }  // namespace
+
+std::uint32_t RealTimeRuntime::ProcessId() { return static_cast<std::uint32_t>(getpid()); }
 
 std::unique_ptr<OutputFile> RealTimeRuntime::CreateOutputFile(const std::filesystem::path& path) {
   std::FILE* file = std::fopen(path.string().c_str(), "wb");

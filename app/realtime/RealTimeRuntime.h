@@ -40,6 +40,7 @@ class RealTimeRuntime : public Shell, public EventLoop {
   LocalTime Now() override;
   std::optional<std::string> EnvironmentVariable(const std::string& name) override;
   bool StartHiddenCommand(const std::string& commandLine) override;
+  std::uint32_t ProcessId() override;  // PosixFiles.cpp, WindowsFiles.cpp
   std::u16string ProgramPath() override { return u"lu14"; }
   std::unique_ptr<NamedSemaphore> CreateNamedSemaphore(const std::u16string& name, std::int32_t initialCount,
                                                        std::int32_t maximumCount) override;

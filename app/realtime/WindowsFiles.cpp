@@ -1,10 +1,15 @@
-// RealTimeRuntime: the backup's file and the move that never replaces one, on
-// Windows, as the window writes them. A UTF-8 path through fopen would pass
+// RealTimeRuntime: the backup's file, the process id its part file is named
+// with, and the move that never replaces one, on Windows, as the window writes
+// them. A UTF-8 path through fopen would pass
 // the ANSI code page and lose every letter outside it.
+#include <windows.h>
+
 #include "app/realtime/RealTimeRuntime.h"
 #include "app/win32/Win32Files.h"
 
 namespace lu14 {
+
+std::uint32_t RealTimeRuntime::ProcessId() { return GetCurrentProcessId(); }
 
 std::unique_ptr<OutputFile> RealTimeRuntime::CreateOutputFile(const std::filesystem::path& path) {
   return win32::CreateOutputFile(path);

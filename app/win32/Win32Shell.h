@@ -28,6 +28,7 @@ class Win32Shell : public Shell {
   LocalTime Now() override;
   std::optional<std::string> EnvironmentVariable(const std::string& name) override;
   bool StartHiddenCommand(const std::string& commandLine) override;
+  std::uint32_t ProcessId() override { return GetCurrentProcessId(); }
   std::u16string ProgramPath() override;
   std::unique_ptr<NamedSemaphore> CreateNamedSemaphore(const std::u16string& name, std::int32_t initialCount,
                                                        std::int32_t maximumCount) override;

@@ -272,6 +272,10 @@ std::vector<std::uint8_t> SimMeter::CommittedPages() const {
   return pages;
 }
 
+void SimMeter::SetFlash(std::size_t address, std::span<const std::uint8_t> bytes) {
+  std::copy(bytes.begin(), bytes.end(), flash_.begin() + static_cast<std::ptrdiff_t>(address));
+}
+
 std::uint32_t SimMeter::Checksum() const {
   std::uint32_t sum = 0;
   for (std::size_t i = 0; i < kStreamedLength; ++i) sum += flash_[i];

@@ -187,6 +187,8 @@ class SimMeter : public SimHidDevice {
 
   // --- flash ---
   std::span<const std::uint8_t> Flash() const { return flash_; }
+  // Stores bytes from `address` on, as a firmware already in the meter.
+  void SetFlash(std::size_t address, std::span<const std::uint8_t> bytes);
   std::span<const std::uint8_t> PageBuffer() const { return pageBuffer_; }
   // Every commit received, refused ones included, in order.
   const std::vector<Commit>& Commits() const { return commits_; }

@@ -100,7 +100,7 @@ TEST_F(BackupFixture, AFolderOrFileThatCannotBeCreatedIsSkippedSilently) {
   for (const bool folderFails : {true, false}) {
     SCOPED_TRACE(folderFails ? "folder" : "file");
     files.FailMakeDirectory(folderFails);
-    if (!folderFails) files.LockFile(kFolder / (Identity() + "_0930_101226.hex.part"));
+    if (!folderFails) files.LockFile(kFolder / (Identity() + "_0930_101226.hex.4242.part"));
     form.LB.Clear();
     form.Pr1.SetPosition(0);
     meter->ClearTrace();

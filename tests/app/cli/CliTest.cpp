@@ -23,6 +23,7 @@
 #include "update/FirmwarePayload.h"
 #include "sim/SimFileSystem.h"
 #include "tests/app/cli/JsonLines.h"
+#include "tests/app/cli/LuProcess.h"
 #include "sim/SimRuntime.h"
 #include "sim/meter/SimMeter.h"
 
@@ -39,8 +40,10 @@ struct Outcome {
 struct Surroundings {
   // The user's Documents folder; nothing: the user has none.
   std::optional<sim::Path> documents = sim::Path("/home/u/Documents");
-  // Stop signals arrived by the time the meter has committed this many pages.
+  // Stop signals arrived by the time the meter has committed this many pages,
+  // or has seen this many transfers.
   std::vector<std::size_t> stopsAtPage{};
+  std::vector<std::size_t> stopsAtTransfer{};
   // Treat the simulated meter as a real one (no --simulate allowance).
   bool asHardware = false;
   std::function<void(sim::SimMeter&)> prepare{};
@@ -57,6 +60,7 @@ struct ToolRun : Outcome {
   std::uint8_t flagAfter = 0;            // the first simulated meter's
   std::vector<std::size_t> commitsOf{};  // pages committed, per simulated meter
   std::vector<sim::Path> backups{};
+  std::size_t transfers = 0;  // the first simulated meter's
 };
 
 ToolRun RunTool(const std::vector<std::string>& arguments, const Surroundings& surroundings = {}) {
@@ -79,15 +83,18 @@ ToolRun RunTool(const std::vector<std::string>& arguments, const Surroundings& s
   if (surroundings.answers) session.SetAnswers(answers);
   session.SetInaccessibleMeters([&] { return surroundings.inaccessible; });
   session.SetStopRequests([&] {
-    const std::size_t pages = meter.Meter().Commits().size();
-    return static_cast<int>(std::count_if(surroundings.stopsAtPage.begin(), surroundings.stopsAtPage.end(),
-                                          [&](std::size_t at) { return pages >= at; }));
+    const auto reached = [](const std::vector<std::size_t>& stops, std::size_t now) {
+      return static_cast<int>(std::count_if(stops.begin(), stops.end(), [&](std::size_t at) { return now >= at; }));
+    };
+    return reached(surroundings.stopsAtPage, meter.Meter().Commits().size()) +
+           reached(surroundings.stopsAtTransfer, meter.Meter().TransferCount());
   });
   ToolRun run;
   run.exitCode = session.Run();
   run.out = out.str();
   run.err = err.str();
   run.flagAfter = meter.Meter().FirmwareFlag();
+  run.transfers = meter.Meter().TransferCount();
   for (int i = 0; i < options.simulatedMeters; ++i) {
     run.commitsOf.push_back(meter.Meter(static_cast<std::size_t>(i)).Commits().size());
   }
@@ -191,6 +198,62 @@ TEST(LuTool, StopSignalsNeverCutAChunk) {
   EXPECT_EQ(waiting.exitCode, kExitInterrupted);
 }
 
+// While the settings are being saved nothing has been written to the meter:
+// a stop then cancels the update at once and says so; the backup, cut short,
+// is not kept. (The backup's 4096 transfers follow about a hundred of the
+// status read.)
+TEST(LuTool, AStopWhileTheSettingsAreSavedCancelsWithNothingWritten) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> arguments;
+    std::vector<std::size_t> stopsAtTransfer;
+  };
+  const Case cases[] = {
+      {"one signal", {"--simulate", "update"}, {2000}},
+      {"two signals", {"--simulate", "update"}, {2000, 2000}},
+      {"one signal, JSON", {"--simulate", "update", "--json"}, {2000}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ToolRun run = RunTool(c.arguments, {.stopsAtTransfer = c.stopsAtTransfer});
+    EXPECT_EQ(run.exitCode, kExitInterrupted) << run.err;
+    EXPECT_EQ(run.flagAfter, kFirmwareComplete);  // no "in progress" mark
+    EXPECT_EQ(run.commitsOf[0], 0u);
+    EXPECT_TRUE(run.backups.empty());
+    EXPECT_EQ(run.err.find("stopping now would leave the meter"), std::string::npos) << run.err;
+    const std::string said =
+        "update failed: interrupted while the settings were being saved: nothing was written to the meter, which "
+        "keeps its firmware";
+    EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("the settings backup was cut short and is not kept"), std::string::npos) << run.err;
+    if (c.arguments.back() != "--json") continue;
+    const std::vector<nlohmann::json> lines = JsonLines(run.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back()["result"], "cancelled");
+    EXPECT_EQ(lines.back()["exit"], kExitInterrupted);
+    EXPECT_EQ(lines.back()["backup"], nullptr);
+  }
+
+  // A backup on its own stops the same way, and leaves nothing.
+  const ToolRun backup = RunTool({"--simulate", "backup"}, {.stopsAtTransfer = {2000}});
+  EXPECT_EQ(backup.exitCode, kExitInterrupted);
+  EXPECT_NE(backup.err.find("lu14: error: interrupted: the settings backup was cut short and is not kept"),
+            std::string::npos)
+      << backup.err;
+  EXPECT_TRUE(backup.backups.empty());
+
+  // A stop during the last line: the backup is whole and kept, and the meter
+  // is still not marked.
+  const std::size_t wholeBackup = RunTool({"--simulate", "backup"}).transfers;
+  const ToolRun last = RunTool({"--simulate", "update"}, {.stopsAtTransfer = {wholeBackup - 1}});
+  EXPECT_EQ(last.exitCode, kExitInterrupted) << last.err;
+  EXPECT_EQ(last.flagAfter, kFirmwareComplete);
+  ASSERT_EQ(last.backups.size(), 1u);
+  EXPECT_NE(last.out.find("settings saved to " + last.backups[0].string()), std::string::npos) << last.out;
+  EXPECT_NE(last.err.find("nothing was written to the meter"), std::string::npos) << last.err;
+  EXPECT_EQ(last.err.find("cut short"), std::string::npos) << last.err;
+}
+
 TEST(LuTool, MeterBytesNeverReachTheTerminalRaw) {
   const auto prepare = [](sim::SimMeter& meter) {
     meter.SetEeprom(kEepromVersionText, std::array<std::uint8_t, 5>{0x1B, '[', '2', 'J', 0x9B});
@@ -232,10 +295,36 @@ TEST(LuTool, OptionsAndChecksum) {
     EXPECT_EQ(plain.err.find("command 20"), std::string::npos) << plain.err;
     EXPECT_NE(plain.err.find("the write was not confirmed"), std::string::npos) << plain.err;
   }
+}
 
-  const Outcome checksum = RunTool({"--simulate", "checksum"});
-  EXPECT_EQ(checksum.exitCode, 0);
-  EXPECT_NE(checksum.out.find("(0x"), std::string::npos) << checksum.out;
+// checksum exits 1 when the meter does not hold the carried firmware; a
+// meter up to date holds it, so that checksum and status agree.
+TEST(LuTool, ChecksumSaysInItsExitCodeWhetherTheMeterHoldsTheCarriedFirmware) {
+  struct Case {
+    const char* fault;
+    int exitCode;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"up-to-date", kExitOk, "checksum   6097759 (0x5D0B5F): the carried firmware D1.50\n"},
+      {"", kExitFailed,
+       "checksum   15340800 (0xEA1500): not the carried firmware D1.50, whose checksum is 6097759 (0x5D0B5F)\n"},
+      {"wrong-checksum", kExitFailed, "checksum   1193046 (0x123456): not the carried firmware D1.50"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    const std::string simulate = std::string("--simulate") + (*c.fault ? "=" : "") + c.fault;
+    const ToolRun text = RunTool({simulate, "checksum"});
+    EXPECT_EQ(text.exitCode, c.exitCode) << text.err;
+    EXPECT_NE(text.out.find(c.says), std::string::npos) << text.out;
+    const ToolRun json = RunTool({simulate, "checksum", "--json"});
+    EXPECT_EQ(json.exitCode, c.exitCode);
+    const auto result = JsonLines(json.out).at(0);
+    EXPECT_EQ(result["match"], c.exitCode == kExitOk) << json.out;
+    EXPECT_EQ(result["exit"], c.exitCode);
+  }
+  const ToolRun status = RunTool({"--simulate=up-to-date", "status"});
+  EXPECT_NE(status.out.find("firmware   D1.50 (complete)"), std::string::npos) << status.out;
 }
 
 TEST(LuTool, CommandLineErrorsAndHelp) {
@@ -765,31 +854,6 @@ TEST(LuBinary, ExitCodesOfAProcess) {
   }
 }
 
-struct Process {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs lu14 with these arguments, after the environment assignments given,
-// in a home of its own; standard input is not a terminal.
-Process RunBinary(const std::string& arguments, const std::string& environment = "") {
-  const std::filesystem::path folder = std::filesystem::path(::testing::TempDir()) / "lu14-process";
-  std::filesystem::create_directories(folder / "Documents");
-  const auto outFile = folder / "out", errFile = folder / "err";
-  const std::string command = "HOME='" + folder.string() + "' XDG_DOCUMENTS_DIR= LC_ALL= LC_MESSAGES= LANG=C.UTF-8 " +
-                              environment + " " + LU14_BINARY + " " + arguments + " </dev/null >'" + outFile.string() +
-                              "' 2>'" + errFile.string() + "'";
-  const int status = std::system(command.c_str());
-  const auto read = [](const std::filesystem::path& path) {
-    std::ifstream file(path);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-  };
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(outFile), read(errFile)};
-}
-
 // --record writes its file as the process runs; --replay reads it back, and
 // the process exits as the recorded one did, or with 1 when the file is refused.
 TEST(LuBinary, RecordsAndReplaysAProcess) {
@@ -875,9 +939,12 @@ TEST(LuBinary, StreamsLanguageAndJsonOfAProcess) {
   EXPECT_EQ(nlohmann::json::parse(usage.out)["message"], "--wait takes a whole number from 0 to 3600, not \"1e1\"");
 
   // The locale chooses the language, LC_ALL first.
-  EXPECT_NE(RunBinary("flash", "LANG=ru_RU.UTF-8").err.find("неизвестная команда \"flash\""), std::string::npos);
-  EXPECT_NE(RunBinary("flash", "LC_ALL=C LANG=ru_RU.UTF-8").err.find("unknown command \"flash\""), std::string::npos);
-  EXPECT_NE(RunBinary("--help", "LC_MESSAGES=ru_RU.UTF-8").out.find("Коды завершения"), std::string::npos);
+  EXPECT_NE(RunBinary("flash", {.environment = "LANG=ru_RU.UTF-8"}).err.find("неизвестная команда \"flash\""),
+            std::string::npos);
+  EXPECT_NE(RunBinary("flash", {.environment = "LC_ALL=C LANG=ru_RU.UTF-8"}).err.find("unknown command \"flash\""),
+            std::string::npos);
+  EXPECT_NE(RunBinary("--help", {.environment = "LC_MESSAGES=ru_RU.UTF-8"}).out.find("Коды завершения"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -38,21 +40,99 @@ sim::SimRuntime::Setup WithFiles(sim::SimFileSystem& files) {
   return setup;
 }
 
+// Holds each meter's thread at its `at`-th read of a report (inside its
+// settings backup) until a stop signal has reached every meter: the run's
+// stop requests (Stops) say 1 once all of them wait, and let them go on at
+// the board's next look, by which time it has passed the request on.
+class BackupGate {
+ public:
+  BackupGate(std::size_t meters, std::size_t at) : meters_(meters), at_(at) {}
+
+  // From a meter's thread, before its `read`-th read.
+  void BeforeRead(std::size_t read) {
+    if (read != at_) return;
+    std::unique_lock<std::mutex> hold(mutex_);
+    ++waiting_;
+    open_.wait(hold, [&] { return opened_; });
+  }
+  int Stops() {
+    const std::lock_guard<std::mutex> hold(mutex_);
+    if (waiting_ < meters_) return 0;
+    if (announced_) {
+      opened_ = true;
+      open_.notify_all();
+    }
+    announced_ = true;
+    return 1;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable open_;
+  std::size_t meters_;
+  std::size_t at_;
+  std::size_t waiting_ = 0;
+  bool announced_ = false;
+  bool opened_ = false;
+};
+
+// A platform whose handles count their reads for the gate.
+class GatedPlatform : public HidPlatform {
+ public:
+  GatedPlatform(HidPlatform& inner, BackupGate& gate) : inner_(inner), gate_(gate) {}
+  bool Bind() override { return inner_.Bind(); }
+  std::optional<std::vector<HidInterface>> PresentInterfaces() override { return inner_.PresentInterfaces(); }
+  std::unique_ptr<HidHandle> Open(const std::u16string& path, bool readWrite) override {
+    std::unique_ptr<HidHandle> handle = inner_.Open(path, readWrite);
+    if (!handle) return nullptr;
+    return std::make_unique<Handle>(std::move(handle), *this);
+  }
+  bool StartNotifications(std::function<void(std::intptr_t)> notify) override {
+    return inner_.StartNotifications(std::move(notify));
+  }
+  void PostDevicesChanged(std::intptr_t second) override { inner_.PostDevicesChanged(second); }
+  void StopNotifications() override { inner_.StopNotifications(); }
+
+ private:
+  class Handle : public HidHandle {
+   public:
+    Handle(std::unique_ptr<HidHandle> inner, GatedPlatform& owner) : inner_(std::move(inner)), owner_(owner) {}
+    std::optional<HidAttributes> GetAttributes() override { return inner_->GetAttributes(); }
+    std::unique_ptr<HidPreparsedData> GetPreparsedData() override { return inner_->GetPreparsedData(); }
+    bool SetFeature(std::span<const std::uint8_t> report) override { return inner_->SetFeature(report); }
+    bool GetFeature(std::span<std::uint8_t> report) override {
+      owner_.gate_.BeforeRead(++owner_.reads_);
+      return inner_->GetFeature(report);
+    }
+
+   private:
+    std::unique_ptr<HidHandle> inner_;
+    GatedPlatform& owner_;
+  };
+
+  HidPlatform& inner_;
+  BackupGate& gate_;
+  std::size_t reads_ = 0;
+};
+
 // A meter's rig in virtual time: every rig starts at the same minute, so
 // their backups fall in it together.
 class VirtualRig : public MeterRig {
  public:
-  VirtualRig(const SimulatedMeter& meters, const std::string& id, sim::SimFileSystem& files)
-      : runtime_(WithFiles(files)), bus_(meters.BusOf(id, runtime_)) {}
+  VirtualRig(const SimulatedMeter& meters, const std::string& id, sim::SimFileSystem& files, BackupGate* gate)
+      : runtime_(WithFiles(files)), bus_(meters.BusOf(id, runtime_)) {
+    if (gate && bus_) gated_.emplace(bus_->Platform(), *gate);
+  }
   bool Serves() const { return bus_ != nullptr; }
   Shell& RigShell() override { return runtime_; }
   EventLoop& Loop() override { return runtime_; }
-  HidPlatform& Platform() override { return bus_->Platform(); }
+  HidPlatform& Platform() override { return gated_ ? static_cast<HidPlatform&>(*gated_) : bus_->Platform(); }
   void Step() override { bus_->Step(); }
 
  private:
   sim::SimRuntime runtime_;
   std::unique_ptr<SimulatedMeter::Bus> bus_;
+  std::optional<GatedPlatform> gated_;
 };
 
 struct Setting {
@@ -66,6 +146,8 @@ struct Setting {
   std::optional<std::filesystem::path> realTimeDocuments{};
   // Stop signals so far, asked with what the run wrote to its output.
   std::function<int(const std::string& out)> stops{};
+  // Holds the meters' reads (virtual rigs only).
+  BackupGate* gate = nullptr;
 };
 
 struct AllRun {
@@ -107,7 +189,7 @@ AllRun RunAll(const std::vector<std::string>& arguments, const Setting& setting 
   UpdateAll all(options, out, err, setting.answers.has_value(),
                 [&](const std::string& id, std::ostream& boxes) -> std::unique_ptr<MeterRig> {
                   if (setting.realTimeDocuments) return SimulatedRig(meters, id, setting.realTimeDocuments, boxes);
-                  auto rig = std::make_unique<VirtualRig>(meters, id, files);
+                  auto rig = std::make_unique<VirtualRig>(meters, id, files, setting.gate);
                   if (!rig->Serves()) return nullptr;
                   return rig;
                 });
@@ -372,6 +454,29 @@ TEST(LuAll, ASecondStopSignalStopsEveryMeterBetweenTwoChunks) {
   }
   EXPECT_EQ(run.flags, (std::vector<std::uint8_t>{0x88, 0x88, 0x88}));
   std::filesystem::remove_all(documents);
+}
+
+// While the meters save their settings nothing has been written to any of
+// them: one stop signal cancels them all at once, and no warning says
+// otherwise.
+TEST(LuAll, AStopSignalWhileTheSettingsAreSavedCancelsEveryMeterWithNothingWritten) {
+  BackupGate gate(3, 1000);  // about half way through each backup's 2048 reads
+  const AllRun run = RunAll({"--simulate", "--meters", "3", "update", "--all", "--json"},
+                            {.stops = [&](const std::string&) { return gate.Stops(); }, .gate = &gate});
+  EXPECT_EQ(run.exitCode, kExitInterrupted) << run.out;
+  const std::vector<nlohmann::json> results = Results(JsonLines(run.out));
+  ASSERT_EQ(results.size(), 3u) << run.out;
+  for (const nlohmann::json& result : results) {
+    EXPECT_EQ(result["result"], "cancelled") << result;
+    EXPECT_EQ(result["exit"], kExitInterrupted);
+    EXPECT_EQ(result["backup"], nullptr);
+    EXPECT_NE(result["message"].get<std::string>().find("nothing was written to the meter"), std::string::npos)
+        << result;
+  }
+  EXPECT_EQ(run.err.find("stopping now would leave the meter"), std::string::npos) << run.err;
+  EXPECT_EQ(run.flags, (std::vector<std::uint8_t>{1, 1, 1}));
+  EXPECT_EQ(run.commits, (std::vector<std::size_t>{0, 0, 0}));
+  EXPECT_TRUE(run.backups.empty()) << run.backups.front();
 }
 
 TEST(LuAll, CommandLine) {
