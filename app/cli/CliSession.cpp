@@ -636,26 +636,28 @@ int CliSession::Option() {
 
 int CliSession::Checksum() {
   if (const auto refused = ChooseMeter()) return *refused;
-  ChecksumReading reading;
+  // The value is compared with the carried firmware's and shown as the meter's,
+  // so only a checksum the meter confirmed (tagged, echoed, asked twice) counts.
+  std::optional<std::uint32_t> checksum;
   try {
-    reading = meter_.Memory.ReadChecksum();
+    checksum = meter_.Memory.ReadChecksumConfirmed();
   } catch (const std::exception& failure) {
     Error(failure.what());
     return kExitFailed;
   }
-  if (!reading.confirmed) {
+  if (!checksum) {
     Error(Say(Msg::ChecksumNoAnswer));
     return kExitFailed;
   }
   // A meter without the carried firmware is what this command is run to find:
   // a script sees it in the exit code.
-  const bool match = reading.value == kFirmwareChecksum;
+  const bool match = *checksum == kFirmwareChecksum;
   const int exitCode = match ? kExitOk : kExitFailed;
-  JsonResult({{"checksum", reading.value}, {"expected", kFirmwareChecksum}, {"match", match},
+  JsonResult({{"checksum", *checksum}, {"expected", kFirmwareChecksum}, {"match", match},
               {"firmware", std::string(kFirmwareVersionText)}, {"ok", match}, {"exit", exitCode}});
-  const std::string value = std::to_string(reading.value);
-  Result(match ? Say(Msg::ChecksumMatches, {value, Hex24(reading.value), kFirmwareVersionText})
-               : Say(Msg::ChecksumDiffers, {value, Hex24(reading.value), kFirmwareVersionText,
+  const std::string value = std::to_string(*checksum);
+  Result(match ? Say(Msg::ChecksumMatches, {value, Hex24(*checksum), kFirmwareVersionText})
+               : Say(Msg::ChecksumDiffers, {value, Hex24(*checksum), kFirmwareVersionText,
                                             std::to_string(kFirmwareChecksum) + " (" + Hex24(kFirmwareChecksum) + ")"}));
   return exitCode;
 }

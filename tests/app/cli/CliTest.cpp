@@ -20,6 +20,7 @@
 #include "app/cli/Messages.h"
 #include "app/cli/SimulatedMeter.h"
 #include "device/MeterMemory.h"
+#include "device/MeterProtocol.h"
 #include "update/FirmwarePayload.h"
 #include "sim/SimFileSystem.h"
 #include "tests/app/cli/JsonLines.h"
@@ -325,6 +326,27 @@ TEST(LuTool, ChecksumSaysInItsExitCodeWhetherTheMeterHoldsTheCarriedFirmware) {
   }
   const ToolRun status = RunTool({"--simulate=up-to-date", "status"});
   EXPECT_NE(status.out.find("firmware   D1.50 (complete)"), std::string::npos) << status.out;
+}
+
+// The checksum shown is one the meter confirmed: a stale reply (the poll's,
+// whose first bytes are no checksum) is asked again, and a meter that never
+// answers the request is said to, not shown a number it never gave.
+TEST(LuTool, ChecksumShowsOnlyAValueTheMeterConfirmed) {
+  const auto staleChecksums = [](std::size_t count) {
+    return [count](sim::SimMeter& meter) {
+      meter.Faults().Add({.which = {cmdReadChecksum, 0, count, false}, .staleReply = true});
+    };
+  };
+  const ToolRun once = RunTool({"--simulate=up-to-date", "checksum"}, {.prepare = staleChecksums(1)});
+  EXPECT_EQ(once.exitCode, kExitOk) << once.err;
+  EXPECT_NE(once.out.find("checksum   6097759 (0x5D0B5F): the carried firmware D1.50"), std::string::npos)
+      << once.out;
+
+  const ToolRun never =
+      RunTool({"--simulate=up-to-date", "checksum"}, {.prepare = staleChecksums(sim::Commands::kEvery)});
+  EXPECT_EQ(never.exitCode, kExitFailed);
+  EXPECT_EQ(never.out, "");
+  EXPECT_NE(never.err.find("the meter did not answer the checksum request"), std::string::npos) << never.err;
 }
 
 TEST(LuTool, CommandLineErrorsAndHelp) {
