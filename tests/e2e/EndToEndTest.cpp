@@ -271,6 +271,40 @@ TEST(EndToEnd, TickingAnOptionBoxWritesItsByteAndClearingItWritesItBack) {
   EXPECT_EQ(program.Copy().WaitForExit(), 0u);
 }
 
+// --- the keyboard ----------------------------------------------------------------------
+
+// Presses Tab and waits for the focus to move; the focus it moved to, or null.
+HWND TabOnce(const WindowDriver& window) {
+  const HWND from = window.Focus();
+  window.PressTab();
+  HWND to = nullptr;
+  return Eventually([&] { return (to = window.Focus()) != from; }) ? to : nullptr;
+}
+
+TEST(EndToEnd, AnOptionBoxWithTheFocusGivesItUpWhenTheMeterLeaves) {
+  ProgramWithMeters program(L"focus-in-group", {"plug 1"});
+  ASSERT_TRUE(program.Started());
+  const WindowDriver& window = program.Window();
+  ASSERT_TRUE(program.WaitForPoll(L"D1.50")) << Describe(window);
+
+  // With the meter B1 and the group take part: Tab goes B1, LB, C2.
+  const HWND c2 = window.Control(ControlId::C2);
+  for (int presses = 0; presses < 3 && window.Focus() != c2; ++presses) ASSERT_NE(TabOnce(window), nullptr);
+  ASSERT_EQ(window.Focus(), c2);
+
+  // The poll disables the group; the box inside it gives the focus up to the
+  // window (the system would leave it there, and Tab would stay on it).
+  ASSERT_TRUE(program.Meters().Send("unplug 1"));
+  ASSERT_TRUE(Eventually([&] { return !window.Enabled(ControlId::G6); })) << Describe(window);
+  EXPECT_EQ(window.Focus(), window.Window());
+  // Tab starts over, past the disabled B1 and group: LB, then Button1.
+  EXPECT_EQ(TabOnce(window), window.Control(ControlId::LB));
+  EXPECT_EQ(TabOnce(window), window.Control(ControlId::Button1));
+
+  window.Close();
+  EXPECT_EQ(program.Copy().WaitForExit(), 0u);
+}
+
 // --- the update ------------------------------------------------------------------------
 
 TEST(EndToEnd, AWholeUpdateLeavesTheImageTheVersionAndABackupOfTheSettings) {
