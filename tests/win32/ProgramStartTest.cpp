@@ -20,7 +20,6 @@
 namespace lu14::win32 {
 namespace {
 
-using namespace std::chrono_literals;
 
 const std::wstring kStartCaption = L"Прошивка версии  D1.50 для ЛУ-14";
 constexpr int kMessageBoxTextId = 0xFFFF;  // the static text of a message box
