@@ -15,3 +15,18 @@ function(lu14_add_test_suite name)
   target_link_libraries(${name} PRIVATE GTest::gtest_main GTest::gmock)
   add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
 endfunction()
+
+# A suite of long cases (whole updates of the real program under Wine) as
+# `shards` ctest entries <name>_0 ... each running its share of the cases
+# (GoogleTest's sharding), so that each share has the time-out of one entry:
+# on a loaded two-core machine the whole suite takes longer than that.
+function(lu14_add_sharded_test_suite name shards)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE GTest::gtest_main GTest::gmock)
+  math(EXPR last "${shards} - 1")
+  foreach(shard RANGE ${last})
+    add_test(NAME ${name}_${shard} COMMAND ${name} --gtest_color=no)
+    set_tests_properties(${name}_${shard} PROPERTIES
+      ENVIRONMENT "GTEST_TOTAL_SHARDS=${shards};GTEST_SHARD_INDEX=${shard}")
+  endforeach()
+endfunction()

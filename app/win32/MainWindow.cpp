@@ -217,7 +217,10 @@ void MainWindow::ControlChanged(ControlId id) {
   const TControl& model = form_->Control(id);
   // Only what differs is changed: the model reports every change of a
   // control, the bar's twice a page, and each call here may repaint it.
-  if ((IsWindowEnabled(control) != FALSE) != model.Enabled()) EnableWindow(control, model.Enabled());
+  if ((IsWindowEnabled(control) != FALSE) != model.Enabled()) {
+    if (!model.Enabled()) TakeFocusOutOf(control);
+    EnableWindow(control, model.Enabled());
+  }
   const bool visible = (GetWindowLongPtrW(control, GWL_STYLE) & WS_VISIBLE) != 0;
   if (visible != model.Visible()) ShowWindow(control, model.Visible() ? SW_SHOWNA : SW_HIDE);
   switch (id) {
@@ -251,6 +254,16 @@ void MainWindow::ControlChanged(ControlId id) {
     }
     default: break;
   }
+}
+
+// A disabled control passes no input to what it holds, so the focus leaves
+// it, and any control inside it, for the window itself, as the toolkit does.
+// EnableWindow takes the focus only from the control itself: a check box of
+// the disabled group would keep it, take the keyboard, and Tab would stop on
+// it for good (its next box is refused the focus inside a disabled group).
+void MainWindow::TakeFocusOutOf(HWND control) {
+  const HWND focus = GetFocus();
+  if (focus && (focus == control || IsChild(control, focus))) SetFocus(window_);
 }
 
 // The label takes the size of its text (as last set); its left and top

@@ -50,6 +50,8 @@ class MainWindow : public FrontEnd, public FormView {
   void ShowProgressNow(HWND progress);
   HWND Handle(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
   void FitLabelToText(HWND label);
+  // Moves the keyboard focus to the window when it is on `control` or inside it.
+  void TakeFocusOutOf(HWND control);
 
   Win32Shell& shell_;
   TMForm* form_ = nullptr;

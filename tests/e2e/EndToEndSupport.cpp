@@ -111,8 +111,18 @@ testing::AssertionResult IsBackup(const std::filesystem::path& file, const std::
   std::ifstream in(file, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
-  if (text.str() != expected) return testing::AssertionFailure() << name << " does not hold the meter's EEPROM";
-  return testing::AssertionSuccess();
+  const std::string held = text.str();
+  if (held == expected) return testing::AssertionSuccess();
+  testing::AssertionResult failure = testing::AssertionFailure() << name << " does not hold the meter's EEPROM";
+  // Where it first differs: 34 characters a line, two hex digits a byte.
+  const std::size_t at = static_cast<std::size_t>(
+      std::mismatch(held.begin(), held.end(), expected.begin(), expected.end()).first - held.begin());
+  if (at < held.size() && at < expected.size() && at % 34 < 32) {
+    const std::size_t first = at - at % 2;
+    failure << ": byte " << first / 34 * 16 + first % 34 / 2 << " saved as " << held.substr(first, 2)
+            << ", the meter holds " << expected.substr(first, 2);
+  }
+  return failure;
 }
 
 std::vector<std::uint8_t> StreamedImage() {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/WindowTexts.h"
 #include "tests/e2e/EndToEndSupport.h"
 #include "tests/win32/WaitFor.h"
 
@@ -271,6 +272,40 @@ TEST(EndToEnd, TickingAnOptionBoxWritesItsByteAndClearingItWritesItBack) {
   EXPECT_EQ(program.Copy().WaitForExit(), 0u);
 }
 
+// --- the keyboard ----------------------------------------------------------------------
+
+// Presses Tab and waits for the focus to move; the focus it moved to, or null.
+HWND TabOnce(const WindowDriver& window) {
+  const HWND from = window.Focus();
+  window.PressTab();
+  HWND to = nullptr;
+  return Eventually([&] { return (to = window.Focus()) != from; }) ? to : nullptr;
+}
+
+TEST(EndToEnd, AnOptionBoxWithTheFocusGivesItUpWhenTheMeterLeaves) {
+  ProgramWithMeters program(L"focus-in-group", {"plug 1"});
+  ASSERT_TRUE(program.Started());
+  const WindowDriver& window = program.Window();
+  ASSERT_TRUE(program.WaitForPoll(L"D1.50")) << Describe(window);
+
+  // With the meter B1 and the group take part: Tab goes B1, LB, C2.
+  const HWND c2 = window.Control(ControlId::C2);
+  for (int presses = 0; presses < 3 && window.Focus() != c2; ++presses) ASSERT_NE(TabOnce(window), nullptr);
+  ASSERT_EQ(window.Focus(), c2);
+
+  // The poll disables the group; the box inside it gives the focus up to the
+  // window (the system would leave it there, and Tab would stay on it).
+  ASSERT_TRUE(program.Meters().Send("unplug 1"));
+  ASSERT_TRUE(Eventually([&] { return !window.Enabled(ControlId::G6); })) << Describe(window);
+  EXPECT_EQ(window.Focus(), window.Window());
+  // Tab starts over, past the disabled B1 and group: LB, then Button1.
+  EXPECT_EQ(TabOnce(window), window.Control(ControlId::LB));
+  EXPECT_EQ(TabOnce(window), window.Control(ControlId::Button1));
+
+  window.Close();
+  EXPECT_EQ(program.Copy().WaitForExit(), 0u);
+}
+
 // --- the update ------------------------------------------------------------------------
 
 TEST(EndToEnd, AWholeUpdateLeavesTheImageTheVersionAndABackupOfTheSettings) {
@@ -333,6 +368,106 @@ TEST(EndToEnd, AWholeUpdateLeavesTheImageTheVersionAndABackupOfTheSettings) {
   window.Close();
   EXPECT_EQ(program.Copy().WaitForExit(), 0u);
 }
+
+// --- the settings backup when a read of it fails ---------------------------------------
+
+// Reading an EEPROM byte is a command whose reply says "done", then a second
+// read of that reply, from which the byte is taken. When the second read
+// fails the buffer still holds the request (its high byte) or an older reply:
+// that is no byte of the meter. A backup must hold only the meter's bytes, so
+// such a read is asked again, and a byte that cannot be read stops the update
+// before anything is written to the meter.
+struct FailedBackupRead {
+  const char* name;
+  std::string fault;  // the stand-in command that fails the second read of byte 300
+  bool lasting;       // every attempt to read the byte fails
+};
+
+void PrintTo(const FailedBackupRead& read, std::ostream* os) { *os << "\"" << read.fault << "\""; }
+
+class BackupWithAFailedSecondRead : public testing::TestWithParam<FailedBackupRead> {};
+
+TEST_P(BackupWithAFailedSecondRead, IsTheMetersEepromOrNoneAndTheMeterIsUpdatedOrUntouched) {
+  const FailedBackupRead& read = GetParam();
+  // Byte 300 is read by the backup only (not by the poll). What a failed
+  // second read leaves, 0x01 (the address's high byte) or 0x2A (the reply for
+  // byte 299), differs from the byte, 0x31.
+  std::vector<std::string> start{"plug 1", "version 1 D1.42", "eeprom 1 299 0x2A", "eeprom 1 300 0x31", read.fault};
+  for (const std::string& command : IdentityCommands(1)) start.push_back(command);
+  ProgramWithMeters program(win32::Wide(read.name), start);
+  ASSERT_TRUE(program.Started());
+  const WindowDriver& window = program.Window();
+  const MeterControl& meters = program.Meters();
+  ASSERT_TRUE(program.WaitForPoll(L"D1.42")) << Describe(window);
+  const std::optional<MeterDump> before = meters.Dump(1);
+  ASSERT_TRUE(before);
+  ASSERT_EQ(before->failedReplyReads, 0u);  // the poll never read byte 300
+  const std::string dateAtStart = LocalDate();
+
+  window.Click(ControlId::B1);
+  HWND box = nullptr;
+  ASSERT_TRUE(Eventually(
+      [&] { return LogHas(window, kUpdateDone) || (box = FindMessageBox(program.Copy().ProcessId())) != nullptr; },
+      kUpdateTimeout))
+      << Describe(window);
+  const std::string dateAtEnd = LocalDate();
+  const std::optional<MeterDump> after = meters.Dump(1);
+  ASSERT_TRUE(after);
+  EXPECT_GE(after->failedReplyReads, 1u) << "the fault never met the backup";
+
+  // Whatever happened: the backup holds the meter's EEPROM, or there is none.
+  const std::vector<std::filesystem::path> written = program.Backups().Written();
+  ASSERT_LE(written.size(), 1u);
+  if (!written.empty()) {
+    EXPECT_TRUE(IsBackup(written.front(), kIdentityText + "D1.42", {dateAtStart, dateAtEnd}, before->eeprom));
+  }
+
+  if (!read.lasting) {
+    // The byte is read again: the backup is whole and the update completes.
+    EXPECT_EQ(after->failedReplyReads, 1u);
+    EXPECT_EQ(box, nullptr) << "a box saying \"" << Utf8(box ? MessageBoxText(box) : L"") << "\"";
+    EXPECT_EQ(written.size(), 1u);
+    EXPECT_EQ(window.Log(), (std::vector<std::wstring>{kConnected, kBackupSaved, kBackupFolder, kUpdateDone}));
+    EXPECT_TRUE(after->flash == StreamedImage()) << "the meter's flash differs from the carried image";
+    EXPECT_EQ(after->flag, kFlagComplete);
+    EXPECT_EQ(after->version, "D1.50");
+  } else {
+    // The byte cannot be read: the update stops before it writes anything,
+    // with a log line and a box, and leaves no backup.
+    const std::wstring readFailed = win32::Wide(std::string(kBackupReadFailed));
+    ASSERT_NE(box, nullptr) << "no box; " << Describe(window);
+    EXPECT_EQ(MessageBoxText(box), readFailed);
+    EXPECT_EQ(win32::WindowText(box), L"");
+    EXPECT_EQ(window.Log(), (std::vector<std::wstring>{kConnected, readFailed}));
+    EXPECT_TRUE(written.empty()) << "a backup was left: " << Utf8(written.front().filename().wstring());
+    AnswerOk(box);
+    // The window goes back to the poll, and nothing reaches the meter after
+    // the box either.
+    ASSERT_TRUE(program.WaitForPoll(L"D1.42")) << Describe(window);
+    EXPECT_TRUE(window.Enabled(ControlId::G6));
+    const std::optional<MeterDump> later = meters.Dump(1);
+    ASSERT_TRUE(later);
+    for (const MeterDump* meter : {&*after, &*later}) {
+      EXPECT_EQ(meter->flag, before->flag);
+      EXPECT_EQ(meter->Received(kWriteEeprom), 0u);
+      EXPECT_EQ(meter->Received(kWriteChunk), 0u);
+      EXPECT_EQ(meter->Received(kCommitPage), 0u);
+      EXPECT_TRUE(meter->eeprom == before->eeprom) << "the meter's EEPROM changed";
+      EXPECT_TRUE(meter->flash == before->flash) << "the meter's flash changed";
+    }
+    EXPECT_TRUE(program.Backups().Written().empty());
+  }
+  EXPECT_EQ(after->refusedCalls, 0);
+
+  window.Close();
+  EXPECT_EQ(program.Copy().WaitForExit(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EndToEnd, BackupWithAFailedSecondRead,
+    testing::Values(FailedBackupRead{"Once", "fail-reply-read 1 21 300 2", false},
+                    FailedBackupRead{"EveryAttempt", "fail-reply-read 1 21 300 2 all all", true}),
+    [](const testing::TestParamInfo<FailedBackupRead>& param) { return std::string(param.param.name); });
 
 // How an update is cut short, and what the log shows before the meter is gone.
 struct Interruption {

@@ -155,6 +155,8 @@ std::optional<MeterDump> MeterDump::Parse(const std::string& text) {
       }
     } else if (key == "transfers") {
       values >> dump.transfers;
+    } else if (key == "failed-reply-reads") {
+      values >> dump.failedReplyReads;
     } else if (key == "sets-open") {
       values >> dump.setsOpen;
     } else if (key == "preparsed-live") {

@@ -56,6 +56,7 @@ struct MeterDump {
   std::size_t refusedCommits = 0;
   std::map<int, std::size_t> received;  // commands by code
   std::size_t transfers = 0;
+  std::size_t failedReplyReads = 0;  // reads that fail-reply-read failed
   long setsOpen = 0;
   long preparsedLive = 0;
   long refusedCalls = 0;

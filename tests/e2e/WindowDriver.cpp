@@ -78,4 +78,16 @@ std::wstring MessageBoxText(HWND box) { return TextOf(GetDlgItem(box, kMessageBo
 
 void AnswerOk(HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }
 
+HWND WindowDriver::Focus() const {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof(info);
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window_, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+void WindowDriver::PressTab() const {
+  const HWND focus = Focus();
+  PostMessageW(focus ? focus : window_, WM_KEYDOWN, VK_TAB, 0);
+}
+
 }  // namespace lu14::e2e

@@ -35,6 +35,12 @@ class WindowDriver {
   // Closes the window as the user does.
   void Close() const;
 
+  // The keyboard focus of the window's thread: a control, the window, or null.
+  HWND Focus() const;
+  // Presses Tab: posted to the control with the focus, or to the window when
+  // none has it, as the keyboard delivers it.
+  void PressTab() const;
+
  private:
   HWND window_;
 };

@@ -83,21 +83,36 @@ HWND FindVisibleWindowOfProcess(DWORD processId, const wchar_t* className) {
   return FindTopLevel(processId, className, true);
 }
 
-ProgramCopy::ProgramCopy(const std::filesystem::path& program) {
+ProgramCopy::ProgramCopy(const std::filesystem::path& program, Start start) {
   std::wstring commandLine = L"\"" + program.wstring() + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
   const std::wstring folder = program.parent_path().wstring();
-  if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+  const DWORD flags = start == Start::kSuspended ? CREATE_SUSPENDED : 0;
+  if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr, folder.c_str(),
                      &startup, &info)) {
-    CloseHandle(info.hThread);
+    if (start == Start::kSuspended) {
+      suspendedThread_ = info.hThread;
+    } else {
+      CloseHandle(info.hThread);
+    }
     process_ = info.hProcess;
     processId_ = info.dwProcessId;
+    mainThreadId_ = info.dwThreadId;
   }
 }
 
+bool ProgramCopy::Resume() {
+  if (!suspendedThread_) return false;
+  const bool resumed = ResumeThread(suspendedThread_) != static_cast<DWORD>(-1);
+  CloseHandle(suspendedThread_);
+  suspendedThread_ = nullptr;
+  return resumed;
+}
+
 ProgramCopy::~ProgramCopy() {
+  if (suspendedThread_) CloseHandle(suspendedThread_);
   if (!process_) return;
   if (Running()) {
     TerminateProcess(process_, 99);
@@ -133,6 +148,12 @@ std::wstring WindowText(HWND window) {
   wchar_t text[1024] = {};
   // WM_GETTEXT reads other processes' windows, unlike GetWindowText for controls.
   SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 10000, nullptr);
+  return text;
+}
+
+std::wstring StoredText(HWND window) {
+  wchar_t text[1024] = {};
+  InternalGetWindowText(window, text, 1024);
   return text;
 }
 

@@ -37,12 +37,19 @@ class ProgramFolder {
 
 class ProgramCopy {
  public:
-  explicit ProgramCopy(const std::filesystem::path& program);
+  // kSuspended: the process is made but its main thread waits for Resume().
+  enum class Start { kRunning, kSuspended };
+
+  explicit ProgramCopy(const std::filesystem::path& program, Start start = Start::kRunning);
   ~ProgramCopy();  // ends a copy that is still running, so no test leaves one behind
   ProgramCopy(const ProgramCopy&) = delete;
   ProgramCopy& operator=(const ProgramCopy&) = delete;
 
   DWORD ProcessId() const { return processId_; }
+  // The main thread, which makes and runs the window.
+  DWORD MainThreadId() const { return mainThreadId_; }
+  // Lets a copy started suspended run; false when it was not suspended.
+  bool Resume();
   // The visible main window (class TMForm) of this process, waiting for it.
   HWND WaitForMainWindow() const;
   // The main window now, or null.
@@ -55,7 +62,9 @@ class ProgramCopy {
 
  private:
   HANDLE process_ = nullptr;
+  HANDLE suspendedThread_ = nullptr;  // until Resume()
   DWORD processId_ = 0;
+  DWORD mainThreadId_ = 0;
 };
 
 // A top-level window of this class belonging to the process, visible or not.
@@ -63,7 +72,12 @@ HWND FindWindowOfProcess(DWORD processId, const wchar_t* className);
 // The same, visible ones only.
 HWND FindVisibleWindowOfProcess(DWORD processId, const wchar_t* className);
 
+// The text through WM_GETTEXT, which the window's thread answers.
 std::wstring WindowText(HWND window);
+// The text the system keeps for the window (InternalGetWindowText), read
+// without a message to its thread: readable while that thread is held. An
+// edit box keeps its text itself; this is then the text it was made with.
+std::wstring StoredText(HWND window);
 std::wstring ClassName(HWND window);
 // The dialog's child with this id, or null.
 HWND DialogItem(HWND dialog, int id);

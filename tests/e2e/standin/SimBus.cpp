@@ -40,6 +40,15 @@ class Arguments {
   std::uint32_t Id() { return static_cast<std::uint32_t>(Number(0xFFFFFFFFu)); }
   std::uint8_t Byte() { return static_cast<std::uint8_t>(Number(0xFF)); }
   std::size_t Count() { return static_cast<std::size_t>(Number(0xFFFFFFFFu)); }
+  // A count, or the word "all".
+  std::size_t CountOrAll() {
+    const std::string word = Word();
+    if (word == "all") return ReplyReadFault::kAll;
+    std::size_t used = 0;
+    const unsigned long long value = std::stoull(word, &used, 0);
+    if (used != word.size() || value > 0xFFFFFFFFu) throw std::invalid_argument("bad count");
+    return static_cast<std::size_t>(value);
+  }
   bool More() {
     stream_ >> std::ws;
     return !stream_.eof();
@@ -95,6 +104,24 @@ bool WriteTextFile(const std::wstring& path, const std::string& text) {
   const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   CloseHandle(file);
   return ok && written == text.size();
+}
+
+void BusDevice::CommandReceived(const std::uint8_t* report) {
+  readsSinceHit.reset();
+  if (!replyReadFault || replyReadFault->commands == 0) return;
+  const auto parameter = static_cast<std::uint16_t>(report[1] << 8 | report[2]);
+  if (report[SimMeter::kCommandByte] != replyReadFault->command || parameter != replyReadFault->parameter) return;
+  if (replyReadFault->commands != ReplyReadFault::kAll) --replyReadFault->commands;
+  readsSinceHit = 0;
+}
+
+bool BusDevice::ReplyReadFails() {
+  if (!readsSinceHit || !replyReadFault) return false;
+  const std::size_t read = ++*readsSinceHit;
+  const ReplyReadFault& fault = *replyReadFault;
+  const bool fails = read >= fault.firstRead && (fault.reads == ReplyReadFault::kAll || read - fault.firstRead < fault.reads);
+  if (fails) ++failedReplyReads;
+  return fails;
 }
 
 SimBus::SimBus(std::wstring folder) : folder_(std::move(folder)), deviceFolder_(folder_ + L"\\" + kDeviceFolderName) {
@@ -180,6 +207,17 @@ bool SimBus::Execute(const std::string& command, bool notices) {
       const std::size_t index = args.Count();
       const std::size_t count = args.More() ? args.Count() : 1;
       meter.Faults().Add({.which = {code, index, count, true}, .corruptEcho = true});
+    } else if (verb == "fail-reply-read") {
+      ReplyReadFault fault;
+      fault.command = args.Byte();
+      fault.parameter = static_cast<std::uint16_t>(args.Number(0xFFFF));
+      fault.firstRead = args.Count();
+      if (fault.firstRead == 0) return false;
+      fault.reads = args.More() ? args.CountOrAll() : 1;
+      fault.commands = args.More() ? args.CountOrAll() : 1;
+      if (fault.reads == 0 || fault.commands == 0) return false;
+      device->replyReadFault = fault;
+      device->readsSinceHit.reset();
     } else if (verb == "fail-sends") {
       meter.Faults().FailNextSends(args.Count());
     } else if (verb == "fail-reads") {
@@ -189,6 +227,8 @@ bool SimBus::Execute(const std::string& command, bool notices) {
                           .checksum = static_cast<std::uint32_t>(args.Number(0xFFFFFF))});
     } else if (verb == "clear-faults") {
       meter.Faults().Clear();
+      device->replyReadFault.reset();
+      device->readsSinceHit.reset();
     } else if (verb == "dump") {
       return WriteTextFile(Widen(args.Rest()), Dump(id));
     } else if (verb == "dump-at-exit") {
@@ -342,6 +382,7 @@ std::string SimBus::Dump(std::uint32_t deviceId) {
     if (device->received[code] != 0) out << " " << code << ":" << device->received[code];
   }
   out << "\ntransfers " << meter.TransferCount() << "\n";
+  out << "failed-reply-reads " << device->failedReplyReads << "\n";
   out << "sets-open " << setsOpen << "\n";
   out << "preparsed-live " << preparsedLive << "\n";
   out << "refused-calls " << refusedCalls << "\n";

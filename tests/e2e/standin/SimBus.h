@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -32,6 +33,18 @@ struct FileKey {
 };
 std::optional<FileKey> KeyOf(HANDLE file);
 
+// Reads of the replies to chosen commands that fail (fail-reply-read): after
+// each command hit (this code and this parameter in bytes 1-2), the reads
+// numbered firstRead .. firstRead + reads - 1, counted from that command.
+struct ReplyReadFault {
+  static constexpr std::size_t kAll = std::numeric_limits<std::size_t>::max();
+  std::uint8_t command = 0;
+  std::uint16_t parameter = 0;
+  std::size_t firstRead = 1;  // 1-based
+  std::size_t reads = 1;      // kAll: every read until the next command
+  std::size_t commands = 1;   // commands still to hit; kAll: every one from now on
+};
+
 struct BusDevice {
   std::unique_ptr<sim::SimMeter> meter;
   std::uint16_t vendorId = 0;
@@ -39,6 +52,16 @@ struct BusDevice {
   std::uint16_t reportLength = 19;
   std::array<std::size_t, 256> received{};  // commands received, by code
   std::optional<std::wstring> dumpAtExit;
+
+  std::optional<ReplyReadFault> replyReadFault;
+  std::optional<std::size_t> readsSinceHit;  // since the last command received, when the fault hit it
+  std::size_t failedReplyReads = 0;
+
+  // The meter received this 19-byte command report.
+  void CommandReceived(const std::uint8_t* report);
+  // Called before each GetFeature: whether the fault makes it fail. Then the
+  // meter's own fault plan fails it (sim::FaultPlan::FailTransfer).
+  bool ReplyReadFails();
 };
 
 // One plug of a device: its device instance and file. It stays known after

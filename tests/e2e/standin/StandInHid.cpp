@@ -230,8 +230,10 @@ BOOLEAN Transfer(HANDLE handle, PVOID report, ULONG length, Direction direction)
     record.ok = device->meter->SetFeature(std::span<const std::uint8_t>(bytes, length));
     if (record.ok && length == lu14::sim::SimMeter::kReportSize) {
       ++device->received[bytes[lu14::sim::SimMeter::kCommandByte]];
+      device->CommandReceived(bytes);
     }
   } else {
+    if (device->ReplyReadFails()) device->meter->Faults().FailTransfer(device->meter->TransferCount());
     record.ok = device->meter->GetFeature(std::span<std::uint8_t>(bytes, length));
   }
   std::memcpy(record.report.data(), bytes, std::min<std::size_t>(length, record.report.size()));

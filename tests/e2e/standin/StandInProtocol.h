@@ -65,6 +65,23 @@
 //   corrupt-echo <id> <command> <n> [<count>]  <count> (default 1) commands from the
 //                                    n-th on echo their data wrongly.
 //   fail-sends <id> <n>, fail-reads <id> <n>   the next n SetFeature / GetFeature fail.
+//   fail-reply-read <id> <command> <parameter> <read> [<reads> [<commands>]]
+//                                    reads of the reply to a chosen command fail:
+//                                    after each of the next <commands> (default 1)
+//                                    commands that the meter receives with this code
+//                                    and this parameter (bytes 1-2, high first), the
+//                                    <read>-th GetFeature counted from that command
+//                                    (1-based) and the <reads> - 1 after it (default
+//                                    1 in all) fail, as the meter's transfer faults do.
+//                                    "all" for <reads>: every read until the next
+//                                    command; for <commands>: every such command
+//                                    from now on. A command that reads a byte is
+//                                    answered by its first read; its second read
+//                                    (the reply read again for its byte) is read 2:
+//                                    `fail-reply-read 1 21 300 2` fails that read
+//                                    once for EEPROM byte 300, `... 2 all all` for
+//                                    every attempt to read it. Replaces the meter's
+//                                    earlier such fault.
 //   checksum <id> <value>            what command 25 reports from now on.
 //   clear-faults <id>                forget every fault of the meter.
 //   queued <command>                 run <command> when the program's thread next
@@ -95,6 +112,7 @@
 //   refused-commits <n>  commits refused (wrong page or model code)
 //   received <code>:<count> ...   commands received, by code
 //   transfers <n>        feature transfers the meter has seen
+//   failed-reply-reads <n>   reads that fail-reply-read failed
 //   sets-open <n>        device information sets not yet destroyed (whole bus)
 //   preparsed-live <n>   preparsed data not yet freed (whole bus)
 //   refused-calls <n>    calls refused for a wrong record size or argument (whole bus)
