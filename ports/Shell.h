@@ -146,6 +146,11 @@ class Shell {
   virtual MoveOutcome MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
   // Deletes a file; false when it could not be removed.
   virtual bool RemoveFile(const std::filesystem::path& path) = 0;
+  // What went wrong in the last file call of this thread that failed (the
+  // calls above and an OutputFile's), naming the path, in the platform's
+  // words: "/home/u/Documents: Read-only file system". Empty when the
+  // platform gave no reason. A caller asks right after the failed call.
+  virtual std::string LastFileError() = 0;
 };
 
 // The Windows error code for "already exists", which every adapter reports for

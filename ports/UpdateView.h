@@ -61,14 +61,28 @@ struct BackupOutcome {
   std::filesystem::path folder;  // where it was to go; empty when there was no such place
   std::filesystem::path file;    // Written: where it is
   UpdateFault fault = UpdateFault::BackupWriteFailed;  // Failed: which part failed
+  // Skipped, or Failed writing: what went wrong with which path, in the
+  // platform's words (Shell::LastFileError); empty when it gave none.
+  std::string reason;
+};
+
+// Where a backup may go when the user's Documents folder is unknown.
+enum class BackupFolderRule {
+  DocumentsOrRoot,  // the root's "lu14" then
+  DocumentsOnly,    // nowhere: the backup is skipped
 };
 
 // What a front end asks of an update before it may touch the meter.
 struct UpdateRules {
   // No update without a settings backup: a backup that cannot be made
-  // cancels the update (BackupUnavailable), and the backup never falls back
-  // to a folder outside the user's Documents.
+  // cancels the update (BackupUnavailable).
   bool backupRequired = false;
+  BackupFolderRule backupFolder = BackupFolderRule::DocumentsOrRoot;
+  // A backup begun but not written (a full disk, a locked file) leaves no
+  // file, and the update goes on without one; otherwise it cancels the
+  // update. A settings read that fails cancels it either way: a meter that
+  // does not answer its reads is no meter to write firmware to.
+  bool goOnWhenBackupNotWritten = false;
   // The program carries a placeholder image instead of the meter's firmware;
   // it goes out only where this allows it (a simulated meter, a test).
   bool placeholderAllowed = false;

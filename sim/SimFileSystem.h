@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "ports/Shell.h"
@@ -31,6 +32,8 @@ class SimFileSystem {
   std::unique_ptr<OutputFile> CreateOutputFile(const Path& path);
   MoveOutcome MoveFileNoReplace(const Path& from, const Path& to);
   bool RemoveFile(const Path& path);
+  // What the last call of this thread that failed gave as its reason, with its path.
+  static std::string LastError();
 
   // --- faults ---
   // Bytes that still fit on the disk; writes past them fail. Nothing: unlimited.

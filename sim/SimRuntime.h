@@ -66,6 +66,7 @@ class SimRuntime : public Shell, public EventLoop {
     return files_->MoveFileNoReplace(from, to);
   }
   bool RemoveFile(const std::filesystem::path& path) override { return files_->RemoveFile(path); }
+  std::string LastFileError() override { return SimFileSystem::LastError(); }
 
   // --- the clock and the loop -------------------------------------------------
   // Virtual time since the runtime was made.

@@ -93,8 +93,18 @@ std::filesystem::path SettingsBackup::BackupFolder() { return BackupFolderIn(she
 
 BackupOutcome SettingsBackup::Abandon(const std::filesystem::path& part, const std::filesystem::path& folder,
                                       UpdateFault fault) {
+  // Asked before the removal, which is a file call of its own.
+  std::string reason = fault == UpdateFault::BackupWriteFailed ? shell_.LastFileError() : std::string();
   shell_.RemoveFile(part);
-  return {BackupResult::Failed, folder, {}, fault};
+  return {BackupResult::Failed, folder, {}, fault, std::move(reason)};
+}
+
+BackupOutcome SettingsBackup::Unwritable(const std::filesystem::path& folder) {
+  return {BackupResult::Failed, folder, {}, UpdateFault::BackupWriteFailed, shell_.LastFileError()};
+}
+
+BackupOutcome SettingsBackup::Skipped(const std::filesystem::path& folder) {
+  return {BackupResult::Skipped, folder, {}, UpdateFault::BackupWriteFailed, shell_.LastFileError()};
 }
 
 std::optional<BackupOutcome> SettingsBackup::WritePart(std::unique_ptr<OutputFile> output,
@@ -143,7 +153,7 @@ BackupOutcome SettingsBackup::SaveSettingsBackupAs(const std::filesystem::path& 
   const PartFile partFile(file, shell_.ProcessId());
   const std::filesystem::path& part = partFile.Path();
   std::unique_ptr<OutputFile> output = shell_.CreateOutputFile(part);
-  if (!output) return {BackupResult::Failed, folder, {}, UpdateFault::BackupWriteFailed};
+  if (!output) return Unwritable(folder);
   if (std::optional<BackupOutcome> failed = WritePart(std::move(output), part, folder, lineWritten, stop)) {
     return *failed;
   }
@@ -154,13 +164,11 @@ BackupOutcome SettingsBackup::SaveSettingsBackupAs(const std::filesystem::path& 
 BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity, BackupFolderRule rule,
                                                  const std::function<void(int)>& lineWritten,
                                                  const std::function<bool()>& stop) {
-  BackupOutcome skipped;
   const std::optional<std::filesystem::path> documents = shell_.DocumentsFolder();
-  if (!documents && rule == BackupFolderRule::DocumentsOnly) return skipped;
+  if (!documents && rule == BackupFolderRule::DocumentsOnly) return Skipped({});
   const std::filesystem::path folder = BackupFolderIn(documents);
-  skipped.folder = folder;
   const std::uint32_t made = shell_.MakeDirectory(folder);
-  if (made != 0 && made != kErrorAlreadyExists) return skipped;
+  if (made != 0 && made != kErrorAlreadyExists) return Skipped(folder);
 
   // The time is read before the date, each at its own moment.
   const LocalTime time = shell_.Now();
@@ -172,7 +180,7 @@ BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity,
   const std::filesystem::path& part = partFile.Path();
 
   std::unique_ptr<OutputFile> output = shell_.CreateOutputFile(part);
-  if (!output) return skipped;
+  if (!output) return Skipped(folder);
   if (std::optional<BackupOutcome> failed = WritePart(std::move(output), part, folder, lineWritten, stop)) {
     return *failed;
   }

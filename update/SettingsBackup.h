@@ -21,12 +21,6 @@ std::u32string FileNameSafe(std::u32string_view identity);
 // The 128 lines of 32 upper-case hex digits and CR LF for one EEPROM image.
 std::string BackupLine(const std::uint8_t* sixteenBytes);
 
-// Where a backup may go when the user's Documents folder is unknown.
-enum class BackupFolderRule {
-  DocumentsOrRoot,  // the root's "lu14" then
-  DocumentsOnly,    // nowhere: the backup is skipped
-};
-
 class SettingsBackup {
  public:
   SettingsBackup(MeterMemory& memory, Shell& shell);
@@ -56,7 +50,10 @@ class SettingsBackup {
                                          const std::filesystem::path& folder,
                                          const std::function<void(int)>& lineWritten,
                                          const std::function<bool()>& stop);
+  // The outcomes of a failed file call, with the shell's reason for it.
   BackupOutcome Abandon(const std::filesystem::path& part, const std::filesystem::path& folder, UpdateFault fault);
+  BackupOutcome Unwritable(const std::filesystem::path& folder);
+  BackupOutcome Skipped(const std::filesystem::path& folder);
 
   MeterMemory& memory_;
   Shell& shell_;

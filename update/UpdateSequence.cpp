@@ -56,10 +56,8 @@ StartResult UpdateSequence::Start(const std::u32string& identity, const UpdateRu
   stopAsked_ = false;
 
   view_.PhaseStarted(UpdatePhase::SavingSettings);
-  const BackupFolderRule folderRule =
-      rules.backupRequired ? BackupFolderRule::DocumentsOnly : BackupFolderRule::DocumentsOrRoot;
   outcome_.backup = backup_.SaveSettingsBackup(
-      identity, folderRule,
+      identity, rules.backupFolder,
       [this](int line) { view_.ProgressMade({UpdatePhase::SavingSettings, line, static_cast<int>(kBackupLines)}); },
       [this] { return stopAsked_; });
   view_.BackupEnded(outcome_.backup);
@@ -69,7 +67,11 @@ StartResult UpdateSequence::Start(const std::u32string& identity, const UpdateRu
     End(UpdateResult::Cancelled);
     return StartResult::Started;
   };
-  if (outcome_.backup.result == BackupResult::Failed) return cancel(outcome_.backup.fault);
+  const bool notWritten =
+      outcome_.backup.result == BackupResult::Failed && outcome_.backup.fault == UpdateFault::BackupWriteFailed;
+  if (outcome_.backup.result == BackupResult::Failed && !(notWritten && rules.goOnWhenBackupNotWritten)) {
+    return cancel(outcome_.backup.fault);
+  }
   if (outcome_.backup.result == BackupResult::Skipped && rules.backupRequired) {
     return cancel(UpdateFault::BackupUnavailable);
   }

@@ -125,8 +125,9 @@ int CliSession::Backup() {
       return kExitOk;
     }
     case BackupResult::Skipped:
-      Error(outcome.folder.empty() ? Say(Msg::BackupNoDocuments)
-                                   : Say(Msg::BackupFolderUnwritable, {PathText(outcome.folder, options_.json)}));
+      Error(outcome.folder.empty()
+                ? Say(Msg::BackupNoDocuments, {Because(outcome.reason)})
+                : Say(Msg::BackupFolderUnwritable, {PathText(outcome.folder, options_.json), Because(outcome.reason)}));
       return kExitFailed;
     case BackupResult::Failed: break;
   }
@@ -138,7 +139,7 @@ int CliSession::Backup() {
     Error(Say(Msg::BackupReadFailed));
   } else {
     const std::filesystem::path where = options_.outputFile.empty() ? outcome.folder : output;
-    Error(Say(Msg::BackupWriteFailed, {PathText(where, options_.json)}));
+    Error(Say(Msg::BackupWriteFailed, {PathText(where, options_.json), Because(outcome.reason)}));
   }
   return kExitFailed;
 }

@@ -85,11 +85,15 @@ std::string UpdateFailure(Language language, const UpdateOutcome& outcome) {
         return stopped + "; " + Text(language, Msg::BackupCutShort);
       }
       if (Has(outcome, UpdateFault::BackupReadFailed)) return Text(language, Msg::FailBackupRead);
-      if (Has(outcome, UpdateFault::BackupWriteFailed)) return Text(language, Msg::FailBackupWrite);
+      if (Has(outcome, UpdateFault::BackupWriteFailed)) {
+        return Text(language, Msg::FailBackupWrite, {Because(outcome.backup.reason)});
+      }
       if (Has(outcome, UpdateFault::BackupUnavailable)) {
         return outcome.backup.folder.empty()
-                   ? Text(language, Msg::FailBackupUnavailableNoFolder)
-                   : Text(language, Msg::FailBackupUnavailableIn, {outcome.backup.folder.string()});
+                   ? Text(language, Msg::FailBackupUnavailableNoFolder, {Because(outcome.backup.reason)})
+                   : Text(language, Msg::FailBackupUnavailableIn,
+                          {EscapeControlCharacters(outcome.backup.folder.string(), "\\x%02X"),
+                           Because(outcome.backup.reason)});
       }
       return Text(language, Msg::FailStartNotConfirmed);
     case UpdateResult::Stopped:
@@ -566,7 +570,12 @@ int CliSession::Update() {
     Error(Say(Msg::Declined));
     return interrupted_ ? kExitInterrupted : kExitFailed;
   }
-  const UpdateRules rules{.backupRequired = !options_.noBackup, .placeholderAllowed = true};
+  // Backups go to the user's Documents folder or nowhere; --no-backup goes on
+  // without one when it cannot be made or written there.
+  const UpdateRules rules{.backupRequired = !options_.noBackup,
+                          .backupFolder = BackupFolderRule::DocumentsOnly,
+                          .goOnWhenBackupNotWritten = options_.noBackup,
+                          .placeholderAllowed = true};
   // The backup is named after the identity and the version text, as the window names it.
   if (meter_.Update.Start(status->identity + *status->versionText, rules) != StartResult::Started) {
     Error(Say(Msg::UpdateFailedPrefix) + Say(Msg::FailDisconnectedBeforeStart));
@@ -585,19 +594,27 @@ int CliSession::Update() {
 int CliSession::UpdateEndedWith(const UpdateOutcome& outcome) {
   const bool saved = outcome.backup.result == BackupResult::Written;
   if (saved) Result(Say(Msg::SettingsSaved, {outcome.backup.file.string()}));
+  // The update went on past the backup without one (--no-backup): say so, and why.
+  const bool endedByBackup = outcome.result == UpdateResult::Cancelled &&
+                             (Has(outcome, UpdateFault::BackupReadFailed) || Has(outcome, UpdateFault::BackupWriteFailed) ||
+                              Has(outcome, UpdateFault::BackupUnavailable) || Has(outcome, UpdateFault::Interrupted));
+  if (!saved && !endedByBackup) {
+    const std::string reason = outcome.backup.reason;
+    Notice(Say(Msg::NoBackupSaved, {reason.empty() ? "" : ": " + EscapeControlCharacters(reason, "\\x%02X")}));
+  }
   int exitCode = kExitOk;
   std::string message;
   if (outcome.result == UpdateResult::Completed) {
     Result(Say(Msg::FirmwareWritten, {kFirmwareVersionText}));
   } else {
-    if (outcome.backup.result == BackupResult::Skipped && !Has(outcome, UpdateFault::BackupUnavailable)) {
-      Notice(Say(Msg::NoBackupSaved));
-    }
     message = UpdateFailure(options_.language, outcome);
     Error(Say(Msg::UpdateFailedPrefix) + message);
-    exitCode = Has(outcome, UpdateFault::Interrupted)         ? kExitInterrupted
-               : Has(outcome, UpdateFault::BackupUnavailable) ? kExitRefused
-                                                              : kExitFailed;
+    // A backup that cannot be saved refuses the update as a missing folder does.
+    const bool backupRefused =
+        Has(outcome, UpdateFault::BackupUnavailable) || Has(outcome, UpdateFault::BackupWriteFailed);
+    exitCode = Has(outcome, UpdateFault::Interrupted) ? kExitInterrupted
+               : backupRefused                        ? kExitRefused
+                                                      : kExitFailed;
   }
   json result{{"event", "result"},
               {"ok", exitCode == kExitOk},

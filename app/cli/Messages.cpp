@@ -388,23 +388,27 @@ constexpr Entry kCatalogue[] = {
     {Msg::TimeLeft, "{0} s left", "осталось {0} с"},
     {Msg::SettingsSaved, "settings saved to {0}", "настройки сохранены в {0}"},
     {Msg::FirmwareWritten, "firmware {0} written and verified", "прошивка {0} записана и проверена"},
-    {Msg::NoBackupSaved, "no settings backup was saved (--no-backup)", "резервная копия настроек не сохранена (--no-backup)"},
+    {Msg::NoBackupSaved, "no settings backup was saved (--no-backup){0}",
+     "резервная копия настроек не сохранена (--no-backup){0}"},
     {Msg::UpdateFailedPrefix, "update failed: ", "обновление не удалось: "},
     {Msg::FailDisconnected, "the meter was disconnected after {0} of {1} bytes; reconnect it and run lu14 update again",
      "прибор отключился после {0} из {1} байт; подключите его и снова выполните lu14 update"},
     {Msg::FailBackupRead, "cancelled before any firmware was written: the meter's settings could not be read",
      "отменено до записи прошивки: настройки прибора не прочитались"},
-    {Msg::FailBackupWrite, "cancelled before any firmware was written: the settings backup could not be saved",
-     "отменено до записи прошивки: резервную копию настроек сохранить не удалось"},
+    {Msg::FailBackupWrite,
+     "refused: the settings backup could not be written{0}; nothing was written to the meter; make room for it, "
+     "or run lu14 update --no-backup to go on without one",
+     "отказ: резервную копию настроек записать не удалось{0}; в прибор ничего не записано; освободите для неё "
+     "место или выполните lu14 update --no-backup, чтобы продолжить без неё"},
     {Msg::FailBackupUnavailableNoFolder,
-     "refused: the settings backup cannot be saved (no Documents folder is known); run lu14 update "
+     "refused: the settings backup cannot be saved: no usable Documents folder{0}; run lu14 update "
      "--no-backup to go on without one",
-     "отказ: резервную копию настроек сохранить негде (папка документов неизвестна); чтобы продолжить без "
+     "отказ: резервную копию настроек сохранить негде: папка документов недоступна{0}; чтобы продолжить без "
      "неё, выполните lu14 update --no-backup"},
     {Msg::FailBackupUnavailableIn,
-     "refused: the settings backup cannot be saved in {0}; make that folder writable, or run lu14 update "
+     "refused: the settings backup cannot be saved in {0}{1}; make that folder writable, or run lu14 update "
      "--no-backup to go on without one",
-     "отказ: резервную копию настроек нельзя сохранить в {0}; разрешите запись в эту папку или выполните "
+     "отказ: резервную копию настроек нельзя сохранить в {0}{1}; разрешите запись в эту папку или выполните "
      "lu14 update --no-backup, чтобы продолжить без неё"},
     {Msg::FailStartNotConfirmed,
      "cancelled before any firmware was written: the meter did not confirm the start of the update",
@@ -449,16 +453,16 @@ constexpr Entry kCatalogue[] = {
     {Msg::OutputExists, "{0} exists: a backup never replaces a file; name another with --output",
      "{0} уже существует: резервная копия никогда не заменяет файл; укажите другое имя в --output"},
     {Msg::BackupNoDocuments,
-     "the settings backup cannot be saved: no Documents folder is known; name a file with --output FILE",
-     "резервную копию настроек сохранить негде: папка документов неизвестна; укажите файл: --output ФАЙЛ"},
+     "the settings backup cannot be saved: no usable Documents folder{0}; name a file with --output FILE",
+     "резервную копию настроек сохранить негде: папка документов недоступна{0}; укажите файл: --output ФАЙЛ"},
     {Msg::BackupFolderUnwritable,
-     "the settings backup cannot be saved in {0}; make that folder writable or name a file with --output FILE",
-     "резервную копию настроек нельзя сохранить в {0}; разрешите запись в эту папку или укажите файл: "
+     "the settings backup cannot be saved in {0}{1}; make that folder writable or name a file with --output FILE",
+     "резервную копию настроек нельзя сохранить в {0}{1}; разрешите запись в эту папку или укажите файл: "
      "--output ФАЙЛ"},
     {Msg::BackupReadFailed, "the meter's settings could not be read; no backup was saved",
      "настройки прибора не прочитались; резервная копия не сохранена"},
-    {Msg::BackupWriteFailed, "the settings backup could not be written to {0}; no backup was saved",
-     "резервную копию настроек не удалось записать в {0}; она не сохранена"},
+    {Msg::BackupWriteFailed, "the settings backup could not be written to {0}{1}; no backup was saved",
+     "резервную копию настроек не удалось записать в {0}{1}; она не сохранена"},
     {Msg::BackupCutShort, "the settings backup was cut short and is not kept",
      "резервная копия настроек прервана на середине и не сохранена"},
     {Msg::FileUnreadable, "{0} cannot be read; nothing was written", "{0} не читается; ничего не записано"},

@@ -47,6 +47,10 @@ namespace {
 bool StartsCodePoint(char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }
 }  // namespace
 
+std::string Because(std::string_view reason) {
+  return reason.empty() ? std::string() : " (" + EscapeControlCharacters(reason, "\\x%02X") + ")";
+}
+
 std::size_t Columns(std::string_view utf8) {
   return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), StartsCodePoint));
 }

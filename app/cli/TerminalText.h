@@ -16,6 +16,11 @@ std::string TerminalSafe(std::u32string_view meterText);
 // for a terminal, "\\u%04x" for JSON); every other character stays.
 std::string EscapeControlCharacters(std::string_view utf8, const char* format);
 
+// " (reason)" to close a message with what the platform said went wrong with
+// which path (BackupOutcome::reason), control characters escaped; nothing for
+// no reason.
+std::string Because(std::string_view reason);
+
 // The width of UTF-8 text in columns: one per code point (lu14's texts are
 // Latin or Cyrillic, and a meter's text is made ASCII by TerminalSafe).
 std::size_t Columns(std::string_view utf8);

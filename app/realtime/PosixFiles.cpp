@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "app/realtime/RealTimeRuntime.h"
 
@@ -47,13 +48,15 @@ bool SyncFolder(const std::filesystem::path& folder) {
 
 std::uint32_t RealTimeRuntime::ProcessId() { return static_cast<std::uint32_t>(getpid()); }
 
-std::unique_ptr<OutputFile> RealTimeRuntime::CreateOutputFile(const std::filesystem::path& path) {
+std::string RealTimeRuntime::PlatformErrorText() { return std::strerror(errno); }
+
+std::unique_ptr<OutputFile> RealTimeRuntime::OpenOutputFile(const std::filesystem::path& path) {
   std::FILE* file = std::fopen(path.string().c_str(), "wb");
   if (!file) return nullptr;
   return std::make_unique<StdioFile>(file);
 }
 
-MoveOutcome RealTimeRuntime::MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+MoveOutcome RealTimeRuntime::MoveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
   // renameat2 checks and moves in one step. File systems without
   // RENAME_NOREPLACE refuse it with EINVAL; there a hard link does the same
   // (it fails when the name is taken), and the old name is removed after.

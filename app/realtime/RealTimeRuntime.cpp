@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <system_error>
 
@@ -31,6 +32,28 @@ class LocalSemaphore : public NamedSemaphore {
  private:
   std::int32_t count_;
   std::int32_t maximum_;
+};
+
+// A platform file that keeps, when a call fails, what went wrong for
+// LastFileError: a full disk shows only when a write or the flush fails.
+class NotingFile : public OutputFile {
+ public:
+  NotingFile(std::unique_ptr<OutputFile> file, std::filesystem::path path,
+             std::function<void(const std::filesystem::path&)> failed)
+      : file_(std::move(file)), path_(std::move(path)), failed_(std::move(failed)) {}
+  bool Write(std::span<const std::uint8_t> bytes) override { return Noted(file_->Write(bytes)); }
+  bool FlushToDisk() override { return Noted(file_->FlushToDisk()); }
+  bool Close() override { return Noted(file_->Close()); }
+
+ private:
+  bool Noted(bool done) {
+    if (!done) failed_(path_);
+    return done;
+  }
+
+  std::unique_ptr<OutputFile> file_;
+  std::filesystem::path path_;
+  std::function<void(const std::filesystem::path&)> failed_;
 };
 
 }  // namespace
@@ -80,26 +103,66 @@ std::unique_ptr<NamedSemaphore> RealTimeRuntime::CreateNamedSemaphore(const std:
   return std::make_unique<LocalSemaphore>(initialCount, maximumCount);
 }
 
+void RealTimeRuntime::NoteFileError(const std::filesystem::path& path, const std::string& reason) {
+  const std::u8string name = path.u8string();
+  lastFileError_ = std::string(name.begin(), name.end()) + ": " + reason;
+}
+
 std::optional<std::filesystem::path> RealTimeRuntime::DocumentsFolder() {
-  if (!documents_) return std::nullopt;
+  if (!documents_) {
+    lastFileError_.clear();
+    return std::nullopt;
+  }
   std::error_code error;
   std::filesystem::create_directories(*documents_, error);
-  if (error || !std::filesystem::is_directory(*documents_, error)) return std::nullopt;
+  std::error_code looked;
+  if (error && std::filesystem::exists(*documents_, looked) && !std::filesystem::is_directory(*documents_, looked)) {
+    NoteFileError(*documents_, "a file, not a folder");
+    return std::nullopt;
+  }
+  if (error) {
+    NoteFileError(*documents_, error.message());
+    return std::nullopt;
+  }
   return documents_;
 }
 
 std::uint32_t RealTimeRuntime::MakeDirectory(const std::filesystem::path& path) {
   std::error_code error;
   if (std::filesystem::exists(path, error)) return kErrorAlreadyExists;
-  if (!std::filesystem::exists(path.parent_path(), error)) return kErrorPathNotFound;
+  if (!std::filesystem::exists(path.parent_path(), error)) {
+    NoteFileError(path.parent_path(), "no such folder");
+    return kErrorPathNotFound;
+  }
   if (std::filesystem::create_directory(path, error)) return 0;
   // Made meanwhile by another backup (another meter's, on another thread).
-  return !error && std::filesystem::is_directory(path, error) ? kErrorAlreadyExists : kErrorAccessDenied;
+  if (!error && std::filesystem::is_directory(path, error)) return kErrorAlreadyExists;
+  NoteFileError(path, error ? error.message() : "not made");
+  return kErrorAccessDenied;
+}
+
+std::unique_ptr<OutputFile> RealTimeRuntime::CreateOutputFile(const std::filesystem::path& path) {
+  std::unique_ptr<OutputFile> file = OpenOutputFile(path);
+  if (!file) {
+    NoteFileError(path, PlatformErrorText());
+    return nullptr;
+  }
+  return std::make_unique<NotingFile>(std::move(file), path, [this](const std::filesystem::path& failed) {
+    NoteFileError(failed, PlatformErrorText());
+  });
+}
+
+MoveOutcome RealTimeRuntime::MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+  const MoveOutcome moved = MoveNoReplace(from, to);
+  if (moved == MoveOutcome::Failed) NoteFileError(to, PlatformErrorText());
+  return moved;
 }
 
 bool RealTimeRuntime::RemoveFile(const std::filesystem::path& path) {
   std::error_code error;
-  return std::filesystem::remove(path, error);
+  const bool removed = std::filesystem::remove(path, error);
+  if (!removed) NoteFileError(path, error ? error.message() : "no such file");
+  return removed;
 }
 
 bool RealTimeRuntime::RunUntil(const std::function<bool()>& condition, std::chrono::microseconds limit) {

@@ -14,7 +14,9 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <ostream>
+#include <string>
 
 #include "ports/EventLoop.h"
 #include "ports/Shell.h"
@@ -49,6 +51,7 @@ class RealTimeRuntime : public Shell, public EventLoop {
   std::unique_ptr<OutputFile> CreateOutputFile(const std::filesystem::path& path) override;
   MoveOutcome MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) override;
   bool RemoveFile(const std::filesystem::path& path) override;
+  std::string LastFileError() override { return lastFileError_; }
 
   // --- EventLoop ---
   void Post(std::function<void()> message) override { posted_.push_back(std::move(message)); }
@@ -67,6 +70,15 @@ class RealTimeRuntime : public Shell, public EventLoop {
   };
   // Returns at `deadline`, to a few microseconds (PosixWait.cpp, WindowsWait.cpp).
   static void WaitUntil(Clock::time_point deadline);
+  // The platform's file calls (PosixFiles.cpp, WindowsFiles.cpp): a file
+  // opened for writing, null when it cannot be; the move of MoveFileNoReplace.
+  static std::unique_ptr<OutputFile> OpenOutputFile(const std::filesystem::path& path);
+  static MoveOutcome MoveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+  // The platform's words for why its last call of this thread failed
+  // (errno, GetLastError), read right after the call.
+  static std::string PlatformErrorText();
+  // Keeps what went wrong with `path` for LastFileError.
+  void NoteFileError(const std::filesystem::path& path, const std::string& reason);
 
   std::optional<std::filesystem::path> documents_;
   std::ostream& boxes_;
@@ -74,6 +86,8 @@ class RealTimeRuntime : public Shell, public EventLoop {
   std::map<TimerId, Timer> timers_;
   std::deque<std::function<void()>> posted_;
   Clock::duration paused_{};
+  // One runtime serves one thread (lu14 update --all makes one per meter).
+  std::string lastFileError_;
 };
 
 }  // namespace lu14

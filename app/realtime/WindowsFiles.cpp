@@ -4,6 +4,8 @@
 // the ANSI code page and lose every letter outside it.
 #include <windows.h>
 
+#include <system_error>
+
 #include "app/realtime/RealTimeRuntime.h"
 #include "app/win32/Win32Files.h"
 
@@ -11,11 +13,15 @@ namespace lu14 {
 
 std::uint32_t RealTimeRuntime::ProcessId() { return GetCurrentProcessId(); }
 
-std::unique_ptr<OutputFile> RealTimeRuntime::CreateOutputFile(const std::filesystem::path& path) {
+std::string RealTimeRuntime::PlatformErrorText() {
+  return std::system_category().message(static_cast<int>(GetLastError()));
+}
+
+std::unique_ptr<OutputFile> RealTimeRuntime::OpenOutputFile(const std::filesystem::path& path) {
   return win32::CreateOutputFile(path);
 }
 
-MoveOutcome RealTimeRuntime::MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+MoveOutcome RealTimeRuntime::MoveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
   return win32::MoveFileNoReplace(from, to);
 }
 

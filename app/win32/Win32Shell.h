@@ -37,6 +37,8 @@ class Win32Shell : public Shell {
   std::unique_ptr<OutputFile> CreateOutputFile(const std::filesystem::path& path) override;
   MoveOutcome MoveFileNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) override;
   bool RemoveFile(const std::filesystem::path& path) override;
+  // The window's texts are fixed and name no reasons: it keeps none.
+  std::string LastFileError() override { return {}; }
 
   // Drives this timer with a precise period instead of a message timer. Its
   // ticks are handed out by the main loop through DispatchDuePreciseTick.

@@ -55,12 +55,15 @@ struct Surroundings {
   std::optional<std::string> answers{};
   // Device nodes of meters attached that this user may not open.
   std::vector<std::string> inaccessible{};
+  // The user's disk before the run (full, a file where a folder should be).
+  std::function<void(sim::SimFileSystem&)> disk{};
 };
 
 struct ToolRun : Outcome {
   std::uint8_t flagAfter = 0;            // the first simulated meter's
   std::vector<std::size_t> commitsOf{};  // pages committed, per simulated meter
   std::vector<sim::Path> backups{};
+  std::vector<sim::Path> rootBackups{};  // in the root's lu14, where lu14 never puts one
   std::size_t transfers = 0;  // the first simulated meter's
 };
 
@@ -68,6 +71,7 @@ ToolRun RunTool(const std::vector<std::string>& arguments, const Surroundings& s
   const ParseResult parsed = ParseCommandLine(arguments, surroundings.language);
   if (!parsed.options) return {{parsed.exitCode, parsed.exitCode == 0 ? parsed.message : "", parsed.message}};
   sim::SimFileSystem files(surroundings.documents);
+  if (surroundings.disk) surroundings.disk(files);
   sim::SimRuntime::Setup setup;
   setup.files = &files;
   sim::SimRuntime runtime(setup);
@@ -100,6 +104,7 @@ ToolRun RunTool(const std::vector<std::string>& arguments, const Surroundings& s
     run.commitsOf.push_back(meter.Meter(static_cast<std::size_t>(i)).Commits().size());
   }
   if (surroundings.documents) run.backups = files.FilesIn(*surroundings.documents / "lu14");
+  run.rootBackups = files.FilesIn("/lu14");
   return run;
 }
 
@@ -153,13 +158,33 @@ TEST(LuTool, AnUpdateIsRefusedWhenItCouldHarmTheMeterOrLoseItsSettings) {
     int exitCode;
     const char* says;
   };
+  // A disk with room for a tenth of the backup.
+  const auto full = [](sim::SimFileSystem& disk) { disk.SetFreeSpace(400); };
+  // A file where the Documents folder should be.
+  const auto documentsAFile = [](sim::SimFileSystem& disk) {
+    disk.MakeDirectory("/home");
+    disk.MakeDirectory("/home/u");
+    disk.CreateOutputFile("/home/u/Documents");
+  };
   const Case cases[] = {
       {"low battery", {"--simulate=low-battery", "update"}, {}, kExitRefused, "the meter's battery is low (1.20 V)"},
       {"low battery, overridden", {"--simulate=low-battery", "update", "--ignore-battery"}, {}, kExitOk, ""},
       {"no Documents folder", {"--simulate", "update"}, {.documents = std::nullopt}, kExitRefused,
-       "the settings backup cannot be saved (no Documents folder is known)"},
+       "the settings backup cannot be saved: no usable Documents folder; run lu14 update --no-backup"},
       {"no Documents folder, overridden", {"--simulate", "update", "--no-backup"}, {.documents = std::nullopt},
-       kExitOk, ""},
+       kExitOk, "lu14: no settings backup was saved (--no-backup)\n"},
+      {"Documents is a file", {"--simulate", "update"}, {.disk = documentsAFile}, kExitRefused,
+       "the settings backup cannot be saved: no usable Documents folder (/home/u/Documents: a file, not a "
+       "folder); run lu14 update --no-backup to go on without one"},
+      {"Documents is a file, overridden", {"--simulate", "update", "--no-backup"}, {.disk = documentsAFile}, kExitOk,
+       "no settings backup was saved (--no-backup): /home/u/Documents: a file, not a folder"},
+      {"a full disk", {"--simulate", "update"}, {.disk = full}, kExitRefused,
+       "refused: the settings backup could not be written (/home/u/Documents/lu14/"},
+      {"a full disk, said why", {"--simulate", "update"}, {.disk = full}, kExitRefused,
+       ".part: No space left on device); nothing was written to the meter; make room for it, or run lu14 update "
+       "--no-backup to go on without one"},
+      {"a full disk, overridden", {"--simulate", "update", "--no-backup"}, {.disk = full}, kExitOk,
+       ".part: No space left on device"},
       {"the placeholder image on a real meter", {"update"}, {.asHardware = true}, kExitRefused,
        "this build carries the placeholder image"},
   };
@@ -168,6 +193,10 @@ TEST(LuTool, AnUpdateIsRefusedWhenItCouldHarmTheMeterOrLoseItsSettings) {
     const ToolRun run = RunTool(c.arguments, c.surroundings);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
     EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    // A backup is whole in Documents/lu14 or nowhere: no part of one, none at the root.
+    EXPECT_LE(run.backups.size(), 1u);
+    for (const sim::Path& backup : run.backups) EXPECT_EQ(backup.extension(), ".hex");
+    EXPECT_TRUE(run.rootBackups.empty());
     if (c.exitCode == kExitRefused) {
       // Refused before the meter was touched: no mark, no chunk.
       EXPECT_EQ(run.flagAfter, 1);

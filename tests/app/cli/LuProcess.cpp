@@ -40,7 +40,8 @@ std::filesystem::path FreshFolder(const std::string& name) {
 
 LuChild::LuChild(const std::string& arguments, const ProcessSetup& setup) {
   static std::atomic<int> started{0};
-  std::filesystem::create_directories(setup.home / "Documents");
+  // A test may have put a file where the Documents folder goes.
+  if (!std::filesystem::exists(setup.home / "Documents")) std::filesystem::create_directories(setup.home / "Documents");
   const std::filesystem::path streams =
       FreshFolder("lu14-streams-" + std::to_string(getpid()) + "-" + std::to_string(started++));
   outFile_ = streams / "out";

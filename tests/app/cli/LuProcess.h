@@ -28,7 +28,8 @@ struct ProcessSetup {
   std::string redirections{};
   // Shell commands run before lu14 in the same shell ("ulimit -f 100").
   std::string before{};
-  // The user's home (HOME), made with a Documents folder in it when missing.
+  // The user's home (HOME), made with a Documents folder in it when nothing
+  // of that name is there.
   std::filesystem::path home = DefaultHome();
 
   static std::filesystem::path DefaultHome();

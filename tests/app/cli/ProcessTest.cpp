@@ -235,5 +235,46 @@ TEST(LuProcess, BackupsStartedTogetherAreAllSaved) {
   }
 }
 
+// A backup that cannot be saved says what is wrong with which path, in the
+// system's words; an update then is refused before the meter is touched,
+// unless --no-backup lets it go on without one. No part of a backup is left.
+TEST(LuProcess, ABackupThatCannotBeSavedSaysWhichPathAndWhy) {
+  struct Case {
+    const char* what;
+    std::string arguments;
+    bool documentsAFile;
+    int exitCode;
+    std::string says;
+  };
+  // 4 blocks of 512 bytes: the backup's 4352 do not fit, as on a full disk.
+  const std::string small = "trap '' XFSZ; ulimit -f 4";
+  const Case cases[] = {
+      {"a full disk", "--simulate update --yes", false, 4,
+       ".part: File too large); nothing was written to the meter; make room for it, or run lu14 update "
+       "--no-backup to go on without one"},
+      {"a full disk, --no-backup", "--simulate update --yes --no-backup", false, 0,
+       ".part: File too large\n"},
+      {"a full disk, backup", "--simulate backup", false, 1, ".part: File too large); no backup was saved"},
+      {"Documents is a file", "--simulate update --yes", true, 4,
+       "/Documents: a file, not a folder); run lu14 update --no-backup to go on without one"},
+      {"Documents is a file, --no-backup", "--simulate update --yes --no-backup", true, 0,
+       "/Documents: a file, not a folder\n"},
+      {"Documents is a file, backup", "--simulate backup", true, 1,
+       "/Documents: a file, not a folder); name a file with --output FILE"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::filesystem::path home = FreshFolder("lu14-unsaved");
+    if (c.documentsAFile) std::ofstream(home / "Documents") << "not a folder";
+    const Process run =
+        RunBinary(c.arguments, {.before = c.documentsAFile ? "" : small, .home = home});
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    EXPECT_NE(run.err.find((home / "Documents").string()), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("written and verified") != std::string::npos, c.exitCode == 0) << run.out;
+    EXPECT_TRUE(BackupsIn(home).empty());
+  }
+}
+
 }  // namespace
 }  // namespace lu14::cli

@@ -43,6 +43,8 @@ struct RunSetup {
   std::optional<std::string> answers{};
   Language language = Language::English;
   bool documents = true;
+  // The user's disk before the run (full, ...).
+  std::function<void(sim::SimFileSystem&)> disk{};
 };
 
 // The meters' EEPROMs and the user's files, carried from run to run.
@@ -60,6 +62,7 @@ struct Bench {
     }
     sim::SimFileSystem disk(setup.documents ? std::optional(kDocuments) : std::nullopt);
     if (setup.documents) Plant(disk);
+    if (setup.disk) setup.disk(disk);
     sim::SimRuntime::Setup runtimeSetup;
     runtimeSetup.files = &disk;
     runtimeSetup.startTime = {2026, 12, 10, 9, 30, 0};
@@ -205,8 +208,17 @@ TEST(LuBackup, OutputNamesTheFileAndAnExistingOneIsRefusedUntouched) {
   // Nowhere to save: said, with what to do.
   const ToolRun nowhere = bench({"--simulate", "backup"}, {.documents = false});
   EXPECT_EQ(nowhere.exitCode, kExitFailed);
-  EXPECT_NE(nowhere.err.find("no Documents folder is known; name a file with --output FILE"), std::string::npos)
+  EXPECT_NE(nowhere.err.find("no usable Documents folder; name a file with --output FILE"), std::string::npos)
       << nowhere.err;
+  // A full disk: said with the path and the reason; no part of the backup is left.
+  const ToolRun full = bench({"--simulate", "backup"}, {.disk = [](sim::SimFileSystem& disk) { disk.SetFreeSpace(1000); }});
+  EXPECT_EQ(full.exitCode, kExitFailed);
+  EXPECT_NE(full.err.find("the settings backup could not be written to " + kBackups.string() + " (" +
+                          kBackups.string() + "/"),
+            std::string::npos)
+      << full.err;
+  EXPECT_NE(full.err.find(".part: No space left on device); no backup was saved"), std::string::npos) << full.err;
+  EXPECT_TRUE(bench.Backups().empty());
   // A folder that does not exist: the backup fails and leaves nothing.
   const ToolRun missing = bench({"--simulate", "backup", "--output", "/home/u/nowhere/x.hex"});
   EXPECT_EQ(missing.exitCode, kExitFailed);
