@@ -63,7 +63,7 @@ struct BackupOutcome {
   UpdateFault fault = UpdateFault::BackupWriteFailed;  // Failed: which part failed
   // Skipped, or Failed writing: what went wrong with which path, in the
   // platform's words (Shell::LastFileError); empty when it gave none.
-  std::string reason;
+  std::string reason{};
 };
 
 // Where a backup may go when the user's Documents folder is unknown.
