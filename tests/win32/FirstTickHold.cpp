@@ -20,7 +20,8 @@ FirstTickHold::FirstTickHold(ProgramCopy& copy)
       release_(MakeEvent(kFirstTickReleaseEvent, copy.ProcessId())),
       library_(LoadLibraryW((TestsFolder() / kFirstTickHoldLibrary).c_str())) {
   const auto procedure =
-      library_ ? reinterpret_cast<HOOKPROC>(GetProcAddress(library_, kFirstTickHoldProcedure)) : nullptr;
+      library_ ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(library_, kFirstTickHoldProcedure)))
+               : nullptr;
   // Set before the program's thread runs at all, so that no tick comes first.
   if (held_ && release_ && procedure && copy.MainThreadId() != 0) {
     hook_ = SetWindowsHookExW(WH_GETMESSAGE, procedure, library_, copy.MainThreadId());
