@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "app/realtime/RealTimeRuntime.h"
-#include "app/win32/Win32Files.h"
+#include "os/win32/Win32Files.h"
 
 namespace lu14 {
 

@@ -2,7 +2,7 @@
 // scheduler quanta (up to 16 ms for 1), which would stretch each 2 ms chunk
 // tick of an update eightfold; the window's precise pause waits instead.
 #include "app/realtime/RealTimeRuntime.h"
-#include "app/win32/PreciseTimers.h"
+#include "os/win32/PreciseTimers.h"
 
 namespace lu14 {
 

@@ -1,5 +1,5 @@
 // Win32Shell: the program path and the named semaphore of the single-instance guard.
-#include "app/win32/Win32Handle.h"
+#include "os/win32/Win32Handle.h"
 #include "app/win32/Win32Shell.h"
 
 namespace lu14::win32 {

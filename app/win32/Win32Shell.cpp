@@ -2,7 +2,7 @@
 
 #include <shlobj.h>
 
-#include "app/win32/Win32Files.h"
+#include "os/win32/Win32Files.h"
 #include "ports/Utf.h"
 
 namespace lu14::win32 {

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "ports/Shell.h"
-#include "app/win32/PreciseTimers.h"
+#include "os/win32/PreciseTimers.h"
 
 namespace lu14::win32 {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "app/win32/Win32Handle.h"
+#include "os/win32/Win32Handle.h"
 #include "device/win32/Win32HidServices.h"
 
 namespace lu14::win32 {

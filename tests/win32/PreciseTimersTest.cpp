@@ -1,5 +1,5 @@
 // Precise timers as the main loop uses them: wait on the handle, take what is due.
-#include "app/win32/PreciseTimers.h"
+#include "os/win32/PreciseTimers.h"
 
 #include <gtest/gtest.h>
 

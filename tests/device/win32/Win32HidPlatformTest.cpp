@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/win32/Win32Handle.h"
+#include "os/win32/Win32Handle.h"
 #include "tests/device/HidInterfacePrinting.h"
 #include "tests/device/win32/FakeHidServices.h"
 #include "tests/win32/WaitFor.h"

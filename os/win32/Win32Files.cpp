@@ -1,8 +1,8 @@
-#include "app/win32/Win32Files.h"
+#include "os/win32/Win32Files.h"
 
 #include <windows.h>
 
-#include "app/win32/Win32Handle.h"
+#include "os/win32/Win32Handle.h"
 
 namespace lu14::win32 {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/win32/PreciseTimers.h"
+#include "os/win32/PreciseTimers.h"
 
 #include <algorithm>
 

@@ -13,7 +13,7 @@
 #include <optional>
 
 #include "ports/Shell.h"
-#include "app/win32/Win32Handle.h"
+#include "os/win32/Win32Handle.h"
 
 namespace lu14::win32 {
 
