@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/ShellTexts.h"
-#include "sim/SimFrontEnd.h"
+#include "tests/app/SimFrontEnd.h"
 #include "sim/SimHidBus.h"
 
 namespace lu14 {
