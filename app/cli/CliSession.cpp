@@ -349,7 +349,7 @@ bool CliSession::RunUntil(const std::function<bool()>& condition, std::chrono::m
   return !stopped && condition();
 }
 
-bool CliSession::WaitForMeter() {
+bool CliSession::WaitForMeter(bool noneIsAnAnswer) {
   const auto present = [&] { return options_.device.empty() ? !meters_.empty() : MeterWithId(options_.device) != nullptr; };
   if (RunUntil(present, kFirstScan)) return true;
   if (interrupted_) return false;
@@ -373,6 +373,7 @@ bool CliSession::WaitForMeter() {
     ListIds();
     return false;
   }
+  if (noneIsAnAnswer && options_.device.empty()) return false;
   Error(Say(Msg::NoMeterFound, {seconds}));
   return false;
 }
@@ -489,8 +490,15 @@ int CliSession::Status() {
 }
 
 int CliSession::List() {
-  if (!WaitForMeter()) return interrupted_ ? kExitInterrupted : kExitNoMeter;
   json listed = json::array();
+  // No meter attached is an answer, the empty list: a script asks and goes on.
+  if (!WaitForMeter(/*noneIsAnAnswer=*/true)) {
+    if (interrupted_) return kExitInterrupted;
+    if (!options_.device.empty()) return kExitNoMeter;
+    Notice(Say(Msg::ListNoMeter));
+    JsonResult({{"meters", listed}});
+    return kExitOk;
+  }
   for (TJvHidDevice* device : std::vector<TJvHidDevice*>(meters_)) {
     Use(*device);
     const std::optional<MeterStatus> status = ReadStatus(kListPatience);

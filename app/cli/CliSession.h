@@ -119,8 +119,9 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   int Ended(int exitCode);
   void Dispatch(const std::function<void()>& work);
   // Waits for a meter (the one --device names, or any); false (and says
-  // what to try) when none came within the wait.
-  bool WaitForMeter();
+  // what to try) when none came within the wait. noneIsAnAnswer: no meter
+  // at all is not an error (list), only a --device that is not there.
+  bool WaitForMeter(bool noneIsAnAnswer = false);
   // Picks the meter the command works with and points the link at it; the
   // exit code when none may be picked.
   std::optional<int> ChooseMeter();

@@ -144,11 +144,13 @@ constexpr Entry kCatalogue[] = {
      "usage: lu14 list [--json] [--wait SECONDS]\n"
      "Lists every attached meter: its id (the device path, for --device), its\n"
      "identity, its firmware version and whether that firmware is complete.\n"
-     "It does not wait for a meter unless --wait is given.\n",
+     "It does not wait for a meter unless --wait is given; with none attached the\n"
+     "list is empty and the exit code 0.\n",
      "использование: lu14 list [--json] [--wait СЕКУНДЫ]\n"
      "Показывает все подключённые приборы: id (путь устройства, для --device),\n"
      "идентификатор, версию прошивки и её полноту.\n"
-     "Прибор не ждёт, если не указан --wait.\n"},
+     "Прибор не ждёт, если не указан --wait; если ни один не подключён, список\n"
+     "пуст и код выхода 0.\n"},
     {Msg::UpdateHelp,
      "usage: lu14 update [-y|--yes] [--force] [--no-backup] [--ignore-battery]\n"
      "                   [--json] [--device ID | --all]\n"
@@ -357,6 +359,7 @@ constexpr Entry kCatalogue[] = {
     {Msg::ListComplete, "complete", "полная"},
     {Msg::ListIncomplete, "incomplete", "неполная"},
     {Msg::ListUnreadable, "does not answer", "не отвечает"},
+    {Msg::ListNoMeter, "no meter is attached", "прибор не подключён"},
     {Msg::RefusedPrefix, "update refused: ", "обновление отклонено: "},
     {Msg::RefusedPlaceholder,
      "this build carries the placeholder image made for tests, not the meter's firmware; it is written to "

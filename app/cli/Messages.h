@@ -80,6 +80,7 @@ enum class Msg {
   ListComplete,
   ListIncomplete,
   ListUnreadable,
+  ListNoMeter,
   // before an update
   RefusedPrefix,
   RefusedPlaceholder,

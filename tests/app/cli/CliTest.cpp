@@ -788,6 +788,23 @@ TEST(LuMeters, ListShowsEveryMeterAndDeviceChoosesOne) {
   EXPECT_NE(missing.err.find("  simulated-meter-1\n"), std::string::npos);
 }
 
+// No meter attached is an answer for list, the empty list with exit 0, so
+// that a script can ask; a --device that is not there stays an error.
+TEST(LuMeters, ListWithNoMeterIsTheEmptyList) {
+  const ToolRun text = RunTool({"--simulate=no-meter", "list"});
+  EXPECT_EQ(text.exitCode, kExitOk) << text.err;
+  EXPECT_EQ(text.out, "");
+  EXPECT_EQ(text.err, "lu14: no meter is attached\n");
+  const ToolRun json = RunTool({"--simulate=no-meter", "list", "--json"});
+  EXPECT_EQ(json.exitCode, kExitOk) << json.err;
+  EXPECT_EQ(json.out, "{\"meters\":[]}\n");
+  const ToolRun waited = RunTool({"--simulate=no-meter", "--wait", "2", "list", "--quiet"});
+  EXPECT_EQ(waited.exitCode, kExitOk);
+  EXPECT_EQ(waited.err, "");
+  const ToolRun named = RunTool({"--simulate=no-meter", "--device", "simulated-meter-1", "list"});
+  EXPECT_EQ(named.exitCode, kExitNoMeter);
+}
+
 // --- before flashing ---
 
 TEST(LuConfirm, OnATerminalUpdateShowsTheMeterAndAsks) {
