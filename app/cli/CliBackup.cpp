@@ -162,6 +162,11 @@ std::optional<std::string> CliSession::RestoreRefusal(const MeterStatus& status)
     Notice(Say(Msg::FirmwareSinceBackup, {then, now}));
   }
   if (!refusal) return std::nullopt;
+  // A dry run writes nothing: it shows the differences, and the doubt.
+  if (options_.dryRun) {
+    Notice(*refusal + "; " + Say(Msg::DryRunAnyway));
+    return std::nullopt;
+  }
   if (!options_.force) return *refusal + "; " + Say(Msg::ForceRestores);
   Notice(*refusal + "; " + Say(Msg::RestoringAnyway));
   return std::nullopt;

@@ -1,6 +1,7 @@
 #include "app/cli/CliOptions.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <array>
@@ -155,14 +156,30 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
                        2, json, message};
   };
 
-  // Help and version come before any check of the rest.
+  // Help and version come before any check of the rest. "help [COMMAND]" as
+  // the first word is the same as --help.
+  bool helpWord = false;
+  for (std::size_t i = 0; i < head.size(); ++i) {
+    if (std::find(kValueOptions.begin(), kValueOptions.end(), head[i]) != kValueOptions.end()) {
+      ++i;  // its value, not a word
+    } else if (!head[i].starts_with("-")) {
+      helpWord = head[i] == "help";
+      break;
+    }
+  }
   for (const std::string& argument : head) {
-    if (argument == "--help" || argument == "-h") {
+    if (helpWord || argument == "--help" || argument == "-h") {
       const auto named = std::find_if(head.begin(), head.end(), [](const std::string& a) { return FindCommand(a); });
       return {std::nullopt, Help(language, named == head.end() ? Msg::MainHelp : FindCommand(*named)->help), 0, false,
               ""};
     }
-    if (argument == "--version") return {std::nullopt, std::string("lu14 ") + ToolVersion() + "\n", 0, false, ""};
+    if (argument == "--version" || argument == "-V") {
+      const std::string version = json ? nlohmann::json{{"version", ToolVersion()},
+                                                        {"firmware", std::string(kFirmwareVersionText)}}
+                                             .dump()
+                                       : std::string("lu14 ") + ToolVersion();
+      return {std::nullopt, version + "\n", 0, false, ""};
+    }
   }
   for (std::size_t i = 0; i < head.size(); ++i) {
     // "--opt VALUE" is read as "--opt=VALUE", so that a value such as -5 is

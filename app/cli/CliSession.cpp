@@ -353,6 +353,15 @@ bool CliSession::WaitForMeter(bool noneIsAnAnswer) {
   const auto present = [&] { return options_.device.empty() ? !meters_.empty() : MeterWithId(options_.device) != nullptr; };
   if (RunUntil(present, kFirstScan)) return true;
   if (interrupted_) return false;
+  // Meters are attached but not the one named: most likely a mistyped id.
+  // The ones there are named at once, rather than waited for and a cable advised.
+  const auto othersOnly = [&] {
+    if (options_.device.empty() || meters_.empty()) return false;
+    Error(Say(Msg::DeviceNotFound, {options_.device}));
+    ListIds();
+    return true;
+  };
+  if (othersOnly()) return false;
   // Say at once what is awaited and what to try.
   const std::string seconds = std::to_string(options_.waitSeconds);
   const std::vector<std::string> inaccessible = inaccessible_ ? inaccessible_() : std::vector<std::string>{};
@@ -368,11 +377,7 @@ bool CliSession::WaitForMeter(bool noneIsAnAnswer) {
   } else {
     for (const std::string& node : inaccessible) Notice(Say(Msg::MeterNotAccessible, {node}));
   }
-  if (!options_.device.empty() && !meters_.empty()) {
-    Error(Say(Msg::DeviceNotFound, {options_.device}));
-    ListIds();
-    return false;
-  }
+  if (othersOnly()) return false;
   if (noneIsAnAnswer && options_.device.empty()) return false;
   Error(Say(Msg::NoMeterFound, {seconds}));
   return false;
@@ -645,16 +650,20 @@ int CliSession::Option() {
   const OptionBox box = kOptionBoxes.at(index);
   const OptionWriteOutcome outcome = meter_.Options.WriteAndConfirm(box, options_.optionOn);
   const std::string value = Say(outcome.readBack ? (*outcome.readBack ? Msg::On : Msg::Off) : Msg::Unknown);
-  JsonResult({{"option", options_.optionName},
+  json result{{"option", options_.optionName},
               {"requested", options_.optionOn},
               {"value", OptionalBool(outcome.readBack)},
               {"confirmed", outcome.written},
-              {"ok", outcome.Succeeded()}});
+              {"ok", outcome.Succeeded()}};
   if (!outcome.Succeeded()) {
+    // A failure carries what every failure in JSON carries.
     Error(Say(Msg::OptionNotTaken, {options_.optionName, value}) +
           (outcome.written ? "" : Say(Msg::OptionWriteNotConfirmed)));
+    result.update(JsonError(kExitFailed, lastError_));
+    JsonResult(result);
     return kExitFailed;
   }
+  JsonResult(result);
   Result(options_.optionName + ' ' + value);
   return kExitOk;
 }

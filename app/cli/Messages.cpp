@@ -49,8 +49,9 @@ constexpr Entry kCatalogue[] = {
      "                       0 to 1000000 (default 0)\n"
      "  --record FILE        write every transfer with the meter to FILE (JSON lines)\n"
      "  --replay FILE        play the meter from a recording made with --record\n"
-     "  --version            print the version and exit\n"
-     "  -h, --help           this text; lu14 COMMAND --help shows a command's own\n"
+     "  -V, --version        print the version (with --json as JSON) and exit\n"
+     "  -h, --help           this text; lu14 COMMAND --help (or lu14 help COMMAND)\n"
+     "                       shows a command's own\n"
      "\n"
      "Results go to standard output, progress and messages to standard error.\n"
      "The language is Russian when the first of LC_ALL, LC_MESSAGES and LANG that is\n"
@@ -103,8 +104,9 @@ constexpr Entry kCatalogue[] = {
      "                       от 0 до 1000000 (по умолчанию 0)\n"
      "  --record ФАЙЛ        записать все передачи с прибором в ФАЙЛ (строки JSON)\n"
      "  --replay ФАЙЛ        воспроизвести прибор по записи, сделанной с --record\n"
-     "  --version            показать версию и выйти\n"
-     "  -h, --help           эта справка; lu14 КОМАНДА --help - справка по команде\n"
+     "  -V, --version        показать версию (с --json - в JSON) и выйти\n"
+     "  -h, --help           эта справка; lu14 КОМАНДА --help (или lu14 help КОМАНДА)\n"
+     "                       - справка по команде\n"
      "\n"
      "Результаты - на стандартный вывод, ход работы и сообщения - в поток ошибок.\n"
      "Язык русский, если первая заданная из переменных LC_ALL, LC_MESSAGES и LANG\n"
@@ -487,6 +489,8 @@ constexpr Entry kCatalogue[] = {
      "по имени {0} не видно, с какого он прибора (имя резервной копии начинается с идентификатора прибора)"},
     {Msg::ForceRestores, "--force restores it anyway", "--force восстановит его всё равно"},
     {Msg::RestoringAnyway, "restoring it anyway (--force)", "восстанавливается всё равно (--force)"},
+    {Msg::DryRunAnyway, "the differences follow all the same (--dry-run writes nothing)",
+     "различия показаны всё равно (--dry-run ничего не записывает)"},
     {Msg::FirmwareSinceBackup,
      "the backup was saved with firmware {0}, the meter now has {1}: the firmware's own bytes stay as they are",
      "копия сохранена с прошивкой {0}, в приборе теперь {1}: байты прошивки остаются как есть"},

@@ -140,6 +140,7 @@ enum class Msg {
   NameHoldsNoIdentity,
   ForceRestores,
   RestoringAnyway,
+  DryRunAnyway,
   FirmwareSinceBackup,
   EepromUnreadable,
   NothingToRestore,

@@ -536,9 +536,23 @@ TEST(LuCommandLine, HelpNamesEveryCommandOptionAndExitCodeInBothLanguages) {
     EXPECT_NE(ParseCommandLine({"list", "-h"}, language).message.find("lu14 list"), std::string::npos);
     EXPECT_NE(ParseCommandLine({"checksum", "--help"}, language).message.find("lu14 checksum"), std::string::npos);
   }
-  const ParseResult version = ParseCommandLine({"--version"});
-  EXPECT_EQ(version.exitCode, 0);
-  EXPECT_EQ(version.message, std::string("lu14 ") + ToolVersion() + "\n");
+  for (const char* asked : {"--version", "-V"}) {
+    const ParseResult version = ParseCommandLine({asked});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.message, std::string("lu14 ") + ToolVersion() + "\n");
+  }
+  const ParseResult versionJson = ParseCommandLine({"--version", "--json"});
+  EXPECT_EQ(versionJson.message, std::string("{\"firmware\":\"D1.50\",\"version\":\"") + ToolVersion() + "\"}\n");
+
+  // "help" as the first word is --help, for the command it names or for all;
+  // as the value of an option it is only that value.
+  EXPECT_EQ(ParseCommandLine({"help"}).message, ParseCommandLine({"--help"}).message);
+  EXPECT_EQ(ParseCommandLine({"help"}).exitCode, 0);
+  EXPECT_EQ(ParseCommandLine({"help", "restore"}).message, ParseCommandLine({"restore", "--help"}).message);
+  EXPECT_EQ(ParseCommandLine({"--wait", "3", "help", "list"}).message, ParseCommandLine({"list", "-h"}).message);
+  const ParseResult named = ParseCommandLine({"--device", "help", "status"});
+  ASSERT_TRUE(named.options.has_value()) << named.message;
+  EXPECT_EQ(named.options->device, "help");
 }
 
 // --- one language per run ---
@@ -688,6 +702,13 @@ TEST(LuJson, EveryCommandWritesJsonAloneOnStdout) {
   ASSERT_EQ(option.size(), 1u);
   EXPECT_EQ(option[0], (nlohmann::json{{"option", "menu-swap"}, {"requested", true}, {"value", true},
                                        {"confirmed", true}, {"ok", true}}));
+  // A failure carries error, message and exit, as every failure does.
+  const auto notTaken = JsonLines(RunTool({"--simulate=write-refused", "option", "menu-swap", "on", "--json"}).out);
+  ASSERT_EQ(notTaken.size(), 1u);
+  EXPECT_EQ(notTaken[0]["ok"], false);
+  EXPECT_EQ(notTaken[0]["error"], "failed");
+  EXPECT_EQ(notTaken[0]["exit"], kExitFailed);
+  EXPECT_NE(notTaken[0].value("message", "").find("the write was not confirmed"), std::string::npos) << notTaken[0];
 
   const auto checksum = JsonLines(RunTool({"--simulate", "checksum", "--json"}).out);
   ASSERT_EQ(checksum.size(), 1u);
@@ -786,6 +807,8 @@ TEST(LuMeters, ListShowsEveryMeterAndDeviceChoosesOne) {
   EXPECT_EQ(missing.exitCode, kExitNoMeter);
   EXPECT_NE(missing.err.find("the meter simulated-meter-3 is not attached"), std::string::npos) << missing.err;
   EXPECT_NE(missing.err.find("  simulated-meter-1\n"), std::string::npos);
+  // Said at once: no wait for a meter that another one stands in for, no cable advice.
+  EXPECT_EQ(missing.err.find("waiting up to"), std::string::npos) << missing.err;
 }
 
 // No meter attached is an answer for list, the empty list with exit 0, so

@@ -383,6 +383,14 @@ TEST(LuRestore, ABackupOfAnotherMeterOrOfAnUnnamedOneIsRefusedUnlessForced) {
   EXPECT_NE(unnamed.err.find("the name of settings.hex does not say which meter it came from"), std::string::npos)
       << unnamed.err;
   EXPECT_EQ(unnamed.eepromWrites, 0u);
+  // A dry run writes nothing: it shows the differences and says the doubt.
+  const ToolRun looked = bench({"--simulate", "restore", "--dry-run", (kDocuments / "settings.hex").string()});
+  EXPECT_EQ(looked.exitCode, kExitOk) << looked.err;
+  EXPECT_NE(looked.err.find("does not say which meter it came from"), std::string::npos) << looked.err;
+  EXPECT_NE(looked.err.find("; the differences follow all the same (--dry-run writes nothing)"), std::string::npos)
+      << looked.err;
+  EXPECT_NE(looked.out.find(" 856 "), std::string::npos) << looked.out;
+  EXPECT_EQ(looked.eepromWrites, 0u);
   EXPECT_EQ(bench({"--simulate", "restore", "--force", (kDocuments / "settings.hex").string()}).exitCode, kExitOk);
   EXPECT_EQ(bench.Eeprom(kEepromOptionC2), bench.saved[kEepromOptionC2]);
 
