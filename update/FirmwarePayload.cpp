@@ -25,4 +25,14 @@ void FirmwarePayload::BuildImageSegment(std::size_t first, std::size_t end) {
                     streamImage_.begin() + static_cast<std::ptrdiff_t>(first));
 }
 
+const FirmwareBytes& CarriedStreamImage() {
+  static const FirmwareBytes image = [] {
+    FirmwarePayload payload;
+    payload.LoadBlobCopy();
+    for (const ImageSegment& segment : kImageSegments) payload.BuildImageSegment(segment);
+    return payload.StreamImage();
+  }();
+  return image;
+}
+
 }  // namespace lu14

@@ -83,4 +83,8 @@ class FirmwarePayload {
   FirmwareBytes streamImage_{};
 };
 
+// The carried image in sending order, every segment built: what a whole
+// update leaves in the meter's flash. Built once.
+const FirmwareBytes& CarriedStreamImage();
+
 }  // namespace lu14

@@ -11,16 +11,6 @@ constexpr std::size_t kUnplugAfterChunks = 1000;
 
 std::string IdOf(std::size_t index) { return "simulated-meter-" + std::to_string(index + 1); }
 
-// The carried image in sending order: what an update leaves in the flash.
-const FirmwareBytes& CarriedImage() {
-  static const FirmwareBytes image = [] {
-    FirmwarePayload payload;
-    payload.LoadBlobCopy();
-    for (const ImageSegment& segment : kImageSegments) payload.BuildImageSegment(segment);
-    return payload.StreamImage();
-  }();
-  return image;
-}
 }  // namespace
 
 SimulatedMeter::Bus::Bus(EventLoop& loop, std::chrono::microseconds latency) : hid_(loop) {
@@ -48,7 +38,7 @@ SimulatedMeter::SimulatedMeter(EventLoop& loop, const std::string& fault, std::c
     meter->SetTracing(false);
     meter->SetVersionText(own == "up-to-date" ? std::string(kFirmwareVersionText) : kSimulatedOlderFirmware);
     // A meter up to date holds the carried firmware, so that its checksum says so as well as its version.
-    if (own == "up-to-date") meter->SetFlash(0, std::span(CarriedImage()).first(kStreamedLength));
+    if (own == "up-to-date") meter->SetFlash(0, std::span(CarriedStreamImage()).first(kStreamedLength));
     // Each meter its own identity: the second identity byte differs.
     const IdentityRead second = kIdentityReads[1];
     meter->SetInfo(second.command, second.parameter,

@@ -12,6 +12,7 @@
 #include "sim/meter/SimMeter.h"
 #include "tests/device/MeterFixture.h"
 #include "app/WindowTexts.h"
+#include "update/BackupFile.h"
 #include "update/UpdateParameters.h"
 
 namespace lu14::testing {
@@ -19,13 +20,12 @@ namespace lu14::testing {
 inline constexpr std::uint32_t kMeterId = 7;
 
 // The image a clean update must leave in the meter's flash.
-inline const FirmwareBytes& ExpectedImage() {
-  static const FirmwareBytes image = [] {
-    FirmwarePayload payload;
-    payload.LoadBlobCopy();
-    for (const ImageSegment& segment : kImageSegments) payload.BuildImageSegment(segment);
-    return payload.StreamImage();
-  }();
+inline const FirmwareBytes& ExpectedImage() { return CarriedStreamImage(); }
+
+// The simulated meter's EEPROM as a backup holds it.
+inline EepromImage EepromOf(const sim::SimMeter& meter) {
+  EepromImage image{};
+  std::copy(meter.EepromBytes().begin(), meter.EepromBytes().end(), image.begin());
   return image;
 }
 

@@ -34,12 +34,6 @@ constexpr std::size_t kCommandStride = 53;
 constexpr std::uint32_t kLuMeterId = 1;  // the first simulated meter's device id
 const sim::Path kDocuments = "/home/u/Documents";
 
-EepromImage EepromOf(const sim::SimMeter& meter) {
-  EepromImage image{};
-  std::copy(meter.EepromBytes().begin(), meter.EepromBytes().end(), image.begin());
-  return image;
-}
-
 // One meter, its disk and its clock, kept from one lu14 run to the next.
 struct LuBench {
   LuBench() : runtime(Setup(files)), meter(runtime, "", 0us) {}

@@ -10,12 +10,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-EepromImage EepromOf(const sim::SimMeter& meter) {
-  EepromImage image{};
-  std::copy(meter.EepromBytes().begin(), meter.EepromBytes().end(), image.begin());
-  return image;
-}
-
 // Six bytes to put back, of every part a restore writes, and three the
 // update owns, which it must leave.
 EepromImage BackupOf(const EepromImage& meter) {

@@ -13,12 +13,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-EepromImage EepromOf(const sim::SimMeter& meter) {
-  EepromImage image{};
-  std::copy(meter.EepromBytes().begin(), meter.EepromBytes().end(), image.begin());
-  return image;
-}
-
 // The checks of the backups in the folder: only whole backup files, each
 // holding `before`. `known`: files checked earlier, left out.
 void CheckBackups(UpdateRun& run, const EepromImage& before, std::vector<sim::Path>& known,
