@@ -23,7 +23,7 @@ TMForm::TMForm(Shell& shell, HidPlatform& hidPlatform, std::string applicationTi
       C4(ControlId::C4, view_),
       Button1(ControlId::Button1, view_),
       E1(ControlId::E1, view_),
-      Meter(shell, *this, *this, *this, PollReads::Shown),
+      Meter(shell, *this, *this, *this, *this, PollReads::Shown),
       Timer2(shell, kTimer2Id, kTimer2Interval, false),
       Timer3(shell, kTimer3Id, kTimer3Interval, false),
       HID(hidPlatform, [this](const std::function<void()>& work) { Dispatch(work); }),

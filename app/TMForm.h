@@ -25,8 +25,9 @@
 #include "ports/LinkObserver.h"
 #include "ports/Shell.h"
 #include "ports/StatusView.h"
+#include "ports/UpdatePacer.h"
 #include "ports/UpdateView.h"
-#include "session/MeterSession.h"
+#include "session/MeterAgent.h"
 #include "update/UpdateParameters.h"
 
 namespace lu14 {
@@ -38,7 +39,7 @@ inline constexpr Milliseconds kTimer1Interval{1000};
 inline constexpr Milliseconds kTimer2Interval = kChunkTickPeriod;
 inline constexpr Milliseconds kTimer3Interval = kFinishTickDelay;
 
-class TMForm : public EventSink, LinkObserver, StatusView, UpdateView {
+class TMForm : public EventSink, LinkObserver, StatusView, UpdateView, UpdatePacer {
  public:
   // Creates the controls, timers and the HID controller in layout order
   // (Timer1 on, the others off; the controller posts its start-up notice),
@@ -94,7 +95,7 @@ class TMForm : public EventSink, LinkObserver, StatusView, UpdateView {
   void HIDDeviceCreateError(const TJvHidPnPInfo& pnpInfo, bool& handled, bool& retryCreate);
 
   // How the last update ended; nothing before the first.
-  const std::optional<UpdateOutcome>& LastUpdate() const { return lastUpdate_; }
+  const std::optional<UpdateOutcome>& LastUpdate() const { return Meter.LastUpdate(); }
 
  private:
   TClickable* Clickable(ControlId id);
@@ -102,11 +103,6 @@ class TMForm : public EventSink, LinkObserver, StatusView, UpdateView {
   // options are in sync with the meter. The write's result is not looked at:
   // the box shows the meter's byte again at the next complete poll.
   void OptionClicked(OptionBox box);
-  // An update holds the meter it started on, from B1 until the poll takes
-  // over again (or the meter leaves): a meter found meanwhile is only noted.
-  bool MeterHeld() const { return boundMeter_ != nullptr || Meter.Update.Starting(); }
-  // Once no update holds the window's meter, shows the meter that came meanwhile.
-  void FollowNewcomer();
   void Log(std::string_view head, std::string_view tail = {});
 
   // LinkObserver: the transaction's log lines and its box.
@@ -123,15 +119,16 @@ class TMForm : public EventSink, LinkObserver, StatusView, UpdateView {
   void OptionsRefreshing() override;
   void ShowOption(OptionBox box, bool ticked) override;
   void OptionsRefreshed() override;
-  // UpdateView: the update's log lines, boxes, label, progress and timers.
+  // UpdateView: the update's log lines, boxes, label and progress.
   void UpdateStarted() override;
   void PhaseStarted(UpdatePhase phase) override;
   void ProgressMade(const UpdateProgress& progress) override;
   void BackupEnded(const BackupOutcome& backup) override;
   void FaultFound(UpdateFault fault) override;
+  void UpdateEnded(const UpdateOutcome& outcome) override;
+  // UpdatePacer: the chunk ticks are Timer2's, the finish tick Timer3's.
   void SetChunkTicks(bool armed) override;
   void SetFinishTick(bool armed) override;
-  void UpdateEnded(const UpdateOutcome& outcome) override;
 
   Shell& shell_;
   std::string applicationTitle_;
@@ -139,9 +136,6 @@ class TMForm : public EventSink, LinkObserver, StatusView, UpdateView {
   SharedState state_;
   std::string caption_;
   bool closed_ = false;
-  TJvHidDevice* boundMeter_ = nullptr;
-  TJvHidDevice* newcomer_ = nullptr;
-  std::optional<UpdateOutcome> lastUpdate_;
 
  public:
   // The components, declared (and so created) in the layout's order.
@@ -156,8 +150,8 @@ class TMForm : public EventSink, LinkObserver, StatusView, UpdateView {
   TCheckBox C4;
   TButton Button1;
   TEdit E1;
-  // The carried firmware and the link to the meter live as long as the window.
-  MeterSession Meter;
+  // The meter the window shows, with the carried firmware, as long as the window lives.
+  MeterAgent Meter;
   TTimer Timer2;
   TTimer Timer3;
   TJvHidDeviceController HID;

@@ -1,5 +1,5 @@
-// TMForm: the update button, and the form as the update's view: its log lines,
-// boxes, label, progress bar and timers.
+// TMForm: the update button, and the form as the update's view (its log
+// lines, boxes, label and progress bar) and pacer (Timer2 and Timer3).
 #include "app/MessageBoxes.h"
 #include "app/TMForm.h"
 #include "app/WindowTexts.h"
@@ -9,18 +9,16 @@ namespace lu14 {
 void TMForm::B1Click() {
   Meter.Update.Start(state_.DeviceIdentity, {.backupRequired = false,
                                              .placeholderAllowed = PlaceholderAllowedByEnvironment(shell_)});
-  FollowNewcomer();
+  Meter.FollowNewcomer();
 }
 
 void TMForm::UpdateStarted() {
   LB.Clear();
   Log(kLogMeterHead, state_.ModelSuffix + std::string(kLogConnectedTail));
   Timer1.SetEnabled(false);
-  Timer2.SetEnabled(true);
   Timer3.SetEnabled(false);
   B1.SetEnabled(false);
   G6.SetEnabled(false);
-  boundMeter_ = Meter.Link.CurrentDevice();
 }
 
 void TMForm::PhaseStarted(UpdatePhase phase) {
@@ -69,22 +67,17 @@ void TMForm::SetChunkTicks(bool armed) { Timer2.SetEnabled(armed); }
 void TMForm::SetFinishTick(bool armed) { Timer3.SetEnabled(armed); }
 
 void TMForm::UpdateEnded(const UpdateOutcome& outcome) {
-  lastUpdate_ = outcome;
   switch (outcome.result) {
     case UpdateResult::Completed:
     case UpdateResult::Unverified:
     case UpdateResult::Cancelled:
-      boundMeter_ = nullptr;
       Timer1.SetEnabled(true);  // the poll enables B1 and G6 again
       if (outcome.result == UpdateResult::Completed) Log(kLogUpdateDone);
       break;
     case UpdateResult::Disconnected:  // the removal has handed the window back to the poll
-      boundMeter_ = nullptr;
-      break;
-    case UpdateResult::Stopped:  // the window stays as the box left it until the meter leaves
+    case UpdateResult::Stopped:       // the window stays as the box left it until the meter leaves
       break;
   }
-  FollowNewcomer();
 }
 
 }  // namespace lu14

@@ -13,6 +13,10 @@ class EventLoop {
   virtual ~EventLoop() = default;
   // Queues a message; it is handled before any due timer tick.
   virtual void Post(std::function<void()> message) = 0;
+  // Runs `task` once, `delay` from now, as a timer tick runs: only when no
+  // posted message is waiting. Tasks due at the same time run in the order
+  // they were given.
+  virtual void PostAfter(std::chrono::microseconds delay, std::function<void()> task) = 0;
   // A blocking call on the user-interface thread takes this long.
   virtual void Spend(std::chrono::microseconds duration) = 0;
   // Dispatches until `condition` holds (true) or `limit` has passed (false).

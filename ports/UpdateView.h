@@ -1,11 +1,6 @@
-// UpdateView: what the firmware update needs of its front end (to show its
-// progress and faults, and to deliver its ticks), and the outcome values an
-// update and its settings backup end in.
-//
-// The update runs in ticks: after Start, the front end calls ChunkTick while
-// chunk ticks are armed (one 16-byte chunk a tick, about every 2 ms) and then
-// FinishTick once while the finish tick is armed. The update arms and stops
-// them through this view; the window maps them onto its timers.
+// UpdateView: where the firmware update shows its progress, its faults and
+// its end, and the outcome values an update and its settings backup end in.
+// What paces its ticks is an UpdatePacer.
 #pragma once
 
 #include <cstddef>
@@ -99,16 +94,14 @@ class UpdateView {
  public:
   virtual ~UpdateView() = default;
   // The update has taken the meter (phase SavingSettings): the view stops
-  // polling, arms the chunk ticks (the update holds them off until its start
-  // is done) and offers nothing else to start.
+  // polling and offers nothing else to start. The chunk ticks are armed right
+  // after (the update holds them off until its start is done).
   virtual void UpdateStarted() = 0;
   virtual void PhaseStarted(UpdatePhase phase) = 0;
   virtual void ProgressMade(const UpdateProgress& progress) = 0;
   virtual void BackupEnded(const BackupOutcome& backup) = 0;
   // A fault as it is found, before the update goes on or ends.
   virtual void FaultFound(UpdateFault fault) = 0;
-  virtual void SetChunkTicks(bool armed) = 0;
-  virtual void SetFinishTick(bool armed) = 0;
   // The update is over. Completed, Cancelled and Unverified hand the meter back
   // to polling; after Stopped it stays as it is until the meter leaves.
   virtual void UpdateEnded(const UpdateOutcome& outcome) = 0;

@@ -84,12 +84,17 @@ bool SimRuntime::DispatchNext(SimTime deadline) {
   const auto nextTimer = std::min_element(timers_.begin(), timers_.end(), [](const auto& a, const auto& b) {
     return a.second.due != b.second.due ? a.second.due < b.second.due : a.first < b.first;
   });
+  // A task posted for later counts as a tick; a timer goes first at the same time.
+  const bool timerFirst = nextTimer != timers_.end() &&
+                          (delayed_.empty() || nextTimer->second.due <= delayed_.begin()->first);
+  const std::optional<SimTime> tickDue = timerFirst           ? std::optional(nextTimer->second.due)
+                                         : !delayed_.empty() ? std::optional(delayed_.begin()->first)
+                                                             : std::nullopt;
   const bool haveScripted = nextScripted != scripted_.end() && nextScripted->when <= deadline;
-  const bool haveTimer = nextTimer != timers_.end() && nextTimer->second.due <= deadline;
+  const bool haveTick = tickDue && *tickDue <= deadline;
   // Input that has arrived goes before a tick, however long the tick has been
   // due: the platform makes a timer message only when nothing else waits.
-  const bool scriptedFirst =
-      haveScripted && (!haveTimer || nextScripted->when <= std::max(now_, nextTimer->second.due));
+  const bool scriptedFirst = haveScripted && (!haveTick || nextScripted->when <= std::max(now_, *tickDue));
   if (scriptedFirst) {
     now_ = std::max(now_, nextScripted->when);
     auto action = std::move(nextScripted->action);
@@ -97,17 +102,21 @@ bool SimRuntime::DispatchNext(SimTime deadline) {
     action();
     return true;
   }
-  if (haveTimer) {
-    now_ = std::max(now_, nextTimer->second.due);
-    const TimerId id = nextTimer->first;
-    // The next tick is one interval after this one is handled; a handler that
-    // outlasts the interval finds at most one tick waiting.
-    nextTimer->second.due = now_ + nextTimer->second.interval;
-    ticks_.push_back(Tick{id, now_});
-    if (sink_) sink_->TimerTick(id);
+  if (!haveTick) return false;
+  now_ = std::max(now_, *tickDue);
+  if (!timerFirst) {
+    auto task = std::move(delayed_.begin()->second);
+    delayed_.erase(delayed_.begin());
+    task();
     return true;
   }
-  return false;
+  const TimerId id = nextTimer->first;
+  // The next tick is one interval after this one is handled; a handler that
+  // outlasts the interval finds at most one tick waiting.
+  nextTimer->second.due = now_ + nextTimer->second.interval;
+  ticks_.push_back(Tick{id, now_});
+  if (sink_) sink_->TimerTick(id);
+  return true;
 }
 
 void SimRuntime::RunFor(SimTime duration) {

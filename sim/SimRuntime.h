@@ -79,6 +79,10 @@ class SimRuntime : public Shell, public EventLoop {
   void SetClockReadDuration(SimTime duration) { clockReadDuration_ = duration; }
   // Queues a message, handled before any due timer tick.
   void Post(std::function<void()> message) override { posted_.push_back(std::move(message)); }
+  // Runs a task at a virtual time from now, as a timer tick runs.
+  void PostAfter(std::chrono::microseconds delay, std::function<void()> task) override {
+    delayed_.emplace(now_ + delay, std::move(task));
+  }
   // Scripts an event (user input, plug, unplug) at a virtual time.
   void At(SimTime when, std::function<void()> action);
   // Dispatches everything that falls due within `duration`, then stands at its end.
@@ -140,6 +144,7 @@ class SimRuntime : public Shell, public EventLoop {
   SimTime clockReadDuration_{0};
   std::map<TimerId, Timer> timers_;
   std::deque<std::function<void()>> posted_;
+  std::multimap<SimTime, std::function<void()>> delayed_;
   std::vector<Scripted> scripted_;
   std::uint64_t scriptedCount_ = 0;
   std::vector<Tick> ticks_;

@@ -21,8 +21,14 @@ struct Raised {
 }  // namespace
 
 UpdateSequence::UpdateSequence(MeterLink& link, MeterMemory& memory, FirmwarePayload& payload, Shell& shell,
-                               UpdateView& view)
-    : link_(link), memory_(memory), payload_(payload), shell_(shell), view_(view), backup_(memory, shell) {}
+                               UpdateView& view, UpdatePacer& pacer)
+    : link_(link),
+      memory_(memory),
+      payload_(payload),
+      shell_(shell),
+      view_(view),
+      pacer_(pacer),
+      backup_(memory, shell) {}
 
 void UpdateSequence::Fault(UpdateFault fault) {
   outcome_.faults.push_back(fault);
@@ -49,6 +55,7 @@ StartResult UpdateSequence::Start(const std::u32string& identity, const UpdateRu
   }
   Raised starting(starting_);
   view_.UpdateStarted();
+  pacer_.SetChunkTicks(true);
   outcome_ = UpdateOutcome{};
   streamPos_ = 0;
   confirmed_ = 0;
@@ -63,7 +70,7 @@ StartResult UpdateSequence::Start(const std::u32string& identity, const UpdateRu
   view_.BackupEnded(outcome_.backup);
   const auto cancel = [this](UpdateFault fault) {
     Fault(fault);
-    view_.SetChunkTicks(false);
+    pacer_.SetChunkTicks(false);
     End(UpdateResult::Cancelled);
     return StartResult::Started;
   };
@@ -88,13 +95,13 @@ StartResult UpdateSequence::Start(const std::u32string& identity, const UpdateRu
 
 void UpdateSequence::ChunkTick() {
   if (starting_ || link_.InTransaction()) return;
-  view_.SetChunkTicks(false);
+  pacer_.SetChunkTicks(false);
   // A chunk goes out only after a start that saved the settings and set the mark.
   if (!running_) return;
   if (streamPos_ == 0) view_.ProgressMade({UpdatePhase::Writing, 0, kProgressPages});
   if (streamPos_ >= kStreamedLength) {
     view_.PhaseStarted(UpdatePhase::Finishing);
-    view_.SetFinishTick(true);
+    pacer_.SetFinishTick(true);
     return;
   }
   const std::size_t position = streamPos_;
@@ -121,7 +128,7 @@ void UpdateSequence::ChunkTick() {
     Fault(UpdateFault::LinkFailed);
     return End(UpdateResult::Stopped);
   }
-  view_.SetChunkTicks(true);
+  pacer_.SetChunkTicks(true);
 }
 
 bool UpdateSequence::FinishWrites() {
@@ -146,14 +153,14 @@ bool UpdateSequence::FinishWrites() {
 
 void UpdateSequence::FinishTick() {
   if (finishing_ || link_.InTransaction()) return;
-  if (!running_) return view_.SetFinishTick(false);
+  if (!running_) return pacer_.SetFinishTick(false);
   Raised finishing(finishing_);
   bool complete = FinishWrites();
   if (complete) {
     complete = memory_.WriteEeprom(kEepromFirmwareValidFlag, kFirmwareComplete);
     if (!complete) Fault(UpdateFault::CompleteMarkNotWritten);
   }
-  view_.SetFinishTick(false);
+  pacer_.SetFinishTick(false);
   End(complete ? UpdateResult::Completed : UpdateResult::Unverified);
 }
 
@@ -164,16 +171,16 @@ void UpdateSequence::Interrupt() {
     return;
   }
   Fault(UpdateFault::Interrupted);
-  view_.SetChunkTicks(false);
-  view_.SetFinishTick(false);
+  pacer_.SetChunkTicks(false);
+  pacer_.SetFinishTick(false);
   End(UpdateResult::Stopped);
 }
 
 void UpdateSequence::MeterRemoved() {
   if (!running_) return;
   Fault(UpdateFault::MeterRemoved);
-  view_.SetChunkTicks(false);
-  view_.SetFinishTick(false);
+  pacer_.SetChunkTicks(false);
+  pacer_.SetFinishTick(false);
   End(UpdateResult::Disconnected);
 }
 

@@ -15,6 +15,7 @@
 #include "device/MeterLink.h"
 #include "device/MeterMemory.h"
 #include "ports/Shell.h"
+#include "ports/UpdatePacer.h"
 #include "ports/UpdateView.h"
 #include "update/FirmwarePayload.h"
 #include "update/SettingsBackup.h"
@@ -29,7 +30,8 @@ enum class StartResult {
 
 class UpdateSequence {
  public:
-  UpdateSequence(MeterLink& link, MeterMemory& memory, FirmwarePayload& payload, Shell& shell, UpdateView& view);
+  UpdateSequence(MeterLink& link, MeterMemory& memory, FirmwarePayload& payload, Shell& shell, UpdateView& view,
+                 UpdatePacer& pacer);
 
   // Starts an update of the link's meter; identity names the backup file.
   // When the start cannot go on, the update has ended (Cancelled) by the
@@ -68,6 +70,7 @@ class UpdateSequence {
   FirmwarePayload& payload_;
   Shell& shell_;
   UpdateView& view_;
+  UpdatePacer& pacer_;
   SettingsBackup backup_;
   UpdateOutcome outcome_;
   std::size_t streamPos_ = 0;

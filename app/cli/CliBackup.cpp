@@ -107,7 +107,7 @@ int CliSession::Backup() {
   const auto lineWritten = [&](int line) {
     progress_.Show({UpdatePhase::SavingSettings, line, static_cast<int>(kBackupLines)});
   };
-  SettingsBackup backup(meter_.Memory, shell_);
+  SettingsBackup& backup = meter_.Backup;
   const auto stop = [this] { return StopAsked(); };
   // Named after the identity and the version text, as the window names it.
   const BackupOutcome outcome =
@@ -255,7 +255,7 @@ int CliSession::Restore() {
     return kExitRefused;
   }
 
-  SettingsRestore restore(meter_.Memory);
+  SettingsRestore& restore = meter_.Restore;
   const EepromReading reading = restore.ReadMeter([this] { return StopAsked(); });
   if (!reading.image) {
     if (reading.interrupted) return kExitInterrupted;

@@ -16,8 +16,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr TimerId kChunkTimer = 1;
-constexpr TimerId kFinishTimer = 2;
 constexpr std::chrono::seconds kStatusPatience{10};
 constexpr std::chrono::seconds kListPatience{3};
 constexpr std::chrono::seconds kPollPeriod{1};
@@ -163,9 +161,8 @@ CliSession::CliSession(const CliOptions& options, Shell& shell, EventLoop& loop,
       progress_(err, terminal, options.language, [this] { return clock_ ? clock_() : std::chrono::microseconds(0); }),
       // lu14 decides on what it reads (up to date? battery low?) and reports it:
       // only bytes the meter confirmed.
-      meter_(shell, *this, *this, *this, PollReads::Confirmed),
-      chunkTicks_(shell, kChunkTimer, kChunkTickPeriod, false),
-      finishTick_(shell, kFinishTimer, kFinishTickDelay, false),
+      pacer_(loop),
+      meter_(shell, *this, *this, *this, pacer_, PollReads::Confirmed),
       controller_(platform, [this](const std::function<void()>& work) { Dispatch(work); }) {
   files_.read = [this](const std::filesystem::path& path, std::size_t limit) {
     return ReadInputFile(path, limit, [this] { return StopAsked(); });
@@ -180,9 +177,8 @@ CliSession::CliSession(const CliOptions& options, Shell& shell, EventLoop& loop,
   };
   // JSON carries the progress itself; -q shows none.
   progress_.SetSilent(options_.json || options_.verbosity == Verbosity::Quiet);
-  shell_.SetEventSink(this);
-  chunkTicks_.SetOnTimer([this] { meter_.Update.ChunkTick(); });
-  finishTick_.SetOnTimer([this] { meter_.Update.FinishTick(); });
+  pacer_.Drive([this] { meter_.Update.ChunkTick(); }, [this] { meter_.Update.FinishTick(); },
+               [this](const std::function<void()>& tick) { Dispatch(tick); });
   controller_.OnEnumerate = [this](TJvHidDevice& device, std::int32_t) { return MeterFound(device); };
   controller_.OnDeviceChange = [this] {
     if (!meter_.Link.CurrentDevice()) controller_.Enumerate();
@@ -191,7 +187,7 @@ CliSession::CliSession(const CliOptions& options, Shell& shell, EventLoop& loop,
   controller_.OnDeviceCreateError = [](const TJvHidPnPInfo&, bool& handled, bool&) { handled = true; };
 }
 
-CliSession::~CliSession() { shell_.SetEventSink(nullptr); }
+CliSession::~CliSession() = default;
 
 void CliSession::SetClock(std::function<std::chrono::microseconds()> clock) { clock_ = std::move(clock); }
 
@@ -237,14 +233,6 @@ void CliSession::Dispatch(const std::function<void()>& work) {
   }
 }
 
-void CliSession::TimerTick(TimerId id) {
-  Dispatch([this, id] {
-    for (const TTimer* timer : {&chunkTicks_, &finishTick_}) {
-      if (timer->Id() == id) timer->Tick();
-    }
-  });
-}
-
 std::string CliSession::DeviceId(const TJvHidDevice& device) const { return Utf16ToUtf8(device.PnPInfo().DevicePath); }
 
 TJvHidDevice* CliSession::MeterWithId(const std::string& id) const {
@@ -253,7 +241,7 @@ TJvHidDevice* CliSession::MeterWithId(const std::string& id) const {
 }
 
 bool CliSession::MeterFound(TJvHidDevice& device) {
-  if (device.Attributes().vendorId != kMeterVendorId || device.Attributes().productId != kMeterProductId) return true;
+  if (!MeterAgent::IsMeter(device)) return true;
   if (device.IsPluggedIn() && std::find(meters_.begin(), meters_.end(), &device) == meters_.end()) {
     meters_.push_back(&device);
   }
@@ -262,16 +250,12 @@ bool CliSession::MeterFound(TJvHidDevice& device) {
 
 void CliSession::DeviceRemoved(TJvHidDevice& device) {
   std::erase(meters_, &device);
-  if (meter_.Link.CurrentDevice() != &device) return;
-  meter_.Link.SetCurrentDevice(nullptr);
-  meter_.Update.MeterRemoved();
+  meter_.Removed(device);
 }
 
 void CliSession::Use(TJvHidDevice& device) {
   meterId_ = DeviceId(device);
-  meter_.Link.SetCurrentDevice(&device);
-  device.CheckOut();
-  meter_.Payload.LoadBlobCopy();
+  meter_.Bind(device);
 }
 
 void CliSession::LinkEventHappened(const LinkEvent& event) {
@@ -595,13 +579,14 @@ int CliSession::Update() {
     return kExitFailed;
   }
   // A start that was cancelled (a stop while the settings were saved) has ended the update already.
-  const bool ended = updateOutcome_.has_value() || RunUntil([&] { return updateOutcome_.has_value(); }, kUpdatePatience);
+  const auto ended = [&] { return !meter_.Update.Running(); };
+  const bool done = ended() || RunUntil(ended, kUpdatePatience);
   progress_.Finish();
-  if (!ended) {
+  if (!done || !meter_.LastUpdate()) {
     Error(Say(Msg::UpdateFailedPrefix) + Say(Msg::FailTimeout));
     return kExitFailed;
   }
-  return UpdateEndedWith(*updateOutcome_);
+  return UpdateEndedWith(*meter_.LastUpdate());
 }
 
 int CliSession::UpdateEndedWith(const UpdateOutcome& outcome) {

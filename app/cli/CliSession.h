@@ -20,12 +20,12 @@
 #include "app/cli/ConsoleProgress.h"
 #include "app/cli/InputFile.h"
 #include "app/cli/Messages.h"
-#include "app/components/TTimer.h"
 #include "device/TJvHidDeviceController.h"
 #include "ports/EventLoop.h"
 #include "ports/HidPlatform.h"
 #include "ports/Shell.h"
-#include "session/MeterSession.h"
+#include "session/LoopPacer.h"
+#include "session/MeterAgent.h"
 #include "update/SettingsRestore.h"
 
 namespace lu14::cli {
@@ -59,7 +59,7 @@ struct UpdateHooks {
   std::function<void(const nlohmann::json&)> json;
 };
 
-class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
+class CliSession : LinkObserver, StatusView, UpdateView {
  public:
   // terminal: the error stream is a terminal (the progress bar redraws).
   // step: called between messages (a simulated meter's scripted events).
@@ -168,8 +168,6 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   bool MeterFound(TJvHidDevice& device);
   void DeviceRemoved(TJvHidDevice& device);
 
-  // EventSink: the update's chunk and finish ticks.
-  void TimerTick(TimerId id) override;
   // LinkObserver: the transaction's retries, shown with -v.
   void LinkEventHappened(const LinkEvent& event) override;
   void WriteNotConfirmed(std::uint8_t command) override;
@@ -184,15 +182,13 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   void OptionsRefreshing() override {}
   void ShowOption(OptionBox, bool) override {}
   void OptionsRefreshed() override {}
-  // UpdateView: progress, the ticks and the outcome.
-  void UpdateStarted() override { chunkTicks_.SetEnabled(true); }
+  // UpdateView: progress and the outcome.
+  void UpdateStarted() override {}
   void PhaseStarted(UpdatePhase phase) override;
   void ProgressMade(const UpdateProgress& progress) override;
   void BackupEnded(const BackupOutcome&) override {}
   void FaultFound(UpdateFault) override {}
-  void SetChunkTicks(bool armed) override { chunkTicks_.SetEnabled(armed); }
-  void SetFinishTick(bool armed) override { finishTick_.SetEnabled(armed); }
-  void UpdateEnded(const UpdateOutcome& outcome) override { updateOutcome_ = outcome; }
+  void UpdateEnded(const UpdateOutcome&) override {}
 
   const CliOptions& options_;
   Shell& shell_;
@@ -214,12 +210,11 @@ class CliSession : EventSink, LinkObserver, StatusView, UpdateView {
   std::string lastError_;
   int lastJsonPercent_ = -1;
   ConsoleProgress progress_;
-  std::optional<UpdateOutcome> updateOutcome_;
   std::vector<TJvHidDevice*> meters_;  // attached meters, in the platform's order
   std::string meterId_;                // the id of the meter the command works with
-  MeterSession meter_;
-  TTimer chunkTicks_;
-  TTimer finishTick_;
+  // The update's ticks run on the loop, not on window-style timers.
+  LoopPacer pacer_;
+  MeterAgent meter_;
   TJvHidDeviceController controller_;
 };
 

@@ -176,13 +176,22 @@ bool RealTimeRuntime::RunUntil(const std::function<bool()>& condition, std::chro
     }
     const auto next = std::min_element(timers_.begin(), timers_.end(),
                                        [](const auto& a, const auto& b) { return a.second.due < b.second.due; });
-    const Clock::time_point wake = next == timers_.end() ? deadline : std::min(next->second.due, deadline);
+    const bool timerFirst = next != timers_.end() && (delayed_.empty() || next->second.due <= delayed_.begin()->first);
+    const Clock::time_point due = timerFirst           ? next->second.due
+                                  : !delayed_.empty() ? delayed_.begin()->first
+                                                      : deadline;
+    const Clock::time_point wake = std::min(due, deadline);
     if (Clock::now() < wake) WaitUntil(wake);
     if (Clock::now() >= deadline) return condition();
-    if (next != timers_.end() && Clock::now() >= next->second.due) {
+    if (Clock::now() < due) continue;
+    if (timerFirst) {
       const TimerId id = next->first;
       next->second.due = Clock::now() + next->second.interval;
       if (sink_) sink_->TimerTick(id);
+    } else {
+      auto task = std::move(delayed_.begin()->second);
+      delayed_.erase(delayed_.begin());
+      task();
     }
   }
   return true;

@@ -2,7 +2,7 @@
 // and posted messages, precise pauses, the local clock and the file system.
 // It serves the console front end and the benchmarks.
 //
-// Timers follow the same rules as the window's: a tick only while on, the
+// Timers (and tasks posted for later) follow the same rules as the window's: a tick only while on, the
 // first one a full interval after switching on, never more than one waiting,
 // and posted messages before due ticks. Pauses and waits end on time to a
 // few microseconds: the last stretch of each is spun rather than slept, as a
@@ -55,6 +55,9 @@ class RealTimeRuntime : public Shell, public EventLoop {
 
   // --- EventLoop ---
   void Post(std::function<void()> message) override { posted_.push_back(std::move(message)); }
+  void PostAfter(std::chrono::microseconds delay, std::function<void()> task) override {
+    delayed_.emplace(Clock::now() + delay, std::move(task));
+  }
   void Spend(std::chrono::microseconds duration) override;
 
   bool RunUntil(const std::function<bool()>& condition, std::chrono::microseconds limit) override;
@@ -85,6 +88,7 @@ class RealTimeRuntime : public Shell, public EventLoop {
   EventSink* sink_ = nullptr;
   std::map<TimerId, Timer> timers_;
   std::deque<std::function<void()>> posted_;
+  std::multimap<Clock::time_point, std::function<void()>> delayed_;
   Clock::duration paused_{};
   // One runtime serves one thread (lu14 update --all makes one per meter).
   std::string lastFileError_;

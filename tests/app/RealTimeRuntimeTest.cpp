@@ -38,6 +38,23 @@ TEST(RealTimeRuntime, PostedMessagesGoFirstAndStoppedTimersStayQuiet) {
   EXPECT_EQ(runtime.Paused(), 2ms);
 }
 
+TEST(RealTimeRuntime, TasksPostedForLaterComeAfterTheirDelayInTheirOrder) {
+  std::ostringstream boxes;
+  RealTimeRuntime runtime(TempFolder("later"), boxes);
+  std::vector<std::string> events;
+  const auto start = RealTimeRuntime::Clock::now();
+  RealTimeRuntime::Clock::duration waited{};
+  runtime.PostAfter(5ms, [&] {
+    events.push_back("5 ms");
+    waited = RealTimeRuntime::Clock::now() - start;
+  });
+  runtime.PostAfter(1ms, [&] { events.push_back("1 ms"); });
+  runtime.Post([&] { events.push_back("posted"); });
+  ASSERT_TRUE(runtime.RunUntil([&] { return events.size() == 3; }, 10s));
+  EXPECT_EQ(events, (std::vector<std::string>{"posted", "1 ms", "5 ms"}));
+  EXPECT_GE(waited, 5ms);  // never early; how late it may be is the benchmarks' business
+}
+
 TEST(RealTimeRuntime, FilesAreMadeMovedAndRemoved) {
   std::ostringstream boxes;
   const auto documents = TempFolder("files");

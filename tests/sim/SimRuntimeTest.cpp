@@ -27,6 +27,35 @@ TEST(SimRuntime, PostedMessagesAndArrivedInputGoBeforeDueTicks) {
   EXPECT_EQ(sink.events, (std::vector<std::string>{"input at 5", "input at 12", "tick 1", "posted", "tick 1"}));
 }
 
+TEST(SimRuntime, TasksPostedForLaterRunAsTicksDo) {
+  SimRuntime runtime;
+  RecordingSink sink;
+  runtime.SetEventSink(&sink);
+  std::vector<SimTime> at;
+  const auto task = [&](std::string name) {
+    return [&, name] {
+      sink.events.push_back(name);
+      at.push_back(runtime.Elapsed());
+    };
+  };
+  runtime.StartTimer(1, 10ms);
+  runtime.PostAfter(10ms, task("later a"));  // due with the tick: the tick goes first
+  runtime.PostAfter(10ms, task("later b"));  // same time: in the order given
+  runtime.PostAfter(4ms, task("later c"));
+  runtime.At(4ms, [&] { sink.events.push_back("input at 4"); });  // arrived input first
+  runtime.Post(task("posted"));
+  runtime.RunFor(15ms);
+  EXPECT_EQ(sink.events,
+            (std::vector<std::string>{"posted", "input at 4", "later c", "tick 1", "later a", "later b"}));
+  EXPECT_EQ(at, (std::vector<SimTime>{0ms, 4ms, 10ms, 10ms}));
+  // Nothing else is waiting: a wait for a task ends when it has run.
+  bool ran = false;
+  runtime.StopTimer(1);
+  runtime.PostAfter(3ms, [&] { ran = true; });
+  EXPECT_TRUE(runtime.RunUntil([&] { return ran; }, 1s));
+  EXPECT_EQ(runtime.Elapsed(), 18ms);
+}
+
 TEST(SimRuntime, AMessageBoxRunsItsOwnLoopUntilTheUserAnswers) {
   SimRuntime runtime;
   RecordingSink sink;
