@@ -42,26 +42,6 @@ bool Has(const UpdateOutcome& outcome, UpdateFault fault) {
   return std::find(outcome.faults.begin(), outcome.faults.end(), fault) != outcome.faults.end();
 }
 
-const char* PhaseKey(UpdatePhase phase) {
-  switch (phase) {
-    case UpdatePhase::SavingSettings: return "saving-settings";
-    case UpdatePhase::Writing: return "writing";
-    case UpdatePhase::Finishing: return "verifying";
-  }
-  return "";
-}
-
-const char* ResultKey(UpdateResult result) {
-  switch (result) {
-    case UpdateResult::Completed: return "completed";
-    case UpdateResult::Cancelled: return "cancelled";
-    case UpdateResult::Stopped: return "stopped";
-    case UpdateResult::Unverified: return "unverified";
-    case UpdateResult::Disconnected: return "disconnected";
-  }
-  return "";
-}
-
 // A meter's text for the terminal (escaped) or for JSON (the library escapes it).
 std::string MeterText(const std::u32string& text, bool forJson) {
   return forJson ? CodePointsToUtf8(text) : TerminalSafe(text);
@@ -192,7 +172,7 @@ CliSession::~CliSession() = default;
 void CliSession::SetClock(std::function<std::chrono::microseconds()> clock) { clock_ = std::move(clock); }
 
 void CliSession::Result(const std::string& line) {
-  if (options_.json) return;
+  if (options_.json || Reporting()) return;
   out_ << line << '\n' << std::flush;
 }
 
@@ -209,12 +189,13 @@ void CliSession::Error(const std::string& line) {
 }
 
 void CliSession::Json(const json& value) {
-  if (!options_.json) return;
-  if (hooks_.json) {
-    hooks_.json(value);
-  } else {
-    out_ << JsonLine(value) << std::flush;
-  }
+  if (!options_.json || Reporting()) return;
+  out_ << JsonLine(value) << std::flush;
+}
+
+void CliSession::SetUpdateHooks(UpdateHooks hooks) {
+  hooks_ = std::move(hooks);
+  progress_.SetSilent(Reporting() || options_.json || options_.verbosity == Verbosity::Quiet);
 }
 
 void CliSession::JsonResult(json value) {
@@ -272,9 +253,10 @@ void CliSession::WriteNotConfirmed(std::uint8_t command) {
 }
 
 void CliSession::PhaseStarted(UpdatePhase phase) {
-  lastJsonPercent_ = -1;
+  lastPercent_ = -1;
   progress_.PhaseStarted(phase);
-  Json({{"event", "phase"}, {"phase", PhaseKey(phase)}});
+  if (hooks_.phase) hooks_.phase(phase);
+  Json(PhaseJson(phase));
 }
 
 void CliSession::ProgressMade(const UpdateProgress& progress) {
@@ -282,14 +264,11 @@ void CliSession::ProgressMade(const UpdateProgress& progress) {
   // moments at which a stop signal can be seen then.
   if (progress.phase == UpdatePhase::SavingSettings) StopAsked();
   progress_.Show(progress);
-  if (!options_.json) return;
-  const int total = std::max(progress.total, 1);
-  const int done = std::clamp(ConsoleProgress::Done(progress), 0, total);
-  const int percent = done * 100 / total;
-  if (percent == lastJsonPercent_) return;
-  lastJsonPercent_ = percent;
-  Json({{"event", "progress"}, {"phase", PhaseKey(progress.phase)}, {"done", done}, {"total", total},
-        {"percent", percent}});
+  const ProgressReport report = ProgressReport::Of(progress);
+  if (report.percent == lastPercent_) return;
+  lastPercent_ = report.percent;
+  if (hooks_.progress) hooks_.progress(report);
+  Json(ProgressJson(report));
 }
 
 bool CliSession::StopAsked() {
@@ -432,6 +411,7 @@ int CliSession::Ended(int exitCode) {
     exitCode = kExitInterrupted;
   }
   if (options_.json && exitCode != kExitOk && !jsonWritten_) JsonResult(JsonError(exitCode, lastError_));
+  if (hooks_.ended) hooks_.ended(report_ ? *report_ : UpdateReport{.exitCode = exitCode, .message = lastError_});
   return exitCode;
 }
 
@@ -555,8 +535,8 @@ int CliSession::Update() {
                        status->firmwareFlag == kFirmwareComplete;
   if (current && !options_.force) {
     Result(Say(Msg::AlreadyCurrent, {kFirmwareVersionText}));
-    JsonResult({{"event", "result"}, {"ok", true}, {"exit", kExitOk}, {"result", "up-to-date"},
-                {"firmware", std::string(kFirmwareVersionText)}, {"backup", nullptr}});
+    report_ = UpdateReport{.exitCode = kExitOk, .result = "up-to-date"};
+    JsonResult(ReportJson(*report_));
     return kExitOk;
   }
   if (const std::optional<std::string> refusal = UpdateRefusal(*status)) {
@@ -614,15 +594,12 @@ int CliSession::UpdateEndedWith(const UpdateOutcome& outcome) {
                : backupRefused                        ? kExitRefused
                                                       : kExitFailed;
   }
-  json result{{"event", "result"},
-              {"ok", exitCode == kExitOk},
-              {"exit", exitCode},
-              {"result", ResultKey(outcome.result)},
-              {"firmware", std::string(kFirmwareVersionText)},
-              {"bytes-confirmed", outcome.bytesConfirmed},
-              {"backup", saved ? json(outcome.backup.file.string()) : json(nullptr)}};
-  if (!message.empty()) result["message"] = message;
-  JsonResult(result);
+  report_ = UpdateReport{.exitCode = exitCode,
+                         .result = ResultKey(outcome.result),
+                         .message = message,
+                         .bytesConfirmed = outcome.bytesConfirmed,
+                         .backup = saved ? std::optional(outcome.backup.file.string()) : std::nullopt};
+  JsonResult(ReportJson(*report_));
   return exitCode;
 }
 

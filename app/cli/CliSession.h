@@ -20,6 +20,7 @@
 #include "app/cli/ConsoleProgress.h"
 #include "app/cli/InputFile.h"
 #include "app/cli/Messages.h"
+#include "app/cli/UpdateReport.h"
 #include "device/TJvHidDeviceController.h"
 #include "ports/EventLoop.h"
 #include "ports/HidPlatform.h"
@@ -49,14 +50,18 @@ std::string AboutToWriteText(Language language, const MeterStatus& status, const
 nlohmann::json JsonError(int exitCode, const std::string& message);
 
 // How an update run as one of several (update --all) reports to the run that
-// holds them all, instead of to a person and the output stream.
+// holds them all, in values, instead of to a person and the output stream
+// (which it then leaves alone; its error stream still says what it says).
 struct UpdateHooks {
   // The meter's status, once read (its identity, firmware and battery).
   std::function<void(const MeterStatus&)> meterRead;
   // Asked instead of the person before anything is written; true: go ahead.
   std::function<bool(const MeterStatus&)> goAhead;
-  // Every JSON object the session writes (with --json), instead of the output stream.
-  std::function<void(const nlohmann::json&)> json;
+  std::function<void(UpdatePhase)> phase;
+  // Each new whole percent of a phase.
+  std::function<void(const ProgressReport&)> progress;
+  // How the run ended, once.
+  std::function<void(const UpdateReport&)> ended;
 };
 
 class CliSession : LinkObserver, StatusView, UpdateView {
@@ -92,7 +97,7 @@ class CliSession : LinkObserver, StatusView, UpdateView {
   };
   void SetUserFiles(UserFiles files) { files_ = std::move(files); }
 
-  void SetUpdateHooks(UpdateHooks hooks) { hooks_ = std::move(hooks); }
+  void SetUpdateHooks(UpdateHooks hooks);
   // What has gone wrong with the recording (--record) so far, if anything.
   // The run's result never changes for it: the JSON result carries it as
   // "recording-error".
@@ -112,6 +117,8 @@ class CliSession : LinkObserver, StatusView, UpdateView {
   // between two chunks: the first request warns, the second interrupts.
   bool RunUntil(const std::function<bool()>& condition, std::chrono::microseconds limit);
   bool StopAsked();
+  // The run reports to hooks (update --all) rather than to the output stream.
+  bool Reporting() const { return static_cast<bool>(hooks_.ended); }
   // Refusals of the safety checks before an update touches the meter.
   std::optional<std::string> UpdateRefusal(const MeterStatus& status);
   int UpdateEndedWith(const UpdateOutcome& outcome);
@@ -208,7 +215,8 @@ class CliSession : LinkObserver, StatusView, UpdateView {
   // The run has written its JSON result: no error object follows.
   bool jsonWritten_ = false;
   std::string lastError_;
-  int lastJsonPercent_ = -1;
+  int lastPercent_ = -1;
+  std::optional<UpdateReport> report_;  // how the update ended, once it has
   ConsoleProgress progress_;
   std::vector<TJvHidDevice*> meters_;  // attached meters, in the platform's order
   std::string meterId_;                // the id of the meter the command works with

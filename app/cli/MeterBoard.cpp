@@ -26,29 +26,28 @@ bool MeterBoard::AwaitGo(std::size_t meter) {
   return *go_;
 }
 
-void MeterBoard::Event(std::size_t meter, const nlohmann::json& event) {
+void MeterBoard::PhaseStarted(std::size_t meter, UpdatePhase phase) {
   const std::lock_guard<std::mutex> hold(mutex_);
-  Meter& m = meters_.at(meter);
-  const std::string kind = event.value("event", "");
-  if (kind == "phase") {
-    m.phase = event.value("phase", "");
-    m.percent = 0;
-  } else if (kind == "progress") {
-    m.percent = event.value("percent", 0);
-  } else {
-    m.result = event;  // the result, or an error object
-  }
-  happenings_.push_back({meter, event, {}});
+  meters_.at(meter).phase = phase;
+  meters_.at(meter).percent = 0;
+  happenings_.push_back({.meter = meter, .kind = Happening::Kind::Phase, .progress = {.phase = phase}});
+}
+
+void MeterBoard::ProgressMade(std::size_t meter, const ProgressReport& progress) {
+  const std::lock_guard<std::mutex> hold(mutex_);
+  meters_.at(meter).percent = progress.percent;
+  happenings_.push_back({.meter = meter, .kind = Happening::Kind::Progress, .progress = progress});
 }
 
 void MeterBoard::Line(std::size_t meter, std::string line) {
   const std::lock_guard<std::mutex> hold(mutex_);
-  happenings_.push_back({meter, nullptr, std::move(line)});
+  happenings_.push_back({.meter = meter, .kind = Happening::Kind::Line, .line = std::move(line)});
 }
 
-void MeterBoard::Ended(std::size_t meter, int exitCode) {
+void MeterBoard::Ended(std::size_t meter, const UpdateReport& report) {
   const std::lock_guard<std::mutex> hold(mutex_);
-  meters_.at(meter).exitCode = exitCode;
+  meters_.at(meter).exitCode = report.exitCode;
+  meters_.at(meter).report = report;
   changed_.notify_all();
 }
 

@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
+#include "app/cli/UpdateReport.h"
 #include "ports/StatusView.h"
 
 namespace lu14::cli {
@@ -22,18 +21,20 @@ class MeterBoard {
   struct Meter {
     std::string id;
     std::optional<MeterStatus> status;  // once read
-    std::string phase;                  // the phase key of the JSON events; empty before the first
+    std::optional<UpdatePhase> phase;   // nothing before the first
     int percent = 0;
     bool awaitingGo = false;
     std::optional<int> exitCode;        // once ended
-    nlohmann::json result;              // the session's result (or error) object
+    std::optional<UpdateReport> report; // once ended
   };
-  // What happened since the showing thread last looked: a JSON event of a
-  // meter, or a line its session wrote to its error stream.
+  // What happened since the showing thread last looked: a phase begun, a
+  // step of progress, or a line a meter's session wrote to its error stream.
   struct Happening {
+    enum class Kind { Phase, Progress, Line };
     std::size_t meter;
-    nlohmann::json event;  // null for a line
-    std::string line;
+    Kind kind;
+    ProgressReport progress{};  // Phase: its phase; Progress: the step
+    std::string line{};
   };
 
   explicit MeterBoard(const std::vector<std::string>& ids);
@@ -42,9 +43,10 @@ class MeterBoard {
   void MeterRead(std::size_t meter, const MeterStatus& status);
   // Blocks until Decide; true: go ahead.
   bool AwaitGo(std::size_t meter);
-  void Event(std::size_t meter, const nlohmann::json& event);
+  void PhaseStarted(std::size_t meter, UpdatePhase phase);
+  void ProgressMade(std::size_t meter, const ProgressReport& progress);
   void Line(std::size_t meter, std::string line);
-  void Ended(std::size_t meter, int exitCode);
+  void Ended(std::size_t meter, const UpdateReport& report);
 
   // --- from the showing thread ---
   void Decide(bool go);

@@ -26,11 +26,14 @@ nlohmann::json MeterBoardView::JsonIdentity(const MeterBoard::Meter& meter) {
   return meter.status ? nlohmann::json(CodePointsToUtf8(meter.status->identity)) : nlohmann::json(nullptr);
 }
 
-std::string MeterBoardView::PhaseName(const std::string& key) const {
-  if (key == "saving-settings") return Text(options_.language, Msg::PhaseSavingSettings);
-  if (key == "writing") return Text(options_.language, Msg::PhaseWriting);
-  if (key == "verifying") return Text(options_.language, Msg::PhaseVerifying);
-  return Text(options_.language, Msg::AllReading);
+std::string MeterBoardView::PhaseName(std::optional<UpdatePhase> phase) const {
+  if (!phase) return Text(options_.language, Msg::AllReading);
+  switch (*phase) {
+    case UpdatePhase::SavingSettings: return Text(options_.language, Msg::PhaseSavingSettings);
+    case UpdatePhase::Writing: return Text(options_.language, Msg::PhaseWriting);
+    case UpdatePhase::Finishing: return Text(options_.language, Msg::PhaseVerifying);
+  }
+  return {};
 }
 
 std::string MeterBoardView::Line(const MeterBoard::Meter& meter) const {
@@ -42,7 +45,7 @@ std::string MeterBoardView::Line(const MeterBoard::Meter& meter) const {
   }
   line += PhaseName(meter.phase);
   // The last phase has no steps to count.
-  if (meter.phase.empty() || meter.phase == "verifying") return line;
+  if (!meter.phase || meter.phase == UpdatePhase::Finishing) return line;
   const int filled = std::clamp(meter.percent, 0, 100) * kBarWidth / 100;
   return line + " [" + std::string(static_cast<std::size_t>(filled), '#') +
          std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " + std::to_string(meter.percent) + '%';
@@ -61,26 +64,26 @@ void MeterBoardView::Show(const std::vector<MeterBoard::Happening>& happenings,
   tenthShown_.resize(meters.size(), -1);
   for (const MeterBoard::Happening& happening : happenings) {
     const MeterBoard::Meter& meter = meters.at(happening.meter);
-    if (happening.event.is_null()) {
+    using Kind = MeterBoard::Happening::Kind;
+    if (happening.kind == Kind::Line) {
       if (options_.verbosity == Verbosity::Verbose) lines.push_back(meter.id + ": " + happening.line);
       continue;
     }
-    const std::string kind = happening.event.value("event", "");
-    if (kind != "phase" && kind != "progress") continue;  // results are shown at the end
+    const UpdatePhase phaseStep = happening.progress.phase;
     if (options_.json) {
-      nlohmann::json event = happening.event;
+      nlohmann::json event = happening.kind == Kind::Phase ? PhaseJson(phaseStep) : ProgressJson(happening.progress);
       event["meter"] = meter.id;
       out_ << JsonLine(event);
       continue;
     }
     if (terminal_ || options_.verbosity == Verbosity::Quiet) continue;
-    const std::string phase = PhaseName(happening.event.value("phase", ""));
-    if (kind == "phase") {
+    const std::string phase = PhaseName(phaseStep);
+    if (happening.kind == Kind::Phase) {
       tenthShown_[happening.meter] = -1;
-      if (happening.event.value("phase", "") == "verifying") lines.push_back(meter.id + ": " + phase + "...");
+      if (phaseStep == UpdatePhase::Finishing) lines.push_back(meter.id + ": " + phase + "...");
       continue;
     }
-    const int percent = happening.event.value("percent", 0);
+    const int percent = happening.progress.percent;
     if (percent / 10 == tenthShown_[happening.meter]) continue;
     tenthShown_[happening.meter] = percent / 10;
     lines.push_back(meter.id + ": " + phase + ": " + std::to_string(percent) + '%');
@@ -110,33 +113,24 @@ void MeterBoardView::Results(const std::vector<MeterBoard::Meter>& meters, int e
   for (const MeterBoard::Meter& meter : meters) {
     const int code = meter.exitCode.value_or(1);
     if (code == 0) ++succeeded;
-    const nlohmann::json& result = meter.result;
+    const UpdateReport report = meter.report.value_or(UpdateReport{.exitCode = code});
     if (options_.json) {
-      nlohmann::json object{{"event", "result"}, {"meter", meter.id}, {"identity", JsonIdentity(meter)}};
-      if (result.is_object()) {
-        for (const auto& [key, value] : result.items()) {
-          if (key != "event") object[key] = value;
-        }
-      }
-      object["ok"] = code == 0;
-      object["exit"] = code;
+      nlohmann::json object = ReportJson(report);
+      object.update({{"event", "result"}, {"meter", meter.id}, {"identity", JsonIdentity(meter)}, {"ok", code == 0},
+                     {"exit", code}});
       out_ << JsonLine(object);
       continue;
     }
     const std::string identity = Identity(meter, language);
-    const std::string kind = result.is_object() ? result.value("result", "") : "";
     std::string line;
-    if (code == 0 && kind == "up-to-date") {
+    if (code == 0 && report.result == "up-to-date") {
       line = Text(language, Msg::AllAlreadyCurrent, {meter.id, identity, kFirmwareVersionText});
     } else if (code == 0) {
       line = Text(language, Msg::AllWritten, {meter.id, identity, kFirmwareVersionText});
     } else {
-      const std::string why = result.is_object() ? result.value("message", "") : "";
-      line = Text(language, Msg::AllFailed, {meter.id, identity, why});
+      line = Text(language, Msg::AllFailed, {meter.id, identity, report.message});
     }
-    if (result.is_object() && result.contains("backup") && result["backup"].is_string()) {
-      line += Text(language, Msg::AllSavedTo, {result["backup"].get<std::string>()});
-    }
+    if (report.backup) line += Text(language, Msg::AllSavedTo, {*report.backup});
     out_ << line << '\n';
   }
   const std::string count = std::to_string(succeeded), total = std::to_string(meters.size());

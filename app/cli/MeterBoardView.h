@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -34,7 +35,7 @@ class MeterBoardView {
 
  private:
   std::string Line(const MeterBoard::Meter& meter) const;
-  std::string PhaseName(const std::string& key) const;
+  std::string PhaseName(std::optional<UpdatePhase> phase) const;
 
   const CliOptions& options_;
   std::ostream& out_;

@@ -87,22 +87,21 @@ int UpdateAll::Run(CliSession& finder) {
 }
 
 void UpdateAll::RunMeter(MeterBoard& board, std::size_t index, const std::string& id) {
-  // The session's JSON goes to the board (text is made of it at the end);
-  // what it writes to its error stream is shown with -v.
+  // The session reports to the board in values; what it writes to its error
+  // stream is shown with -v.
   LineSink lines([&board, index](std::string line) { board.Line(index, std::move(line)); });
   std::ostream err(&lines);
   std::ostringstream out;
-  int exitCode = kExitFailed;
+  UpdateReport report;
   try {
     const std::unique_ptr<MeterRig> rig = makeRig_(id, err);
     if (!rig) {
-      exitCode = kExitNoMeter;
-      board.Event(index, JsonError(exitCode, Text(options_.language, Msg::DeviceNotFound, {id})));
+      report = {.exitCode = kExitNoMeter, .message = Text(options_.language, Msg::DeviceNotFound, {id})};
     } else {
       CliOptions options = options_;
       options.all = false;
       options.device = id;
-      options.json = true;
+      options.json = false;
       options.waitSeconds = kFoundAgainSeconds;
       CliSession session(options, rig->RigShell(), rig->Loop(), rig->Platform(), out, err, false,
                          [&rig] { rig->Step(); });
@@ -110,14 +109,16 @@ void UpdateAll::RunMeter(MeterBoard& board, std::size_t index, const std::string
       session.SetUpdateHooks({
           .meterRead = [&board, index](const MeterStatus& status) { board.MeterRead(index, status); },
           .goAhead = [&board, index](const MeterStatus&) { return board.AwaitGo(index); },
-          .json = [&board, index](const nlohmann::json& event) { board.Event(index, event); },
+          .phase = [&board, index](UpdatePhase phase) { board.PhaseStarted(index, phase); },
+          .progress = [&board, index](const ProgressReport& progress) { board.ProgressMade(index, progress); },
+          .ended = [&report](const UpdateReport& ended) { report = ended; },
       });
-      exitCode = session.Run();
+      report.exitCode = session.Run();
     }
   } catch (const std::exception& failure) {
-    board.Event(index, JsonError(kExitFailed, failure.what()));
+    report = {.exitCode = kExitFailed, .message = failure.what()};
   }
-  board.Ended(index, exitCode);
+  board.Ended(index, report);
 }
 
 void UpdateAll::PassStops(MeterBoard& board, MeterBoardView& view) {
@@ -130,7 +131,7 @@ void UpdateAll::PassStops(MeterBoard& board, MeterBoardView& view) {
   if (warned_ || stops_.load() != 1) return;
   const std::vector<MeterBoard::Meter> meters = board.Meters();
   const bool writing = std::any_of(meters.begin(), meters.end(), [](const MeterBoard::Meter& m) {
-    return !m.exitCode && (m.phase == "writing" || m.phase == "verifying");
+    return !m.exitCode && (m.phase == UpdatePhase::Writing || m.phase == UpdatePhase::Finishing);
   });
   if (!writing) return;
   warned_ = true;

@@ -396,15 +396,15 @@ TEST(LuAll, TheBoardShowsALinePerMeter) {
   MeterStatus status;
   status.identity = U"B4C55313407E3129A005FC81E950FA73C86";
   board.MeterRead(0, status);
-  board.Event(0, {{"event", "phase"}, {"phase", "writing"}});
-  board.Event(0, {{"event", "progress"}, {"phase", "writing"}, {"percent", 50}});
+  board.PhaseStarted(0, UpdatePhase::Writing);
+  board.ProgressMade(0, {.phase = UpdatePhase::Writing, .done = 8, .total = 16, .percent = 50});
   board.Line(1, "the meter did not answer command 21: sent again");
   const auto show = [&](const std::vector<std::string>& arguments, bool terminal, std::size_t columns = 0) {
     const ParseResult parsed = ParseCommandLine(arguments);
     std::ostringstream out, err;
     MeterBoardView view(*parsed.options, out, err, terminal, columns);
     view.Show(board.TakeHappenings(), board.Meters());
-    board.Event(1, {{"event", "phase"}, {"phase", "saving-settings"}});
+    board.PhaseStarted(1, UpdatePhase::SavingSettings);
     view.Show(board.TakeHappenings(), board.Meters());
     return err.str();
   };
@@ -417,15 +417,15 @@ TEST(LuAll, TheBoardShowsALinePerMeter) {
             "\rmeter-b  saving settings [....................] 0%\x1b[K\n");
   // On a narrow terminal each line is cut short of the last column, so that
   // none wraps and going back up two lines goes back over both.
-  board.Event(1, {{"event", "progress"}, {"phase", "saving-settings"}, {"percent", 10}});
+  board.ProgressMade(1, {.phase = UpdatePhase::SavingSettings, .done = 1, .total = 10, .percent = 10});
   EXPECT_EQ(show({"update", "--all"}, true, 30),
             "\rB4C55313407E3129A005FC81E950F\x1b[K\n"
             "\rmeter-b  saving settings [##.\x1b[K\n"
             "\x1b[2A"
             "\rB4C55313407E3129A005FC81E950F\x1b[K\n"
             "\rmeter-b  saving settings [...\x1b[K\n");
-  board.Event(0, {{"event", "progress"}, {"phase", "writing"}, {"percent", 57}});
-  board.Event(0, {{"event", "progress"}, {"phase", "writing"}, {"percent", 60}});
+  board.ProgressMade(0, {.phase = UpdatePhase::Writing, .done = 57, .total = 100, .percent = 57});
+  board.ProgressMade(0, {.phase = UpdatePhase::Writing, .done = 60, .total = 100, .percent = 60});
   EXPECT_EQ(show({"update", "--all"}, false), "meter-a: writing firmware: 57%\nmeter-a: writing firmware: 60%\n");
   EXPECT_EQ(show({"update", "--all", "-q"}, true), "");
 }
