@@ -1,6 +1,8 @@
 #include "app/FailureReport.h"
 
 #include "app/MessageBoxes.h"
+#include "app/WindowTexts.h"
+#include "device/MeterLink.h"
 #include "ports/Utf.h"
 
 namespace lu14 {
@@ -21,6 +23,8 @@ std::string FailureText(const std::exception_ptr& failure) {
   if (!failure) return {};
   try {
     std::rethrow_exception(failure);
+  } catch (const LinkError& refused) {
+    return std::string(refused.Fault() == LinkFault::NoDevice ? kNoDeviceText : kDeviceBusyText);
   } catch (const std::exception& outer) {
     try {
       std::rethrow_if_nested(outer);

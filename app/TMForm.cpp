@@ -107,12 +107,12 @@ const TControl& TMForm::Control(ControlId id) const {
   return Label1;
 }
 
-TCheckBox& TMForm::OptionCheckBox(OptionBox box) {
+TCheckBox& TMForm::OptionCheckBox(MeterOption box) {
   switch (box) {
-    case OptionBox::C1: return C1;
-    case OptionBox::C2: return C2;
-    case OptionBox::C3: return C3;
-    case OptionBox::C4: return C4;
+    case MeterOption::AutoSave: return C1;
+    case MeterOption::Capacitance: return C2;
+    case MeterOption::MenuSwap: return C3;
+    case MeterOption::ModifiedMeter: return C4;
   }
   return C1;
 }
@@ -144,7 +144,7 @@ void TMForm::Log(std::string_view head, std::string_view tail) {
   LB.Append(std::string(head) + std::string(tail));
 }
 
-void TMForm::OptionClicked(OptionBox box) {
+void TMForm::OptionClicked(MeterOption box) {
   if (state_.OptionsSyncEnabled) Meter.Options.Write(box, OptionCheckBox(box).Checked());
 }
 

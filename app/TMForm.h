@@ -20,6 +20,7 @@
 #include "app/components/Controls.h"
 #include "app/components/FormView.h"
 #include "app/components/TTimer.h"
+#include "device/LinkEvent.h"
 #include "device/TJvHidDeviceController.h"
 #include "ports/HidPlatform.h"
 #include "ports/LinkObserver.h"
@@ -28,6 +29,8 @@
 #include "ports/UpdatePacer.h"
 #include "ports/UpdateView.h"
 #include "session/MeterAgent.h"
+#include "status/MeterStatus.h"
+#include "update/UpdateOutcome.h"
 #include "update/UpdateParameters.h"
 
 namespace lu14 {
@@ -67,7 +70,7 @@ class TMForm : public EventSink, LinkObserver, StatusView, UpdateView, UpdatePac
   void AttachView(FormView* view) { view_.Attach(view); }
   SharedState& State() { return state_; }
   const TControl& Control(ControlId id) const;
-  TCheckBox& OptionCheckBox(OptionBox box);
+  TCheckBox& OptionCheckBox(MeterOption box);
 
   // --- handlers -------------------------------------------------------------
   void FormCreate();
@@ -80,10 +83,10 @@ class TMForm : public EventSink, LinkObserver, StatusView, UpdateView, UpdatePac
   void B1Click();
   void Timer2Timer() { Meter.Update.ChunkTick(); }
   void Timer3Timer() { Meter.Update.FinishTick(); }
-  void C1Click() { OptionClicked(OptionBox::C1); }
-  void C2Click() { OptionClicked(OptionBox::C2); }
-  void C3Click() { OptionClicked(OptionBox::C3); }
-  void C4Click() { OptionClicked(OptionBox::C4); }
+  void C1Click() { OptionClicked(MeterOption::AutoSave); }
+  void C2Click() { OptionClicked(MeterOption::Capacitance); }
+  void C3Click() { OptionClicked(MeterOption::MenuSwap); }
+  void C4Click() { OptionClicked(MeterOption::ModifiedMeter); }
   // Asks for the firmware checksum and shows it in E1 as a decimal number.
   // Errors reach the failure report.
   void Button1Click();
@@ -102,7 +105,7 @@ class TMForm : public EventSink, LinkObserver, StatusView, UpdateView, UpdatePac
   // A box changed (by the user, or by the program): writes its byte while the
   // options are in sync with the meter. The write's result is not looked at:
   // the box shows the meter's byte again at the next complete poll.
-  void OptionClicked(OptionBox box);
+  void OptionClicked(MeterOption box);
   void Log(std::string_view head, std::string_view tail = {});
 
   // LinkObserver: the transaction's log lines and its box.
@@ -117,7 +120,7 @@ class TMForm : public EventSink, LinkObserver, StatusView, UpdateView, UpdatePac
   void ShowVersionNotANumber() override;
   void ShowFirmware(const std::u32string& versionText, int versionNumber, bool complete) override;
   void OptionsRefreshing() override;
-  void ShowOption(OptionBox box, bool ticked) override;
+  void ShowOption(MeterOption box, bool ticked) override;
   void OptionsRefreshed() override;
   // UpdateView: the update's log lines, boxes, label and progress.
   void UpdateStarted() override;

@@ -37,7 +37,7 @@ void TMForm::ShowFirmware(const std::u32string& versionText, int versionNumber, 
 // Setting a box runs its click handler; with the sync off it writes nothing.
 void TMForm::OptionsRefreshing() { state_.OptionsSyncEnabled = false; }
 
-void TMForm::ShowOption(OptionBox box, bool ticked) { OptionCheckBox(box).SetChecked(ticked); }
+void TMForm::ShowOption(MeterOption box, bool ticked) { OptionCheckBox(box).SetChecked(ticked); }
 
 void TMForm::OptionsRefreshed() { state_.OptionsSyncEnabled = true; }
 

@@ -63,5 +63,8 @@ inline constexpr std::string_view kLogCompleteFlagFailed = "Ошибка зап�
 // writes nothing to a meter unless its environment allows it.
 inline constexpr std::string_view kPlaceholderFirmwareRefused =
     "Программа собрана с испытательной заглушкой вместо прошивки, обновление отменено";
+// The failure report's words for the link's refusals.
+inline constexpr std::string_view kNoDeviceText = "Устройство не подключено";
+inline constexpr std::string_view kDeviceBusyText = "Устройство занято другой командой";
 
 }  // namespace lu14

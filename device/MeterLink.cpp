@@ -13,8 +13,9 @@ constexpr std::uint8_t kMostBusyAttempts = 2;
 constexpr std::uint8_t kMismatchAttemptsForBox = 4;
 }  // namespace
 
-NoDeviceError::NoDeviceError() : LinkError(std::string(kNoDeviceText)) {}
-DeviceBusyError::DeviceBusyError() : LinkError(std::string(kDeviceBusyText)) {}
+LinkError::LinkError(LinkFault fault)
+    : Refusal(fault == LinkFault::NoDevice ? "no meter is current" : "the link is busy with another command"),
+      fault_(fault) {}
 
 MeterLink::MeterLink(Shell& shell, LinkObserver& observer) : shell_(shell), observer_(observer) {}
 

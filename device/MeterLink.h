@@ -10,31 +10,41 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <stdexcept>
 
+#include "device/LinkEvent.h"
 #include "device/MeterProtocol.h"
 #include "device/TJvHidDevice.h"
 #include "ports/LinkObserver.h"
+#include "ports/Refusal.h"
 #include "ports/Shell.h"
 
 namespace lu14 {
 
-// An error the link raises instead of starting a transaction.
-class LinkError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+// Why the link refused to start a transaction. Each front end words it in
+// its own language; what() is only for a developer's log.
+enum class LinkFault {
+  NoDevice,  // no meter is current
+  Busy,      // another transaction waits in its message box
 };
 
-// A device operation while no meter is current.
+// An error the link raises instead of starting a transaction.
+class LinkError : public Refusal {
+ public:
+  explicit LinkError(LinkFault fault);
+  LinkFault Fault() const { return fault_; }
+
+ private:
+  LinkFault fault_;
+};
+
 class NoDeviceError : public LinkError {
  public:
-  NoDeviceError();
+  NoDeviceError() : LinkError(LinkFault::NoDevice) {}
 };
 
-// A transaction asked for while another one waits in its message box.
 class DeviceBusyError : public LinkError {
  public:
-  DeviceBusyError();
+  DeviceBusyError() : LinkError(LinkFault::Busy) {}
 };
 
 class MeterLink {

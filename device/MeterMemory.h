@@ -17,12 +17,12 @@ namespace lu14 {
 // The EEPROM addresses the tool uses.
 inline constexpr std::uint16_t kEepromSize = 2048;
 inline constexpr std::uint16_t kEepromVersionText = 832;   // 5 bytes, 832..836
-inline constexpr std::uint16_t kEepromOptionC2 = 856;      // 0 = on
-inline constexpr std::uint16_t kEepromOptionC1 = 947;      // 1 = on
-inline constexpr std::uint16_t kEepromOptionC4 = 957;      // 0 = on
-inline constexpr std::uint16_t kEepromAfterUpdate = 958;   // set to 0 after an update
+inline constexpr std::uint16_t kEepromCapacitance = 856;    // option: 0 = on
+inline constexpr std::uint16_t kEepromAutoSave = 947;       // option: 1 = on
+inline constexpr std::uint16_t kEepromModifiedMeter = 957;  // option: 0 = on
+inline constexpr std::uint16_t kEepromAfterUpdate = 958;    // set to 0 after an update
 inline constexpr std::uint16_t kEepromBatteryCoefficient = 976;  // binary32, 976..979, LSB first
-inline constexpr std::uint16_t kEepromOptionC3 = 1022;     // not 0 = on
+inline constexpr std::uint16_t kEepromMenuSwap = 1022;  // option: not 0 = on
 inline constexpr std::uint16_t kEepromFirmwareValidFlag = 1023;
 inline constexpr std::uint8_t kFirmwareComplete = 1;
 inline constexpr std::uint8_t kFirmwareUpdating = 0x88;

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 namespace lu14 {
 
@@ -53,9 +52,5 @@ inline constexpr std::chrono::milliseconds kChecksumPause{10};     // between th
 inline constexpr std::size_t kChunkSize = 16;
 inline constexpr std::size_t kPageSize = 256;
 inline constexpr std::uint8_t kPageTag = 14;
-
-// The texts of the errors the link raises.
-inline constexpr std::string_view kNoDeviceText = "Устройство не подключено";
-inline constexpr std::string_view kDeviceBusyText = "Устройство занято другой командой";
 
 }  // namespace lu14

@@ -10,6 +10,7 @@
 
 #include <optional>
 
+#include "device/LinkEvent.h"
 #include "device/MeterLink.h"
 #include "device/MeterMemory.h"
 #include "device/TJvHidDevice.h"
@@ -19,10 +20,12 @@
 #include "ports/UpdatePacer.h"
 #include "ports/UpdateView.h"
 #include "status/DeviceOptions.h"
+#include "status/MeterStatus.h"
 #include "status/StatusPoll.h"
 #include "update/FirmwarePayload.h"
 #include "update/SettingsBackup.h"
 #include "update/SettingsRestore.h"
+#include "update/UpdateOutcome.h"
 #include "update/UpdateSequence.h"
 
 namespace lu14 {

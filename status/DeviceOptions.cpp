@@ -5,7 +5,7 @@
 namespace lu14 {
 namespace {
 
-const OptionByte& ByteOf(OptionBox box) {
+const OptionByte& ByteOf(MeterOption box) {
   return *std::find_if(kOptionBytes.begin(), kOptionBytes.end(),
                        [box](const OptionByte& candidate) { return candidate.box == box; });
 }
@@ -14,18 +14,18 @@ const OptionByte& ByteOf(OptionBox box) {
 
 DeviceOptions::DeviceOptions(MeterMemory& memory) : memory_(memory) {}
 
-bool DeviceOptions::Write(OptionBox box, bool on) {
+bool DeviceOptions::Write(MeterOption box, bool on) {
   const OptionByte& option = ByteOf(box);
   return memory_.WriteEeprom(option.address, on ? option.writtenWhenTicked : option.writtenWhenClear);
 }
 
-std::optional<bool> DeviceOptions::Read(OptionBox box) {
+std::optional<bool> DeviceOptions::Read(MeterOption box) {
   const std::optional<std::uint8_t> byte = memory_.ReadEepromConfirmed(ByteOf(box).address);
   if (!byte) return std::nullopt;
   return OptionTicked(box, *byte);
 }
 
-OptionWriteOutcome DeviceOptions::WriteAndConfirm(OptionBox box, bool on) {
+OptionWriteOutcome DeviceOptions::WriteAndConfirm(MeterOption box, bool on) {
   const bool written = Write(box, on);
   return {box, on, written, Read(box)};
 }

@@ -10,7 +10,7 @@ namespace lu14 {
 
 // What an option write with its read-back ended in.
 struct OptionWriteOutcome {
-  OptionBox box = OptionBox::C1;
+  MeterOption box = MeterOption::AutoSave;
   bool requested = false;        // on or off
   bool written = false;          // the meter confirmed the write's echo
   std::optional<bool> readBack;  // what the meter holds afterwards; nothing when unread
@@ -22,11 +22,11 @@ class DeviceOptions {
   explicit DeviceOptions(MeterMemory& memory);
 
   // Writes the option's byte for on or off; whether the meter confirmed it.
-  bool Write(OptionBox box, bool on);
+  bool Write(MeterOption box, bool on);
   // Whether the option is on, from a confirmed read; nothing otherwise.
-  std::optional<bool> Read(OptionBox box);
+  std::optional<bool> Read(MeterOption box);
   // Writes the option, then reads it back.
-  OptionWriteOutcome WriteAndConfirm(OptionBox box, bool on);
+  OptionWriteOutcome WriteAndConfirm(MeterOption box, bool on);
 
  private:
   MeterMemory& memory_;

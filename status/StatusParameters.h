@@ -7,6 +7,7 @@
 #include "device/MeterMemory.h"
 #include "device/MeterProtocol.h"
 #include "ports/StatusView.h"
+#include "status/MeterStatus.h"
 
 namespace lu14 {
 
@@ -32,26 +33,26 @@ inline constexpr std::size_t kVersionTextLength = 5;
 
 // The option bytes: where each is kept, and how the byte reads.
 struct OptionByte {
-  OptionBox box;
+  MeterOption box;
   std::uint16_t address;
   std::uint8_t writtenWhenTicked;
   std::uint8_t writtenWhenClear;
 };
-// In the order the poll reads them, which is kOptionBoxes' order.
+// In the order the poll reads them, which is kMeterOptions' order.
 inline constexpr std::array<OptionByte, 4> kOptionBytes{{
-    {OptionBox::C1, kEepromOptionC1, 1, 0},  // ticked when the byte is 1
-    {OptionBox::C2, kEepromOptionC2, 0, 1},  // ticked when the byte is 0
-    {OptionBox::C3, kEepromOptionC3, 1, 0},  // ticked when the byte is not 0
-    {OptionBox::C4, kEepromOptionC4, 0, 1},  // ticked when the byte is 0
+    {MeterOption::AutoSave, kEepromAutoSave, 1, 0},  // ticked when the byte is 1
+    {MeterOption::Capacitance, kEepromCapacitance, 0, 1},  // ticked when the byte is 0
+    {MeterOption::MenuSwap, kEepromMenuSwap, 1, 0},  // ticked when the byte is not 0
+    {MeterOption::ModifiedMeter, kEepromModifiedMeter, 0, 1},  // ticked when the byte is 0
 }};
 
 // Whether a stored option byte means the option is on (its box ticked).
-constexpr bool OptionTicked(OptionBox box, std::uint8_t stored) {
+constexpr bool OptionTicked(MeterOption box, std::uint8_t stored) {
   switch (box) {
-    case OptionBox::C1: return stored == 1;
-    case OptionBox::C3: return stored != 0;
-    case OptionBox::C2:
-    case OptionBox::C4: return stored == 0;
+    case MeterOption::AutoSave: return stored == 1;
+    case MeterOption::MenuSwap: return stored != 0;
+    case MeterOption::Capacitance:
+    case MeterOption::ModifiedMeter: return stored == 0;
   }
   return false;
 }

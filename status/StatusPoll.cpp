@@ -1,5 +1,6 @@
 #include "status/StatusPoll.h"
 
+#include "ports/Refusal.h"
 #include "status/StatusParameters.h"
 #include "status/VersionNumber.h"
 
@@ -54,8 +55,8 @@ MeterStatus StatusPoll::Tick() {
 }
 
 bool StatusPoll::ReadMeter(MeterStatus& status) {
-  // One guarded block: an error anywhere (the battery transaction, say) ends
-  // the tick without a word, like a failed read.
+  // One guarded block: a refusal anywhere (the meter gone, a log line the
+  // window could not show) ends the tick without a word, like a failed read.
   try {
     const ByteRead flag = Read(cmdReadEeprom, kEepromFirmwareValidFlag);
     if (!flag.confirmed) return false;
@@ -87,7 +88,7 @@ bool StatusPoll::ReadMeter(MeterStatus& status) {
     status.versionText = versionText;
     view_.ShowVersionText(versionText);
     return true;
-  } catch (const std::exception&) {
+  } catch (const Refusal&) {
     return false;
   }
 }

@@ -8,6 +8,7 @@
 #include "device/MeterLink.h"
 #include "device/MeterMemory.h"
 #include "ports/StatusView.h"
+#include "status/MeterStatus.h"
 #include "update/FirmwarePayload.h"
 
 namespace lu14 {

@@ -11,6 +11,7 @@
 #include "device/MeterMemory.h"
 #include "ports/Shell.h"
 #include "ports/UpdateView.h"
+#include "update/UpdateOutcome.h"
 
 namespace lu14 {
 

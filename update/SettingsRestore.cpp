@@ -10,13 +10,13 @@ constexpr std::uint16_t kCoefficientLength = 4;
 
 struct OptionAddress {
   std::uint16_t address;
-  OptionBox box;
+  MeterOption box;
 };
 constexpr OptionAddress kOptionAddresses[] = {
-    {kEepromOptionC1, OptionBox::C1},
-    {kEepromOptionC2, OptionBox::C2},
-    {kEepromOptionC3, OptionBox::C3},
-    {kEepromOptionC4, OptionBox::C4},
+    {kEepromAutoSave, MeterOption::AutoSave},
+    {kEepromCapacitance, MeterOption::Capacitance},
+    {kEepromMenuSwap, MeterOption::MenuSwap},
+    {kEepromModifiedMeter, MeterOption::ModifiedMeter},
 };
 
 bool Within(std::uint16_t address, std::uint16_t first, std::uint16_t length) {
@@ -25,7 +25,7 @@ bool Within(std::uint16_t address, std::uint16_t first, std::uint16_t length) {
 
 }  // namespace
 
-std::optional<OptionBox> OptionAt(std::uint16_t address) {
+std::optional<MeterOption> OptionAt(std::uint16_t address) {
   for (const OptionAddress& option : kOptionAddresses) {
     if (option.address == address) return option.box;
   }

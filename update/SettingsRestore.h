@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "device/MeterMemory.h"
-#include "ports/StatusView.h"
+#include "device/MeterOption.h"
 #include "update/BackupFile.h"
 
 namespace lu14 {
@@ -27,7 +27,7 @@ enum class EepromPart {
 
 EepromPart PartOf(std::uint16_t address);
 // The option box whose byte is at `address`, if any.
-std::optional<OptionBox> OptionAt(std::uint16_t address);
+std::optional<MeterOption> OptionAt(std::uint16_t address);
 // The update writes these bytes; a restore leaves them as the meter has them.
 bool OwnedByUpdate(std::uint16_t address);
 

@@ -2,6 +2,7 @@
 
 #include <span>
 
+#include "ports/Refusal.h"
 #include "update/UpdateParameters.h"
 
 namespace lu14 {
@@ -107,7 +108,7 @@ void UpdateSequence::ChunkTick() {
   const std::size_t position = streamPos_;
   const std::span<const std::uint8_t, kChunkSize> chunk(payload_.StreamImage().data() + position, kChunkSize);
   streamPos_ += kChunkSize;
-  // An error instead of a result (the link itself failed) stops the stream,
+  // A refusal instead of a result (the link itself failed) stops the stream,
   // as the meter's state is then unknown.
   try {
     const std::optional<std::uint16_t> sum = memory_.WriteChunk(position, chunk);
@@ -124,7 +125,7 @@ void UpdateSequence::ChunkTick() {
         return End(UpdateResult::Stopped);
       }
     }
-  } catch (const std::exception&) {
+  } catch (const Refusal&) {
     Fault(UpdateFault::LinkFailed);
     return End(UpdateResult::Stopped);
   }
@@ -144,7 +145,7 @@ bool UpdateSequence::FinishWrites() {
   bool checksumMatches = false;
   try {
     checksumMatches = memory_.ReadChecksum().Confirmed() == kFirmwareChecksum;
-  } catch (const std::exception&) {
+  } catch (const Refusal&) {
     checksumMatches = false;
   }
   if (!checksumMatches) Fault(UpdateFault::ChecksumMismatch);

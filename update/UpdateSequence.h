@@ -19,6 +19,7 @@
 #include "ports/UpdateView.h"
 #include "update/FirmwarePayload.h"
 #include "update/SettingsBackup.h"
+#include "update/UpdateOutcome.h"
 
 namespace lu14 {
 

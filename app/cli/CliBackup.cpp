@@ -71,10 +71,10 @@ const char* ResultKey(ByteResult result) {
 
 // The option's name as lu14 spells it, for an option byte.
 std::string OptionNameAt(std::uint16_t address) {
-  const std::optional<OptionBox> box = OptionAt(address);
+  const std::optional<MeterOption> box = OptionAt(address);
   if (!box) return {};
-  for (std::size_t i = 0; i < kOptionBoxes.size(); ++i) {
-    if (kOptionBoxes[i] == *box) return OptionNames().at(i).name;
+  for (std::size_t i = 0; i < kMeterOptions.size(); ++i) {
+    if (kMeterOptions[i] == *box) return OptionNames().at(i).name;
   }
   return {};
 }

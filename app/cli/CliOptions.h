@@ -59,7 +59,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
 const std::vector<std::pair<std::string, Msg>>& SimulatedFaults();
 
 // The four options as lu14 names them everywhere (status, JSON, the option
-// command), in kOptionBoxes order, and whether the option command may change them.
+// command), in kMeterOptions order, and whether the option command may change them.
 struct OptionName {
   const char* name;
   bool writable;

@@ -88,6 +88,8 @@ std::string UpdateFailure(Language language, const UpdateOutcome& outcome) {
   return Text(language, Msg::FailStillIncomplete, {reason});
 }
 
+Msg LinkFaultText(LinkFault fault) { return fault == LinkFault::NoDevice ? Msg::LinkNoMeter : Msg::LinkBusy; }
+
 Msg LinkEventText(LinkEventKind kind) {
   switch (kind) {
     case LinkEventKind::Resent: return Msg::LinkResent;
@@ -209,6 +211,8 @@ void CliSession::JsonResult(json value) {
 void CliSession::Dispatch(const std::function<void()>& work) {
   try {
     work();
+  } catch (const LinkError& refused) {
+    Error(Say(LinkFaultText(refused.Fault())));
   } catch (const std::exception& failure) {
     Error(failure.what());
   }
@@ -432,7 +436,7 @@ int CliSession::Status() {
   const auto& names = OptionNames();
   if (options_.json) {
     json optionValues = json::object();
-    for (std::size_t i = 0; i < kOptionBoxes.size(); ++i) optionValues[names[i].name] = OptionalBool(status->options[i]);
+    for (std::size_t i = 0; i < kMeterOptions.size(); ++i) optionValues[names[i].name] = OptionalBool(status->options[i]);
     JsonResult({{"id", meterId_},
                 {"identity", identity},
                 {"firmware", {{"version", version}, {"complete", complete}, {"flag", flag}}},
@@ -451,7 +455,7 @@ int CliSession::Status() {
   line(Msg::LabelFirmware, version + ' ' + Say(complete ? Msg::Complete : Msg::IncompleteRunUpdate));
   line(Msg::LabelBattery, volts ? Fixed(*volts, 3) + ' ' + Say(Msg::Volts) + (low ? ' ' + Say(Msg::BatteryLowCharge) : "")
                                 : Say(Msg::Unknown));
-  for (std::size_t i = 0; i < kOptionBoxes.size(); ++i) {
+  for (std::size_t i = 0; i < kMeterOptions.size(); ++i) {
     const std::optional<bool>& value = status->options[i];
     line(Msg::LabelOption, std::string(names[i].name) + ' ' + Say(value ? (*value ? Msg::On : Msg::Off) : Msg::Unknown));
   }
@@ -609,7 +613,7 @@ int CliSession::Option() {
   const auto index = static_cast<std::size_t>(
       std::find_if(names.begin(), names.end(), [&](const OptionName& o) { return options_.optionName == o.name; }) -
       names.begin());
-  const OptionBox box = kOptionBoxes.at(index);
+  const MeterOption box = kMeterOptions.at(index);
   const OptionWriteOutcome outcome = meter_.Options.WriteAndConfirm(box, options_.optionOn);
   const std::string value = Say(outcome.readBack ? (*outcome.readBack ? Msg::On : Msg::Off) : Msg::Unknown);
   json result{{"option", options_.optionName},
@@ -637,6 +641,9 @@ int CliSession::Checksum() {
   std::optional<std::uint32_t> checksum;
   try {
     checksum = meter_.Memory.ReadChecksumConfirmed();
+  } catch (const LinkError& refused) {
+    Error(Say(LinkFaultText(refused.Fault())));
+    return kExitFailed;
   } catch (const std::exception& failure) {
     Error(failure.what());
     return kExitFailed;

@@ -21,6 +21,7 @@
 #include "app/cli/InputFile.h"
 #include "app/cli/Messages.h"
 #include "app/cli/UpdateReport.h"
+#include "device/LinkEvent.h"
 #include "device/TJvHidDeviceController.h"
 #include "ports/EventLoop.h"
 #include "ports/HidPlatform.h"
@@ -187,7 +188,7 @@ class CliSession : LinkObserver, StatusView, UpdateView {
   void ShowVersionNotANumber() override {}
   void ShowFirmware(const std::u32string&, int, bool) override {}
   void OptionsRefreshing() override {}
-  void ShowOption(OptionBox, bool) override {}
+  void ShowOption(MeterOption, bool) override {}
   void OptionsRefreshed() override {}
   // UpdateView: progress and the outcome.
   void UpdateStarted() override {}

@@ -11,6 +11,7 @@
 
 #include "app/cli/Messages.h"
 #include "ports/UpdateView.h"
+#include "update/UpdateOutcome.h"
 
 namespace lu14::cli {
 

@@ -455,6 +455,8 @@ constexpr Entry kCatalogue[] = {
     {Msg::ChecksumDiffers, "checksum   {0} ({1}): not the carried firmware {2}, whose checksum is {3}",
      "контрольная сумма {0} ({1}): не вложенная прошивка {2}, у которой сумма {3}"},
     {Msg::ChecksumNoAnswer, "the meter did not answer the checksum request", "прибор не ответил на запрос контрольной суммы"},
+    {Msg::LinkNoMeter, "the meter is not connected", "прибор не подключён"},
+    {Msg::LinkBusy, "the meter is busy with another command", "прибор занят другой командой"},
     {Msg::OutputExists, "{0} exists: a backup never replaces a file; name another with --output",
      "{0} уже существует: резервная копия никогда не заменяет файл; укажите другое имя в --output"},
     {Msg::BackupNoDocuments,

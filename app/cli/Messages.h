@@ -121,6 +121,8 @@ enum class Msg {
   ChecksumMatches,
   ChecksumDiffers,
   ChecksumNoAnswer,
+  LinkNoMeter,
+  LinkBusy,
   // backup and restore
   OutputExists,
   BackupNoDocuments,

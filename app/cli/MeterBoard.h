@@ -13,6 +13,7 @@
 
 #include "app/cli/UpdateReport.h"
 #include "ports/StatusView.h"
+#include "status/MeterStatus.h"
 
 namespace lu14::cli {
 

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ports/UpdateView.h"
+#include "update/UpdateOutcome.h"
 
 namespace lu14::cli {
 

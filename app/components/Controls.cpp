@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "app/ShellTexts.h"
+#include "ports/Refusal.h"
 
 namespace lu14 {
 
@@ -46,7 +47,7 @@ void TProgressBar::SetMax(int max) {
 TListBox::TListBox(ControlId id, const ViewLink& link) : TControl(id, link), link_(link) {}
 
 void TListBox::Append(const std::string& line) {
-  if (!link_.LineAppended(line)) throw std::runtime_error(std::string(kListRefusedLineText));
+  if (!link_.LineAppended(line)) throw ViewError(std::string(kListRefusedLineText));
   lines_.push_back(line);
 }
 

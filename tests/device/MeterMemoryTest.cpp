@@ -68,7 +68,7 @@ TEST_F(MemoryFixture, ErrorsBecomeFalseAndLeaveTheValueAlone) {
 
 TEST_F(MemoryFixture, WriteSendsAddressAndValueVerifiedThenPauses) {
   const auto before = runtime.Elapsed();
-  EXPECT_TRUE(memory.WriteEeprom(kEepromOptionC2, 0));
+  EXPECT_TRUE(memory.WriteEeprom(kEepromCapacitance, 0));
   EXPECT_EQ(runtime.Elapsed() - before, 5ms);
   const Report& sent = meter->requests.back();
   EXPECT_EQ(sent[1], 0x03);
@@ -107,7 +107,7 @@ struct SimMeterMemory : ::testing::Test {
 };
 
 TEST_F(SimMeterMemory, WrittenBytesReadBack) {
-  for (const std::uint16_t address : {std::uint16_t{0}, kEepromOptionC2, kEepromFirmwareValidFlag, std::uint16_t{2047}}) {
+  for (const std::uint16_t address : {std::uint16_t{0}, kEepromCapacitance, kEepromFirmwareValidFlag, std::uint16_t{2047}}) {
     ASSERT_TRUE(memory.WriteEeprom(address, 0xA5));
     std::uint8_t value = 0;
     EXPECT_TRUE(memory.ReadEeprom(address, value));

@@ -36,7 +36,7 @@ struct QuietViews : LinkObserver, StatusView, UpdateView {
   void ShowVersionNotANumber() override {}
   void ShowFirmware(const std::u32string&, int, bool) override {}
   void OptionsRefreshing() override {}
-  void ShowOption(OptionBox, bool) override {}
+  void ShowOption(MeterOption, bool) override {}
   void OptionsRefreshed() override {}
   void UpdateStarted() override {}
   void PhaseStarted(UpdatePhase) override {}

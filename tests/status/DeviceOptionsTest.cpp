@@ -33,7 +33,7 @@ TEST_F(PollFixture, TickingAndClearingTheUsersBoxesWritesTheirBytes) {
   form.UserClick(ControlId::C3);
   form.UserClick(ControlId::C3);
   EXPECT_EQ(Writes(*meter), (std::vector<std::pair<int, int>>{{856, 0}, {856, 1}, {1022, 1}, {1022, 0}}));
-  EXPECT_EQ(meter->Eeprom(kEepromOptionC3), 0);
+  EXPECT_EQ(meter->Eeprom(kEepromMenuSwap), 0);
   form.UserClick(ControlId::C1);  // hidden
   form.UserClick(ControlId::C4);  // disabled
   form.UserClick(ControlId::G6);  // the group itself does nothing

@@ -1,6 +1,8 @@
 // The once-a-second status poll against the simulated meter.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include <functional>
 
 #include "ports/Utf.h"
@@ -96,7 +98,7 @@ TEST_F(PollFixture, IdentityIsALetterThenUpperCaseHex) {
 
 TEST_F(PollFixture, AVersionTextThatIsNotANumberUpdatesIdentityAndLogsEveryTick) {
   meter->SetEeprom(kEepromVersionText, std::array<std::uint8_t, 5>{0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
-  meter->SetEeprom(kEepromOptionC2, 0);  // would tick C2
+  meter->SetEeprom(kEepromCapacitance, 0);  // would tick C2
   form.Label1.SetText("before");
   form.G6.SetEnabled(false);
   for (int tick = 1; tick <= 3; ++tick) {
@@ -181,7 +183,7 @@ struct SilentView : StatusView {
   void ShowVersionNotANumber() override {}
   void ShowFirmware(const std::u32string&, int, bool) override {}
   void OptionsRefreshing() override {}
-  void ShowOption(OptionBox, bool) override {}
+  void ShowOption(MeterOption, bool) override {}
   void OptionsRefreshed() override {}
 };
 
@@ -260,18 +262,41 @@ TEST_F(PollFixture, AnErrorInsideTheReadsEndsTheTickWithoutABox) {
   form.AttachView(nullptr);
 }
 
+// A view with a fault of its own: it throws what no refusal is when B1 is enabled.
+struct FaultyView : FormView {
+  void CaptionChanged() override {}
+  void ControlChanged(ControlId id) override {
+    if (id == ControlId::B1) throw std::logic_error("view fault");
+  }
+  bool LineAppended(const std::string&) override { return true; }
+  void LinesCleared() override {}
+};
+
+// Only a refusal ends a tick quietly: a fault of the program is not swallowed
+// by the poll but reaches the failure report.
+TEST_F(PollFixture, AFaultOfTheProgramInsideTheReadsReachesTheFailureReport) {
+  runtime.RunFor(1ms);
+  FaultyView view;
+  form.AttachView(&view);
+  Tick();
+  ASSERT_EQ(runtime.Boxes().size(), 1u);
+  EXPECT_EQ(runtime.Boxes()[0].box.text, "view fault.");
+  EXPECT_TRUE(runtime.Boxes()[0].box.ownedByActiveWindow);
+  form.AttachView(nullptr);
+}
+
 TEST_F(PollFixture, OptionBytesSetTheBoxesWithoutWritingBack) {
-  meter->SetEeprom(kEepromOptionC1, 1);
-  meter->SetEeprom(kEepromOptionC2, 0);
-  meter->SetEeprom(kEepromOptionC3, 5);
-  meter->SetEeprom(kEepromOptionC4, 7);
+  meter->SetEeprom(kEepromAutoSave, 1);
+  meter->SetEeprom(kEepromCapacitance, 0);
+  meter->SetEeprom(kEepromMenuSwap, 5);
+  meter->SetEeprom(kEepromModifiedMeter, 7);
   Tick();
   EXPECT_TRUE(form.C1.Checked());
   EXPECT_TRUE(form.C2.Checked());
   EXPECT_TRUE(form.C3.Checked());
   EXPECT_FALSE(form.C4.Checked());
   EXPECT_TRUE(meter->Requests(cmdWriteEeprom).empty());
-  meter->SetEeprom(kEepromOptionC2, 1);  // changed on the meter: the box follows, still no write
+  meter->SetEeprom(kEepromCapacitance, 1);  // changed on the meter: the box follows, still no write
   Tick();
   EXPECT_FALSE(form.C2.Checked());
   EXPECT_TRUE(meter->Requests(cmdWriteEeprom).empty());

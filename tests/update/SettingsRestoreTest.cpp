@@ -35,10 +35,10 @@ TEST(EepromParts, TheAddressMapNamesTheOptionsCoefficientAndTheUpdatesOwnBytes) 
     EXPECT_EQ(PartOf(c.address), c.part) << c.address;
     EXPECT_EQ(OwnedByUpdate(c.address), c.ownedByUpdate) << c.address;
   }
-  EXPECT_EQ(OptionAt(947), OptionBox::C1);
-  EXPECT_EQ(OptionAt(856), OptionBox::C2);
-  EXPECT_EQ(OptionAt(1022), OptionBox::C3);
-  EXPECT_EQ(OptionAt(957), OptionBox::C4);
+  EXPECT_EQ(OptionAt(947), MeterOption::AutoSave);
+  EXPECT_EQ(OptionAt(856), MeterOption::Capacitance);
+  EXPECT_EQ(OptionAt(1022), MeterOption::MenuSwap);
+  EXPECT_EQ(OptionAt(957), MeterOption::ModifiedMeter);
   EXPECT_EQ(OptionAt(958), std::nullopt);
 }
 
@@ -63,8 +63,8 @@ struct RestoreBench : UpdateRun {
   // The meter's image as it is now, with the options and the coefficient changed.
   EepromImage ChangedBackup() {
     EepromImage backup = ImageOf(*meter);
-    backup[kEepromOptionC2] = 0;     // capacitance on
-    backup[kEepromOptionC3] = 1;     // menu-swap on
+    backup[kEepromCapacitance] = 0;     // capacitance on
+    backup[kEepromMenuSwap] = 1;     // menu-swap on
     backup[kEepromBatteryCoefficient + 1] = 0x12;
     backup[kEepromBatteryCoefficient + 3] = 0x3E;
     backup[kEepromVersionText] = 'X';  // the update's: never written

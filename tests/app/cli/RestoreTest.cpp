@@ -129,8 +129,8 @@ struct Bench {
   // coefficient, and what an update since then has written.
   void ChangeSettings() {
     auto& eeprom = eeproms.at(0);
-    eeprom[kEepromOptionC2] = 0;  // capacitance on
-    eeprom[kEepromOptionC3] = 1;  // menu-swap on
+    eeprom[kEepromCapacitance] = 0;  // capacitance on
+    eeprom[kEepromMenuSwap] = 1;  // menu-swap on
     eeprom[kEepromBatteryCoefficient + 2] = 0xA0;
     eeprom[kEepromBatteryCoefficient + 3] = 0x40;  // 1.0 was 00 00 80 3F: now 5.0
     for (std::size_t i = 0; i < 5; ++i) eeprom[kEepromVersionText + i] = static_cast<std::uint8_t>("D1.50"[i]);
@@ -357,20 +357,20 @@ TEST(LuRestore, ABackupOfAnotherMeterOrOfAnUnnamedOneIsRefusedUnlessForced) {
   BackedUp bench;
   // Two meters: the backup is the first one's.
   bench.eeproms.push_back(Bench::FreshEeprom());
-  bench.eeproms[1][kEepromOptionC2] = 0;
+  bench.eeproms[1][kEepromCapacitance] = 0;
   const std::vector<std::string> toSecond{"--simulate", "--meters", "2", "--device", "simulated-meter-2", "restore",
                                           bench.backup.string()};
   const ToolRun other = bench(toSecond);
   EXPECT_EQ(other.exitCode, kExitRefused);
   EXPECT_NE(other.err.find("is a backup of the meter B"), std::string::npos) << other.err;
   EXPECT_NE(other.err.find("--force restores it anyway"), std::string::npos);
-  EXPECT_EQ(bench.Eeprom(kEepromOptionC2, 1), 0);
+  EXPECT_EQ(bench.Eeprom(kEepromCapacitance, 1), 0);
   std::vector<std::string> forced = toSecond;
   forced.push_back("--force");
   const ToolRun done = bench(forced);
   EXPECT_EQ(done.exitCode, kExitOk) << done.err;
   EXPECT_NE(done.err.find("restoring it anyway (--force)"), std::string::npos);
-  EXPECT_EQ(bench.Eeprom(kEepromOptionC2, 1), 1);
+  EXPECT_EQ(bench.Eeprom(kEepromCapacitance, 1), 1);
   // A restore writes: with two meters it needs --device.
   EXPECT_EQ(bench({"--simulate", "--meters", "2", "restore", bench.backup.string()}).exitCode, kExitRefused);
 
@@ -392,7 +392,7 @@ TEST(LuRestore, ABackupOfAnotherMeterOrOfAnUnnamedOneIsRefusedUnlessForced) {
   EXPECT_NE(looked.out.find(" 856 "), std::string::npos) << looked.out;
   EXPECT_EQ(looked.eepromWrites, 0u);
   EXPECT_EQ(bench({"--simulate", "restore", "--force", (kDocuments / "settings.hex").string()}).exitCode, kExitOk);
-  EXPECT_EQ(bench.Eeprom(kEepromOptionC2), bench.saved[kEepromOptionC2]);
+  EXPECT_EQ(bench.Eeprom(kEepromCapacitance), bench.saved[kEepromCapacitance]);
 
   // The same meter after an update: its version changed, the backup is still its own.
   const ToolRun updated = bench({"--simulate=up-to-date", "restore", "--dry-run", bench.backup.string()});
@@ -469,7 +469,7 @@ TEST(LuRestore, AFaultPartWayLeavesAnAccountAndTheSameCommandFinishesTheJob) {
     EXPECT_EQ(rerun.exitCode, kExitOk) << rerun.err;
     EXPECT_LE(rerun.eepromWrites, 3u);  // only what still differed
     EXPECT_GE(rerun.eepromWrites, 2u);
-    for (const std::uint16_t address : {kEepromOptionC2, kEepromOptionC3}) {
+    for (const std::uint16_t address : {kEepromCapacitance, kEepromMenuSwap}) {
       EXPECT_EQ(bench.Eeprom(address), bench.saved[address]) << address;
     }
     for (std::uint16_t i = 0; i < 4; ++i) {

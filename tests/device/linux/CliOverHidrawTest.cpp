@@ -214,8 +214,8 @@ TEST_F(CliOverHidraw, RestoreWritesTheBackupBackIntoTheMeter) {
 
   {
     std::lock_guard lock(device_.mutex);
-    meter_.SetEeprom(kEepromOptionC2, static_cast<std::uint8_t>(saved[kEepromOptionC2] ^ 1));
-    meter_.SetEeprom(kEepromOptionC3, static_cast<std::uint8_t>(saved[kEepromOptionC3] ^ 1));
+    meter_.SetEeprom(kEepromCapacitance, static_cast<std::uint8_t>(saved[kEepromCapacitance] ^ 1));
+    meter_.SetEeprom(kEepromMenuSwap, static_cast<std::uint8_t>(saved[kEepromMenuSwap] ^ 1));
   }
   ASSERT_NE(Eeprom(), saved);
 

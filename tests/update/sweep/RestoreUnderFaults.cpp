@@ -15,8 +15,8 @@ using namespace std::chrono_literals;
 EepromImage BackupOf(const EepromImage& meter) {
   EepromImage backup = meter;
   backup[200] = static_cast<std::uint8_t>(meter[200] + 1);
-  backup[kEepromOptionC2] = 0;
-  backup[kEepromOptionC3] = 1;
+  backup[kEepromCapacitance] = 0;
+  backup[kEepromMenuSwap] = 1;
   backup[kEepromBatteryCoefficient] = 0x12;
   backup[kEepromBatteryCoefficient + 2] = 0x7F;
   backup[1500] = static_cast<std::uint8_t>(meter[1500] ^ 0xFF);
