@@ -12,8 +12,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/cli/CliSession.h"
-#include "app/cli/SimulatedMeter.h"
+#include "cli/CliSession.h"
+#include "cli/SimulatedMeter.h"
 #include "sim/SimRuntime.h"
 
 int main(int argc, char** argv) {

@@ -13,12 +13,12 @@
 #include <iostream>
 #include <string>
 
-#include "app/TMForm.h"
-#include "app/realtime/RealTimeRuntime.h"
+#include "window/TMForm.h"
+#include "runtime/RealTimeRuntime.h"
 #include "device/MeterProtocol.h"
 #include "sim/SimHidBus.h"
 #include "sim/meter/SimMeter.h"
-#include "app/WindowTexts.h"
+#include "window/WindowTexts.h"
 #include "update/UpdateParameters.h"
 
 namespace {

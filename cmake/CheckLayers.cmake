@@ -12,7 +12,7 @@ set(core_device ${core_ports} device)
 set(core_update ${core_device} update)
 set(core_status ${core_update} status)
 set(core_session ${core_status} session)
-set(core_form ${core_session} app app/components resources)
+set(core_window ${core_session} window window/controls resources)
 
 # What each folder may include besides itself.
 set(may_ports ${core_ports})
@@ -20,8 +20,8 @@ set(may_device ${core_device})
 set(may_update ${core_update})
 set(may_status ${core_status})
 set(may_session ${core_session})
-set(may_app ${core_form})
-set(may_app/components ${core_form})
+set(may_window ${core_window})
+set(may_window/controls ${core_window})
 # The window's layout and resources: data that needs nothing.
 set(may_resources resources)
 # The operating system's services that several adapters share.
@@ -30,13 +30,18 @@ set(may_os/win32 ${core_ports})
 set(may_device/win32 ${core_device} os/win32)
 set(may_device/linux ${core_device})
 # The wall-clock runtime serves the shell and event-loop ports.
-set(may_app/realtime ${core_ports} os/win32)
+set(may_runtime ${core_ports} os/win32)
 # The simulated world: a meter on a simulated bus, time, disk and semaphores.
 set(may_sim ${core_ports} sim sim/meter)
 set(may_sim/meter ${core_ports} sim sim/meter)
 # The front ends stand on everything beneath them.
-set(may_app/win32 ${core_form} os/win32 device/win32)
-set(may_app/cli ${core_form} os/win32 app/realtime device/win32 device/linux sim sim/meter)
+set(may_window/win32 ${core_window} os/win32 device/win32)
+# The console tool's folders work together: its entry and commands, update
+# --all (fleet), what it says (output) and the system's seams (os).
+set(cli_folders cli cli/fleet cli/output cli/os)
+foreach(folder IN LISTS cli_folders)
+  set(may_${folder} ${core_window} ${cli_folders} os/win32 runtime device/win32 device/linux sim sim/meter)
+endforeach()
 
 # Tests and benchmarks stand on top and may include any folder; build trees
 # hold what the build made.

@@ -11,7 +11,9 @@ function(lu14_check_layers)
     "${PROJECT_SOURCE_DIR}/update/*.h" "${PROJECT_SOURCE_DIR}/update/*.cpp"
     "${PROJECT_SOURCE_DIR}/status/*.h" "${PROJECT_SOURCE_DIR}/status/*.cpp"
     "${PROJECT_SOURCE_DIR}/session/*.h" "${PROJECT_SOURCE_DIR}/session/*.cpp"
-    "${PROJECT_SOURCE_DIR}/app/*.h" "${PROJECT_SOURCE_DIR}/app/*.cpp"
+    "${PROJECT_SOURCE_DIR}/window/*.h" "${PROJECT_SOURCE_DIR}/window/*.cpp"
+    "${PROJECT_SOURCE_DIR}/runtime/*.h" "${PROJECT_SOURCE_DIR}/runtime/*.cpp"
+    "${PROJECT_SOURCE_DIR}/cli/*.h" "${PROJECT_SOURCE_DIR}/cli/*.cpp"
     "${PROJECT_SOURCE_DIR}/sim/*.h" "${PROJECT_SOURCE_DIR}/sim/*.cpp"
     "${PROJECT_SOURCE_DIR}/resources/*.h")
   set(stamp "${CMAKE_BINARY_DIR}/layers.checked")

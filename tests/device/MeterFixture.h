@@ -7,7 +7,7 @@
 #include <deque>
 #include <memory>
 
-#include "app/TMForm.h"
+#include "window/TMForm.h"
 #include "device/MeterProtocol.h"
 #include "sim/SimHidBus.h"
 #include "sim/SimRuntime.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/WindowTexts.h"
+#include "window/WindowTexts.h"
 #include "tests/e2e/EndToEndSupport.h"
 #include "tests/win32/WaitFor.h"
 

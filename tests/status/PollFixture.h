@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "app/TMForm.h"
+#include "window/TMForm.h"
 #include "ports/Utf.h"
 #include "sim/SimHidBus.h"
 #include "sim/SimRuntime.h"

@@ -2,8 +2,8 @@
 // the environment allows it: the update button says why and sends nothing.
 #include <gtest/gtest.h>
 
-#include "app/TMForm.h"
-#include "app/WindowTexts.h"
+#include "window/TMForm.h"
+#include "window/WindowTexts.h"
 #include "sim/SimHidBus.h"
 #include "sim/SimRuntime.h"
 #include "sim/meter/SimMeter.h"

@@ -6,12 +6,12 @@
 #include <memory>
 #include <string>
 
-#include "app/TMForm.h"
+#include "window/TMForm.h"
 #include "sim/SimHidBus.h"
 #include "sim/SimRuntime.h"
 #include "sim/meter/SimMeter.h"
 #include "tests/device/MeterFixture.h"
-#include "app/WindowTexts.h"
+#include "window/WindowTexts.h"
 #include "update/BackupFile.h"
 #include "update/UpdateParameters.h"
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/ShellTexts.h"
+#include "window/ShellTexts.h"
 #include "resources/WindowLayout.h"
 #include "tests/win32/FirstTickHold.h"
 #include "tests/win32/ProgramCopy.h"

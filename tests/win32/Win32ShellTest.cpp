@@ -1,5 +1,5 @@
 // The Win32 adapter of the shell against the real Windows API (run under Wine).
-#include "app/win32/Win32Shell.h"
+#include "window/win32/Win32Shell.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/MessageBoxes.h"
+#include "window/MessageBoxes.h"
 #include "tests/win32/WaitFor.h"
 
 namespace lu14::win32 {

@@ -23,12 +23,12 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/CliOptions.h"
-#include "app/cli/CliSession.h"
-#include "app/cli/MeterRig.h"
-#include "app/cli/Recording.h"
-#include "app/cli/UpdateAll.h"
-#include "app/realtime/RealTimeRuntime.h"
+#include "cli/CliOptions.h"
+#include "cli/CliSession.h"
+#include "cli/fleet/MeterRig.h"
+#include "cli/Recording.h"
+#include "cli/fleet/UpdateAll.h"
+#include "runtime/RealTimeRuntime.h"
 #include "device/MeterMemory.h"
 #include "device/MeterProtocol.h"
 #include "device/linux/LinuxHidPlatform.h"

@@ -8,7 +8,7 @@
 #include <ostream>
 #include <string>
 
-#include "app/cli/ConsoleBuffersWindows.h"
+#include "cli/output/ConsoleBuffersWindows.h"
 #include "tests/e2e/cli/ConsoleRun.h"
 
 namespace lu14::cli {

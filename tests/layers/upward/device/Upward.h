@@ -1,5 +1,5 @@
 // A device header that reaches up into the form: the layer check must refuse it.
 #pragma once
 
-#include "app/TMForm.h"
+#include "window/TMForm.h"
 #include "ports/Shell.h"

@@ -1,5 +1,5 @@
 // The simulated world reaching into the form: refused as well.
 #pragma once
 
-#include "app/TMForm.h"
+#include "window/TMForm.h"
 #include "sim/meter/SimMeter.h"

@@ -1,0 +1,72 @@
+// RealTimeRuntime: the backup's file, the process id its part file is named
+// with, and the move that never replaces one, on POSIX systems.
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "runtime/RealTimeRuntime.h"
+
+namespace lu14 {
+namespace {
+
+class StdioFile : public OutputFile {
+ public:
+  explicit StdioFile(std::FILE* file) : file_(file) {}
+  ~StdioFile() override {
+    if (file_) std::fclose(file_);
+  }
+  bool Write(std::span<const std::uint8_t> bytes) override {
+    return file_ && std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+  }
+  // The standard library reaches the system's buffers, not the disk itself.
+  bool FlushToDisk() override { return file_ && std::fflush(file_) == 0; }
+  bool Close() override {
+    if (!file_) return false;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return closed;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+// Makes a rename in `folder` durable: the directory entry is on the disk.
+bool SyncFolder(const std::filesystem::path& folder) {
+  const int descriptor = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  const bool synced = fsync(descriptor) == 0;
+  close(descriptor);
+  return synced;
+}
+
+}  // namespace
+
+std::uint32_t RealTimeRuntime::ProcessId() { return static_cast<std::uint32_t>(getpid()); }
+
+std::string RealTimeRuntime::PlatformErrorText() { return std::strerror(errno); }
+
+std::unique_ptr<OutputFile> RealTimeRuntime::OpenOutputFile(const std::filesystem::path& path) {
+  std::FILE* file = std::fopen(path.string().c_str(), "wb");
+  if (!file) return nullptr;
+  return std::make_unique<StdioFile>(file);
+}
+
+MoveOutcome RealTimeRuntime::MoveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+  // renameat2 checks and moves in one step. File systems without
+  // RENAME_NOREPLACE refuse it with EINVAL; there a hard link does the same
+  // (it fails when the name is taken), and the old name is removed after.
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno == EEXIST) return MoveOutcome::TargetExists;
+    if (errno != EINVAL) return MoveOutcome::Failed;
+    if (link(from.c_str(), to.c_str()) != 0) return errno == EEXIST ? MoveOutcome::TargetExists : MoveOutcome::Failed;
+    unlink(from.c_str());
+  }
+  return SyncFolder(to.parent_path()) ? MoveOutcome::Moved : MoveOutcome::Failed;
+}
+
+}  // namespace lu14
