@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <iterator>
 #include <stdexcept>
+#include <string_view>
 #include <tuple>
 
 #include "cli/os/SystemLanguage.h"
@@ -91,6 +93,43 @@ std::string Quoted(const std::string& argument) {
   }
   return quoted + "\"";
 }
+
+// How many single-character edits (insert, delete, replace, swap of two
+// neighbours) turn one word into the other.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// An unknown command, with the command it most likely stands for.
+std::string UnknownCommand(Language language, const std::string& word) {
+  const CommandName* nearest = nullptr;
+  std::size_t best = 3;  // more than two edits away is no likely typo
+  for (const CommandName& command : kCommands) {
+    const std::size_t distance = EditDistance(word, command.name);
+    if (distance < best) best = distance, nearest = &command;
+  }
+  const std::string unknown = Text(language, Msg::UnknownCommand, {Quoted(word), CommandList()});
+  return nearest && !word.empty() ? unknown + "; " + Text(language, Msg::DidYouMean, {nearest->name}) : unknown;
+}
+
+// The options that belong to a command (update's and restore's -y, backup's
+// --output ...), as they may stand before it: "lu14 -y update".
+bool IsCommandOption(const std::string& argument) {
+  constexpr std::array<std::string_view, 7> kCommandOptions{"-y",          "--yes",     "--force", "--no-backup",
+                                                             "--ignore-battery", "--dry-run", "--output"};
+  const std::string_view name = std::string_view(argument).substr(0, argument.find('='));
+  return std::find(kCommandOptions.begin(), kCommandOptions.end(), name) != kCommandOptions.end();
+}
+
 
 // A whole decimal number in [low, high]: digits only, no sign, no exponent,
 // no fraction, no unit, no base prefix.
@@ -214,12 +253,24 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
   if (blank != head.end()) {
     const bool afterCommand = std::any_of(head.begin(), blank, [](const std::string& a) { return FindCommand(a); });
     return usageError(afterCommand ? Text(language, Msg::UnexpectedArgument, {Quoted(*blank)})
-                                   : Text(language, Msg::UnknownCommand, {Quoted(*blank), CommandList()}));
+                                   : UnknownCommand(language, *blank));
   }
   if (std::none_of(head.begin(), head.end(), [](const std::string& a) { return FindCommand(a); }) && !tail.empty() &&
       FindCommand(tail.front())) {
     head.push_back(tail.front());
     tail.erase(tail.begin());
+  }
+  // A command's own options given before it are read as given after it; a
+  // command that has no such option says so then.
+  const auto commandAt = std::find_if(head.begin(), head.end(), [](const std::string& a) { return FindCommand(a); });
+  if (commandAt != head.end()) {
+    std::vector<std::string> before(head.begin(), commandAt), after(commandAt + 1, head.end());
+    std::vector<std::string> reordered;
+    std::copy_if(before.begin(), before.end(), std::back_inserter(reordered), [](const auto& a) { return !IsCommandOption(a); });
+    reordered.push_back(*commandAt);
+    std::copy_if(before.begin(), before.end(), std::back_inserter(reordered), IsCommandOption);
+    reordered.insert(reordered.end(), after.begin(), after.end());
+    head = std::move(reordered);
   }
 
   CliOptions options;
@@ -293,7 +344,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
         throw UsageError(Text(language, Msg::UnknownOption, {Quoted(extra)}) +
                          (chosen ? "; " + Text(language, Msg::SeeHelp, {chosen->name}) : ""));
       }
-      if (!chosen) throw UsageError(Text(language, Msg::UnknownCommand, {Quoted(extra), CommandList()}));
+      if (!chosen) throw UsageError(UnknownCommand(language, extra));
       throw UsageError(Text(language, Msg::UnexpectedArgument, {Quoted(extra)}));
     }
     if (!chosen) throw UsageError(Text(language, Msg::NoCommand, {CommandList()}));

@@ -304,6 +304,7 @@ constexpr Entry kCatalogue[] = {
     {Msg::SeeHelp, "lu14 {0} --help shows its usage", "справка: lu14 {0} --help"},
     {Msg::NoCommand, "no command given; the commands: {0}", "команда не указана; команды: {0}"},
     {Msg::UnknownCommand, "unknown command {0}; the commands: {1}", "неизвестная команда {0}; команды: {1}"},
+    {Msg::DidYouMean, "did you mean {0}?", "может быть, {0}?"},
     {Msg::UnknownOption, "unknown option {0}", "неизвестный параметр {0}"},
     {Msg::UnexpectedArgument, "unexpected argument {0}", "лишний аргумент {0}"},
     {Msg::NeedsValue, "{0} needs a value", "параметру {0} нужно значение"},

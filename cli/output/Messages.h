@@ -38,6 +38,7 @@ enum class Msg {
   SeeHelp,
   NoCommand,
   UnknownCommand,
+  DidYouMean,
   UnknownOption,
   UnexpectedArgument,
   NeedsValue,

@@ -466,6 +466,19 @@ TEST(LuCommandLine, OptionsTakeTheirValueEitherWayBeforeOrAfterTheCommand) {
   EXPECT_TRUE(flags.options->yes && flags.options->force && flags.options->noBackup && flags.options->ignoreBattery);
   EXPECT_TRUE(flags.options->json);
   EXPECT_EQ(ParseCommandLine({"-q", "status"}).options->verbosity, Verbosity::Quiet);
+
+  // A command's own options may stand before it, as the help says.
+  const ParseResult before = ParseCommandLine({"-y", "--force", "--simulate", "--no-backup", "update"});
+  ASSERT_TRUE(before.options) << before.message;
+  EXPECT_EQ(before.options->command, Command::Update);
+  EXPECT_TRUE(before.options->yes && before.options->force && before.options->noBackup);
+  const ParseResult dryRun = ParseCommandLine({"--dry-run", "--yes", "restore", "saved.hex"});
+  ASSERT_TRUE(dryRun.options) << dryRun.message;
+  EXPECT_TRUE(dryRun.options->dryRun && dryRun.options->yes);
+  EXPECT_EQ(dryRun.options->restoreFile, "saved.hex");
+  const ParseResult output = ParseCommandLine({"--output", "mine.hex", "backup"});
+  ASSERT_TRUE(output.options) << output.message;
+  EXPECT_EQ(output.options->outputFile, "mine.hex");
 }
 
 TEST(LuCommandLine, ErrorsExitTwoAndNameWhatIsValid) {
@@ -484,12 +497,17 @@ TEST(LuCommandLine, ErrorsExitTwoAndNameWhatIsValid) {
       {{"--meters", "2", "list"}, "--meters works only with --simulate"},
       {{"--simulate=melted", "status"}, "unknown simulated fault \"melted\"; the faults: no-meter, low-battery"},
       {{"flash"}, "unknown command \"flash\"; the commands: status, list, update, option, checksum"},
+      {{"lsit", "--device", "x"}, "did you mean list?"},
       {{""}, "unknown command \"\""},
       {{"\n"}, "unknown command \"\\x0A\""},
       {{}, "no command given; the commands: status, list"},
       {{"--"}, "no command given"},
       {{"status", "--bogus"}, "unknown option \"--bogus\"; lu14 status --help"},
       {{"status", "--no-backup"}, "unknown option \"--no-backup\""},
+      {{"-y", "status"}, "unknown option \"-y\"; lu14 status --help"},
+      {{"stauts"}, "unknown command \"stauts\"; the commands: status, list, update, option, checksum, backup, restore; did you mean status?"},
+      {{"--json", "updaet"}, "did you mean update?"},
+      {{"chekcsum"}, "did you mean checksum?"},
       {{"status", "extra"}, "unexpected argument \"extra\""},
       {{"option", "capacitance"}, "option needs a name (capacitance, menu-swap) and on or off"},
       {{"option", "colour", "on"}, "unknown option name \"colour\"; the options that can be changed: capacitance, menu-swap"},
@@ -506,6 +524,9 @@ TEST(LuCommandLine, ErrorsExitTwoAndNameWhatIsValid) {
     EXPECT_TRUE(parsed.message.starts_with("lu14: error: ")) << parsed.message;
     EXPECT_NE(parsed.message.find("usage: lu14"), std::string::npos);
   }
+  // A word far from every command gets no guess.
+  EXPECT_EQ(ParseCommandLine({"flash"}).message.find("did you mean"), std::string::npos);
+  EXPECT_NE(ParseCommandLine({"stauts"}, Language::Russian).message.find("может быть, status?"), std::string::npos);
   // With --json the error goes out as JSON as well.
   EXPECT_TRUE(ParseCommandLine({"--json", "flash"}).json);
   EXPECT_FALSE(ParseCommandLine({"flash"}).json);
