@@ -513,9 +513,10 @@ bool CliSession::Confirmed(const MeterStatus& status) {
 bool CliSession::Asked(const std::string& question) {
   if (!answers_ || options_.yes) return true;
   progress_.Finish();
-  err_ << question << std::flush;
+  std::ostream& asks = questions_ ? *questions_ : err_;
+  asks << question << std::flush;
   std::string answer;
-  if (!std::getline(*answers_, answer)) err_ << '\n';
+  if (!std::getline(*answers_, answer)) asks << '\n' << std::flush;
   // Ctrl-C at the question ends the run as interrupted, with nothing written.
   if (StopAsked()) return false;
   return IsYes(answer);

@@ -77,9 +77,13 @@ class CliSession : LinkObserver, StatusView, UpdateView {
 
   // stopRequests: how many stop signals (Ctrl-C ...) have arrived so far.
   void SetStopRequests(std::function<int()> stopRequests) { stopRequests_ = std::move(stopRequests); }
-  // Where a person answers: set when standard input and the error stream are
-  // a terminal. update then asks before it writes (unless --yes).
-  void SetAnswers(std::istream& answers) { answers_ = &answers; }
+  // Where a person answers, and where the question goes (the error stream
+  // unless given): set when standard input is a terminal. update then asks
+  // before it writes (unless --yes).
+  void SetAnswers(std::istream& answers, std::ostream* questions = nullptr) {
+    answers_ = &answers;
+    questions_ = questions;
+  }
   // The run's clock, for the time left of an update (the wall clock by default).
   void SetClock(std::function<std::chrono::microseconds()> clock);
   // The device nodes of meters that are attached but that this user may not
@@ -206,6 +210,7 @@ class CliSession : LinkObserver, StatusView, UpdateView {
   std::function<void()> step_;
   std::function<int()> stopRequests_;
   std::istream* answers_ = nullptr;
+  std::ostream* questions_ = nullptr;
   std::function<std::chrono::microseconds()> clock_;
   std::function<std::vector<std::string>()> inaccessible_;
   UserFiles files_;

@@ -101,12 +101,12 @@ int LuMain(const std::vector<std::string>& arguments, const Console& console) {
     CliSession session(options, runtime, runtime, platform, std::cout, std::cerr, terminal, std::move(step));
     session.SetRecordingProblem(recordingProblem);
     session.SetStopRequests(StopSignalsReceived);
-    if (person) session.SetAnswers(std::cin);
+    if (person) session.SetAnswers(std::cin, console.Questions());
     if (inaccessibleMeters) session.SetInaccessibleMeters(inaccessibleMeters);
     if (options.all) {
       UpdateAll all(options, std::cout, std::cerr, terminal, std::move(makeRig), console.ErrorColumns());
       all.SetStopRequests(StopSignalsReceived);
-      if (person) all.SetAnswers(std::cin);
+      if (person) all.SetAnswers(std::cin, console.Questions());
       return all.Run(session);
     }
     const int exitCode = session.Run();

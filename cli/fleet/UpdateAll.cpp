@@ -147,12 +147,13 @@ bool UpdateAll::Asked(MeterBoard& board, MeterBoardView& view) {
     ++count;
   }
   if (count == 0) return true;
-  err_ << Text(options_.language, Msg::AllAboutToWrite, {std::to_string(count)}) << '\n'
+  std::ostream& asks = questions_ ? *questions_ : err_;
+  asks << Text(options_.language, Msg::AllAboutToWrite, {std::to_string(count)}) << '\n'
        << question << Text(options_.language, Msg::AllAskToWrite, {kFirmwareVersionText, std::to_string(count)})
        << std::flush;
   const int stopsBefore = stopRequests_ ? stopRequests_() : 0;
   std::string answer;
-  if (!std::getline(*answers_, answer)) err_ << '\n';
+  if (!std::getline(*answers_, answer)) asks << '\n' << std::flush;
   // Ctrl-C at the question ends the run as interrupted, with nothing written.
   if (stopRequests_ && stopRequests_() > stopsBefore) {
     interruptedAtQuestion_ = true;

@@ -33,7 +33,10 @@ class UpdateAll {
 
   // As CliSession's: stop signals so far, and where a person answers.
   void SetStopRequests(std::function<int()> stopRequests) { stopRequests_ = std::move(stopRequests); }
-  void SetAnswers(std::istream& answers) { answers_ = &answers; }
+  void SetAnswers(std::istream& answers, std::ostream* questions = nullptr) {
+    answers_ = &answers;
+    questions_ = questions;
+  }
 
   // finder: a session on a platform that shows every meter; it waits for the
   // meters as any command does and names them.
@@ -55,6 +58,7 @@ class UpdateAll {
   RigMaker makeRig_;
   std::function<int()> stopRequests_;
   std::istream* answers_ = nullptr;
+  std::ostream* questions_ = nullptr;
   std::atomic<int> stops_{0};
   bool warned_ = false;
   bool interruptedAtQuestion_ = false;

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <ostream>
 
 namespace lu14::cli {
 
@@ -26,11 +27,15 @@ class Console {
   Console& operator=(const Console&) = delete;
 
   // The error stream is a terminal on which the progress bar may redraw its
-  // line (carriage return, ESC [ K).
+  // line (carriage return, ESC [ K): not one whose TERM is "dumb".
   bool ErrorRedraws() const { return errorRedraws_; }
-  // The error stream and standard input are a terminal: a person is there to
-  // answer a question.
+  // Standard input is a terminal: a person is there to answer a question,
+  // which goes to Questions().
   bool PersonAnswers() const { return personAnswers_; }
+  // Where a question is seen on that terminal: the error stream when it is
+  // the terminal, else the terminal itself (/dev/tty, CONOUT$). Null when
+  // nobody answers.
+  std::ostream* Questions() const { return questions_; }
   // How many columns the error stream's terminal has (0: not known): a line
   // redrawn in place must fit in them.
   std::size_t ErrorColumns() const { return errorColumns_; }
@@ -40,6 +45,7 @@ class Console {
   std::unique_ptr<Saved> saved_;
   bool errorRedraws_ = false;
   bool personAnswers_ = false;
+  std::ostream* questions_ = nullptr;
   std::size_t errorColumns_ = 0;
 };
 

@@ -3,6 +3,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
 
 #include "cli/output/Console.h"
 
@@ -25,16 +29,32 @@ void OpenClosedStandardDescriptors() {
   }
 }
 
+// A terminal that cannot move its cursor or clear a line.
+bool DumbTerminal() {
+  const char* term = std::getenv("TERM");
+  return term && std::strcmp(term, "dumb") == 0;
+}
+
 }  // namespace
 
-struct Console::Saved {};
+struct Console::Saved {
+  std::ofstream terminal;  // the questions' way to the terminal when the error stream is elsewhere
+};
 
-Console::Console() {
+Console::Console() : saved_(std::make_unique<Saved>()) {
   OpenClosedStandardDescriptors();
-  errorRedraws_ = isatty(STDERR_FILENO) != 0;
-  personAnswers_ = errorRedraws_ && isatty(STDIN_FILENO) != 0;
+  const bool errorTerminal = isatty(STDERR_FILENO) != 0;
+  errorRedraws_ = errorTerminal && !DumbTerminal();
   winsize size{};
   if (errorRedraws_ && ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0) errorColumns_ = size.ws_col;
+  if (isatty(STDIN_FILENO) == 0) return;
+  if (errorTerminal) {
+    questions_ = &std::cerr;
+  } else {
+    saved_->terminal.open("/dev/tty");
+    if (saved_->terminal) questions_ = &saved_->terminal;
+  }
+  personAnswers_ = questions_ != nullptr;
 }
 
 Console::~Console() = default;

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <iostream>
+#include <ostream>
 #include <optional>
 
 #include "cli/output/Console.h"
@@ -26,6 +27,10 @@ struct Console::Saved {
   std::streambuf* cout = nullptr;
   std::streambuf* cerr = nullptr;
   std::streambuf* cin = nullptr;
+  // The questions' way to the console when the error stream is elsewhere.
+  HANDLE console = INVALID_HANDLE_VALUE;
+  std::optional<ConsoleOutputBuffer> consoleBuffer;
+  std::optional<std::ostream> consoleStream;
 };
 
 Console::Console() {
@@ -49,7 +54,19 @@ Console::Console() {
   if (errorRedraws_ && GetConsoleScreenBufferInfo(err, &screen) && screen.dwSize.X > 0) {
     errorColumns_ = static_cast<std::size_t>(screen.dwSize.X);
   }
-  personAnswers_ = errorRedraws_ && saved_->inBuffer.has_value();
+  if (!saved_->inBuffer) return;
+  if (errorRedraws_) {
+    questions_ = &std::cerr;
+  } else {
+    saved_->console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+    if (IsConsole(saved_->console)) {
+      saved_->consoleBuffer.emplace(saved_->console, true);
+      saved_->consoleStream.emplace(&*saved_->consoleBuffer);
+      questions_ = &*saved_->consoleStream;
+    }
+  }
+  personAnswers_ = questions_ != nullptr;
 }
 
 Console::~Console() {
@@ -58,6 +75,9 @@ Console::~Console() {
   std::cout.rdbuf(saved_->cout);
   std::cerr.rdbuf(saved_->cerr);
   if (saved_->cin) std::cin.rdbuf(saved_->cin);
+  saved_->consoleStream.reset();  // flushed by its buffer, before the handle closes
+  saved_->consoleBuffer.reset();
+  if (saved_->console != INVALID_HANDLE_VALUE) CloseHandle(saved_->console);
   if (saved_->outputCodePage != 0) SetConsoleOutputCP(saved_->outputCodePage);
 }
 

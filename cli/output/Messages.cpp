@@ -443,11 +443,11 @@ constexpr Entry kCatalogue[] = {
     {Msg::FailTimeout, "it did not finish within 10 minutes", "оно не завершилось за 10 минут"},
     {Msg::StopWarning,
      "stopping now would leave the meter without a complete firmware, so the update goes on.\n"
-     "Press Ctrl-C again to stop it after the current chunk; the meter then asks for an update\n"
-     "until one completes (run lu14 update again).",
+     "Ask to stop again (Ctrl-C, or the same signal) to stop it after the current chunk; the meter\n"
+     "then asks for an update until one completes (run lu14 update again).",
      "остановка сейчас оставит прибор без полной прошивки, поэтому обновление продолжается.\n"
-     "Нажмите Ctrl-C ещё раз, чтобы остановить его после текущего блока; прибор тогда будет\n"
-     "просить обновления, пока одно не завершится (снова выполните lu14 update)."},
+     "Попросите остановить ещё раз (Ctrl-C или тот же сигнал), чтобы остановить его после текущего\n"
+     "блока; прибор тогда будет просить обновления, пока одно не завершится (снова выполните lu14 update)."},
     {Msg::OptionNotTaken, "the meter did not take the option: {0} reads {1}",
      "прибор не принял настройку: {0} читается как {1}"},
     {Msg::OptionWriteNotConfirmed, ", and the write was not confirmed", ", и запись не подтверждена"},

@@ -209,7 +209,7 @@ TEST(LuTool, StopSignalsNeverCutAChunk) {
   // One signal warns and the update goes on to the end.
   const ToolRun warned = RunTool({"--simulate", "update"}, {.stopsAtPage = {10}});
   EXPECT_EQ(warned.exitCode, kExitOk) << warned.err;
-  EXPECT_NE(warned.err.find("Press Ctrl-C again to stop it after the current chunk"), std::string::npos);
+  EXPECT_NE(warned.err.find("Ask to stop again (Ctrl-C, or the same signal) to stop it after the current chunk"), std::string::npos);
   EXPECT_EQ(warned.flagAfter, 1);
 
   // A second stops between two chunks: the meter stays marked incomplete and

@@ -276,5 +276,54 @@ TEST(LuProcess, ABackupThatCannotBeSavedSaysWhichPathAndWhy) {
   }
 }
 
+// lu14 with a terminal (a pseudo-terminal from script(1)) as its standard
+// input and output, `input` typed at it, and what the shell line adds
+// (redirections); what the terminal showed and the exit code.
+struct TerminalRun {
+  int exitCode = -1;
+  std::string terminal;
+};
+TerminalRun RunOnTerminal(const std::string& arguments, const std::string& input, const std::string& environment,
+                          const std::filesystem::path& folder) {
+  const std::filesystem::path shown = folder / "terminal.txt";
+  const std::string inner = std::string(LU14_BINARY) + " " + arguments;
+  const std::string line = "cd " + Quoted(folder) + " && printf '" + input + "' | env HOME=" + Quoted(folder) +
+                           " LANG=C.UTF-8 " + environment + " timeout 120 script -qec \"" + inner + "\" /dev/null > " +
+                           Quoted(shown);
+  const int status = std::system(line.c_str());
+  TerminalRun run;
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream file(shown, std::ios::binary);
+  run.terminal.assign(std::istreambuf_iterator<char>(file), {});
+  return run;
+}
+
+// A person at the terminal is asked before anything is written, also when
+// only the error stream goes to a file: the question comes on the terminal.
+TEST(LuProcess, TheQuestionComesOnTheTerminalWhenOnlyErrorsAreRedirected) {
+  const std::filesystem::path folder = FreshFolder("terminal-question");
+  std::filesystem::create_directories(folder / "Documents");
+  const TerminalRun declined = RunOnTerminal("--simulate update 2>err.txt", "n\\n", "TERM=xterm", folder);
+  EXPECT_EQ(declined.exitCode, 1) << declined.terminal;
+  EXPECT_NE(declined.terminal.find("write firmware D1.50 to this meter? [y/N]"), std::string::npos)
+      << declined.terminal;
+  std::ifstream err(folder / "err.txt");
+  const std::string errors(std::istreambuf_iterator<char>(err), {});
+  EXPECT_NE(errors.find("nothing was written: the update was not confirmed"), std::string::npos) << errors;
+  EXPECT_TRUE(BackupsIn(folder).empty());
+}
+
+// A terminal that cannot clear a line gets the progress as lines, no ESC [ K.
+TEST(LuProcess, ADumbTerminalGetsNoCursorControl) {
+  const std::filesystem::path folder = FreshFolder("terminal-dumb");
+  std::filesystem::create_directories(folder / "Documents");
+  const TerminalRun dumb = RunOnTerminal("--simulate --latency-us 0 update -y", "", "TERM=dumb", folder);
+  EXPECT_EQ(dumb.exitCode, 0) << dumb.terminal;
+  EXPECT_EQ(dumb.terminal.find("\x1b["), std::string::npos) << dumb.terminal;
+  const TerminalRun able = RunOnTerminal("--simulate --latency-us 0 update -y --force", "", "TERM=xterm", folder);
+  EXPECT_EQ(able.exitCode, 0) << able.terminal;
+  EXPECT_NE(able.terminal.find("\x1b[K"), std::string::npos) << able.terminal;
+}
+
 }  // namespace
 }  // namespace lu14::cli
