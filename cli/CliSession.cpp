@@ -144,7 +144,7 @@ CliSession::CliSession(const CliOptions& options, Shell& shell, EventLoop& loop,
       // lu14 decides on what it reads (up to date? battery low?) and reports it:
       // only bytes the meter confirmed.
       pacer_(loop),
-      meter_(shell, *this, *this, *this, pacer_, PollReads::Confirmed),
+      meter_(shell, *this, silentStatus_, *this, pacer_, PollReads::Confirmed),
       controller_(platform, [this](const std::function<void()>& work) { Dispatch(work); }) {
   files_.read = [this](const std::filesystem::path& path, std::size_t limit) {
     return ReadInputFile(path, limit, [this] { return StopAsked(); });

@@ -65,7 +65,7 @@ struct UpdateHooks {
   std::function<void(const UpdateReport&)> ended;
 };
 
-class CliSession : LinkObserver, StatusView, UpdateView {
+class CliSession : LinkObserver, UpdateView {
  public:
   // terminal: the error stream is a terminal (the progress bar redraws).
   // step: called between messages (a simulated meter's scripted events).
@@ -183,17 +183,6 @@ class CliSession : LinkObserver, StatusView, UpdateView {
   // LinkObserver: the transaction's retries, shown with -v.
   void LinkEventHappened(const LinkEvent& event) override;
   void WriteNotConfirmed(std::uint8_t command) override;
-  // StatusView: nothing to show; the console reads the tick's MeterStatus.
-  void ShowNoMeter() override {}
-  void StopUpdateTicks() override {}
-  void ShowBatteryLow() override {}
-  void ShowIdentity(const std::u32string&) override {}
-  void ShowVersionText(const std::u32string&) override {}
-  void ShowVersionNotANumber() override {}
-  void ShowFirmware(const std::u32string&, int, bool) override {}
-  void OptionsRefreshing() override {}
-  void ShowOption(MeterOption, bool) override {}
-  void OptionsRefreshed() override {}
   // UpdateView: progress and the outcome.
   void UpdateStarted() override {}
   void PhaseStarted(UpdatePhase phase) override;
@@ -226,6 +215,8 @@ class CliSession : LinkObserver, StatusView, UpdateView {
   ConsoleProgress progress_;
   std::vector<TJvHidDevice*> meters_;  // attached meters, in the platform's order
   std::string meterId_;                // the id of the meter the command works with
+  // The console reads the poll's MeterStatus: the poll shows it nowhere.
+  SilentStatusView silentStatus_;
   // The update's ticks run on the loop, not on window-style timers.
   LoopPacer pacer_;
   MeterAgent meter_;

@@ -36,4 +36,20 @@ class StatusView {
   virtual void OptionsRefreshed() = 0;
 };
 
+// A view that shows nothing, for a front end (or a test) that reads the
+// tick's MeterStatus instead.
+class SilentStatusView : public StatusView {
+ public:
+  void ShowNoMeter() override {}
+  void StopUpdateTicks() override {}
+  void ShowBatteryLow() override {}
+  void ShowIdentity(const std::u32string&) override {}
+  void ShowVersionText(const std::u32string&) override {}
+  void ShowVersionNotANumber() override {}
+  void ShowFirmware(const std::u32string&, int, bool) override {}
+  void OptionsRefreshing() override {}
+  void ShowOption(MeterOption, bool) override {}
+  void OptionsRefreshed() override {}
+};
+
 }  // namespace lu14

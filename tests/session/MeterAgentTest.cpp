@@ -25,19 +25,9 @@ namespace {
 using namespace std::chrono_literals;
 
 // Shows nothing: the test reads the agent's outcome values.
-struct QuietViews : LinkObserver, StatusView, UpdateView {
+struct QuietViews : LinkObserver, SilentStatusView, UpdateView {
   void LinkEventHappened(const LinkEvent&) override {}
   void WriteNotConfirmed(std::uint8_t) override {}
-  void ShowNoMeter() override {}
-  void StopUpdateTicks() override {}
-  void ShowBatteryLow() override {}
-  void ShowIdentity(const std::u32string&) override {}
-  void ShowVersionText(const std::u32string&) override {}
-  void ShowVersionNotANumber() override {}
-  void ShowFirmware(const std::u32string&, int, bool) override {}
-  void OptionsRefreshing() override {}
-  void ShowOption(MeterOption, bool) override {}
-  void OptionsRefreshed() override {}
   void UpdateStarted() override {}
   void PhaseStarted(UpdatePhase) override {}
   void ProgressMade(const UpdateProgress&) override {}

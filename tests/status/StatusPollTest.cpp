@@ -173,19 +173,6 @@ TEST_F(PollFixture, AFailedSecondReadOfTheFlagEndsTheTickLikeAFailedTransaction)
   EXPECT_EQ(form.Label1.Text(), kReload);
 }
 
-// A view that shows nothing: the tick's MeterStatus is what a test reads.
-struct SilentView : StatusView {
-  void ShowNoMeter() override {}
-  void StopUpdateTicks() override {}
-  void ShowBatteryLow() override {}
-  void ShowIdentity(const std::u32string&) override {}
-  void ShowVersionText(const std::u32string&) override {}
-  void ShowVersionNotANumber() override {}
-  void ShowFirmware(const std::u32string&, int, bool) override {}
-  void OptionsRefreshing() override {}
-  void ShowOption(MeterOption, bool) override {}
-  void OptionsRefreshed() override {}
-};
 
 TEST_F(PollFixture, ConfirmedReadsTakeNoOlderReplyAndEndTheTickOnAByteNeverConfirmed) {
   struct Case {
@@ -209,7 +196,7 @@ TEST_F(PollFixture, ConfirmedReadsTakeNoOlderReplyAndEndTheTickOnAByteNeverConfi
        false},
   };
   runtime.RunFor(1ms);  // the start-up scan finds the meter
-  SilentView view;
+  SilentStatusView view;
   StatusPoll poll(form.Meter.Link, form.Meter.Memory, form.Meter.Payload, view, PollReads::Confirmed);
   meter->SetFirmwareFlag(kFirmwareUpdating);
   for (const Case& c : cases) {
