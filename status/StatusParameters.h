@@ -8,6 +8,7 @@
 #include "device/MeterProtocol.h"
 #include "ports/StatusView.h"
 #include "status/MeterStatus.h"
+#include "update/BackupFile.h"
 
 namespace lu14 {
 
@@ -28,6 +29,8 @@ inline constexpr std::array<IdentityRead, 18> kIdentityReads{{
     {cmdInfo28, 0x0000}, {cmdInfo28, 0x0100}, {cmdInfo28, 0x0200}, {cmdInfo28, 0x0400}, {cmdInfo28, 0x0500},
     {cmdInfo29, 0x01D0},
 }};
+// The first read gives the letter, each other one two hex digits.
+static_assert(kIdentityReads.size() * 2 - 1 == kIdentityLength);
 inline constexpr std::uint8_t kIdentityLetterBase = 65;  // "A"
 inline constexpr std::size_t kVersionTextLength = 5;
 

@@ -82,7 +82,11 @@ std::optional<BackupName> BackupNameOf(const std::filesystem::path& file) {
   dropLastPart();
   const std::size_t version = LastCodePoints(name, kVersionTextLength);
   if (version == std::string_view::npos || version == 0) return std::nullopt;
-  return BackupName{std::string(name.substr(0, version)), std::string(name.substr(version))};
+  std::string_view identity = name.substr(0, version);
+  if (const std::size_t start = LastCodePoints(identity, kIdentityLength); start != std::string_view::npos) {
+    identity.remove_prefix(start);
+  }
+  return BackupName{std::string(identity), std::string(name.substr(version))};
 }
 
 bool NamesMeter(const BackupName& name, const std::u32string& identity) {

@@ -55,8 +55,12 @@ struct BackupName {
   std::string versionText;  // the last five characters before the time
 };
 
+// A meter's identity: a letter and 34 hex digits.
+inline constexpr std::size_t kIdentityLength = 35;
+
 // Nothing when the name is not of that form (a file saved under a name of
-// the user's choosing).
+// the user's choosing). Words a user put before the identity ("my backup
+// B4C….hex") are not part of it.
 std::optional<BackupName> BackupNameOf(const std::filesystem::path& file);
 
 // Whether a backup's name names the meter with this identity (as the status

@@ -89,6 +89,8 @@ TEST(BackupName, TheNameSaysWhichMeterTheBackupCameFrom) {
       {named + "D1.50_2359_010127_2.hex", "D1.50"},
       {named + "D1.50_2359_010127_999.hex", "D1.50"},
       {named + "D1_50_0930_101226.hex", "D1_50"},  // a version byte a file name cannot hold
+      {"my backup " + named + "D1.40_0930_101226.hex", "D1.40"},  // renamed: the words before are the user's
+      {"ЛУ-14 " + named + "D1.40_0930_101226.hex", "D1.40"},
       {"settings.hex", std::nullopt},
       {named + "D1.40_0930_101226.txt", std::nullopt},
       {named + "D1.40_930_101226.hex", std::nullopt},
