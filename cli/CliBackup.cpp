@@ -18,6 +18,24 @@ namespace {
 
 using nlohmann::json;
 
+// "--output -": the backup's text goes to standard output as it is read.
+constexpr std::string_view kStandardOutput = "-";
+
+// The output stream as the backup's file.
+class StreamOutput : public OutputFile {
+ public:
+  explicit StreamOutput(std::ostream& out) : out_(out) {}
+  bool Write(std::span<const std::uint8_t> bytes) override {
+    out_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out_);
+  }
+  bool FlushToDisk() override { return static_cast<bool>(out_.flush()); }
+  bool Close() override { return static_cast<bool>(out_); }
+
+ private:
+  std::ostream& out_;
+};
+
 std::string Hex2(std::uint8_t value) {
   char text[4];
   std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(value));
@@ -92,8 +110,9 @@ json DifferenceJson(const ByteDifference& difference) {
 
 int CliSession::Backup() {
   const std::filesystem::path output = Utf8Path(options_.outputFile);
+  const bool toOutput = options_.outputFile == kStandardOutput;
   // An existing file is refused before the meter is read: it is never replaced.
-  if (!options_.outputFile.empty() && files_.exists(output)) {
+  if (!options_.outputFile.empty() && !toOutput && files_.exists(output)) {
     Error(Say(Msg::OutputExists, {PathText(output, options_.json)}));
     return kExitRefused;
   }
@@ -109,6 +128,7 @@ int CliSession::Backup() {
   };
   SettingsBackup& backup = meter_.Backup;
   const auto stop = [this] { return StopAsked(); };
+  if (toOutput) return BackupToOutput(backup, lineWritten, stop);
   // Named after the identity and the version text, as the window names it.
   const BackupOutcome outcome =
       options_.outputFile.empty()
@@ -142,6 +162,21 @@ int CliSession::Backup() {
     Error(Say(Msg::BackupWriteFailed, {PathText(where, options_.json), Because(outcome.reason)}));
   }
   return kExitFailed;
+}
+
+int CliSession::BackupToOutput(SettingsBackup& backup, const std::function<void(int)>& lineWritten,
+                               const std::function<bool()>& stop) {
+  StreamOutput output(out_);
+  const BackupOutcome outcome = backup.SaveSettingsBackupTo(output, lineWritten, stop);
+  progress_.Finish();
+  if (outcome.result == BackupResult::Written) return kExitOk;
+  // What went out so far is no backup: the reader is told so.
+  const std::string cutShort = Say(Msg::BackupOutputIncomplete);
+  switch (outcome.fault) {
+    case UpdateFault::Interrupted: Error(Say(Msg::Interrupted) + ": " + cutShort); return kExitInterrupted;
+    case UpdateFault::BackupReadFailed: Error(Say(Msg::BackupReadFailed) + "; " + cutShort); return kExitFailed;
+    default: Error(cutShort); return kExitFailed;
+  }
 }
 
 std::optional<std::string> CliSession::RestoreRefusal(const MeterStatus& status) {

@@ -363,6 +363,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& arguments, Language
     }
     if (options.command == Command::Backup && chosenApp->count("--output")) {
       if (output.empty()) throw UsageError(Text(language, Msg::NeedsValue, {"--output"}));
+      if (output == "-" && options.json) throw UsageError(Text(language, Msg::OutputDashWithJson));
       options.outputFile = output;
     }
 

@@ -28,6 +28,7 @@
 #include "ports/Shell.h"
 #include "session/LoopPacer.h"
 #include "session/MeterAgent.h"
+#include "update/SettingsBackup.h"
 #include "update/SettingsRestore.h"
 
 namespace lu14::cli {
@@ -150,6 +151,9 @@ class CliSession : LinkObserver, UpdateView {
   int Checksum();
   int Backup();
   int Restore();
+  // backup --output -: the backup's text to the output stream.
+  int BackupToOutput(SettingsBackup& backup, const std::function<void(int)>& lineWritten,
+                     const std::function<bool()>& stop);
   // Refusals before a restore writes: a backup of another meter, or of one
   // its name does not give (unless --force).
   std::optional<std::string> RestoreRefusal(const MeterStatus& status);

@@ -107,17 +107,11 @@ BackupOutcome SettingsBackup::Skipped(const std::filesystem::path& folder) {
   return {BackupResult::Skipped, folder, {}, UpdateFault::BackupWriteFailed, shell_.LastFileError()};
 }
 
-std::optional<BackupOutcome> SettingsBackup::WritePart(std::unique_ptr<OutputFile> output,
-                                                       const std::filesystem::path& part,
-                                                       const std::filesystem::path& folder,
-                                                       const std::function<void(int)>& lineWritten,
-                                                       const std::function<bool()>& stop) {
+std::optional<UpdateFault> SettingsBackup::WriteLines(OutputFile& output, const std::function<void(int)>& lineWritten,
+                                                      const std::function<bool()>& stop) {
   for (std::size_t line = 0; line < kBackupLines; ++line) {
-    // A backup cut short is no backup: nothing of it is kept.
-    if (stop && stop()) {
-      output.reset();
-      return Abandon(part, folder, UpdateFault::Interrupted);
-    }
+    // A backup cut short is no backup.
+    if (stop && stop()) return UpdateFault::Interrupted;
     std::array<std::uint8_t, kBytesPerBackupLine> bytes{};
     for (std::size_t k = 0; k < kBytesPerBackupLine; ++k) {
       const auto address = static_cast<std::uint16_t>(line * kBytesPerBackupLine + k);
@@ -125,18 +119,27 @@ std::optional<BackupOutcome> SettingsBackup::WritePart(std::unique_ptr<OutputFil
       // wrong byte would not be the user's settings, so none is kept then and
       // the update does not go on.
       const std::optional<std::uint8_t> byte = memory_.ReadEepromConfirmed(address);
-      if (!byte) {
-        output.reset();
-        return Abandon(part, folder, UpdateFault::BackupReadFailed);
-      }
+      if (!byte) return UpdateFault::BackupReadFailed;
       bytes[k] = *byte;
     }
     const std::string text = BackupLine(bytes.data());
-    if (!output->Write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()})) {
-      output.reset();
-      return Abandon(part, folder, UpdateFault::BackupWriteFailed);
+    if (!output.Write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()})) {
+      return UpdateFault::BackupWriteFailed;
     }
     if (lineWritten) lineWritten(static_cast<int>(line));
+  }
+  return std::nullopt;
+}
+
+std::optional<BackupOutcome> SettingsBackup::WritePart(std::unique_ptr<OutputFile> output,
+                                                       const std::filesystem::path& part,
+                                                       const std::filesystem::path& folder,
+                                                       const std::function<void(int)>& lineWritten,
+                                                       const std::function<bool()>& stop) {
+  if (const std::optional<UpdateFault> fault = WriteLines(*output, lineWritten, stop)) {
+    // Nothing of a backup cut short is kept.
+    output.reset();
+    return Abandon(part, folder, *fault);
   }
   const bool flushed = output->FlushToDisk();
   const bool closed = output->Close();
@@ -159,6 +162,19 @@ BackupOutcome SettingsBackup::SaveSettingsBackupAs(const std::filesystem::path& 
   }
   if (shell_.MoveFileNoReplace(part, file) == MoveOutcome::Moved) return {BackupResult::Written, folder, file};
   return Abandon(part, folder, UpdateFault::BackupWriteFailed);
+}
+
+BackupOutcome SettingsBackup::SaveSettingsBackupTo(OutputFile& output, const std::function<void(int)>& lineWritten,
+                                                   const std::function<bool()>& stop) {
+  BackupOutcome outcome;
+  outcome.result = BackupResult::Written;
+  std::optional<UpdateFault> fault = WriteLines(output, lineWritten, stop);
+  if (!fault && !(output.FlushToDisk() && output.Close())) fault = UpdateFault::BackupWriteFailed;
+  if (fault) {
+    outcome.result = BackupResult::Failed;
+    outcome.fault = *fault;
+  }
+  return outcome;
 }
 
 BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity, BackupFolderRule rule,

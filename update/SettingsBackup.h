@@ -41,6 +41,12 @@ class SettingsBackup {
   BackupOutcome SaveSettingsBackupAs(const std::filesystem::path& file, const std::function<void(int)>& lineWritten,
                                      const std::function<bool()>& stop = {});
 
+  // The same backup written to `output` as it is read (standard output, for
+  // a user who pipes it): Written (with no file), or Failed with the fault
+  // that stopped it part-way; what was written then stays written.
+  BackupOutcome SaveSettingsBackupTo(OutputFile& output, const std::function<void(int)>& lineWritten,
+                                     const std::function<bool()>& stop = {});
+
   // The Documents folder and "lu14"; the root's "lu14" when it is unknown.
   std::filesystem::path BackupFolder();
 
@@ -51,6 +57,10 @@ class SettingsBackup {
                                          const std::filesystem::path& folder,
                                          const std::function<void(int)>& lineWritten,
                                          const std::function<bool()>& stop);
+  // Reads the EEPROM line by line into `output`: nothing when every line was
+  // written, else the fault that stopped it.
+  std::optional<UpdateFault> WriteLines(OutputFile& output, const std::function<void(int)>& lineWritten,
+                                        const std::function<bool()>& stop);
   // The outcomes of a failed file call, with the shell's reason for it.
   BackupOutcome Abandon(const std::filesystem::path& part, const std::filesystem::path& folder, UpdateFault fault);
   BackupOutcome Unwritable(const std::filesystem::path& folder);

@@ -131,6 +131,8 @@ enum class Msg {
   BackupReadFailed,
   BackupWriteFailed,
   BackupCutShort,
+  BackupOutputIncomplete,
+  OutputDashWithJson,
   FileUnreadable,
   FileTooLarge,
   FileNotABackup,

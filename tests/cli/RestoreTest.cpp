@@ -225,6 +225,34 @@ TEST(LuBackup, OutputNamesTheFileAndAnExistingOneIsRefusedUntouched) {
   EXPECT_NE(missing.err.find("could not be written to /home/u/nowhere/x.hex"), std::string::npos) << missing.err;
 }
 
+// "--output -" writes the backup's text to standard output, nothing else
+// there, and no file; a read that fails part-way says the text is no backup.
+TEST(LuBackup, OutputDashWritesTheBackupToStandardOutput) {
+  Bench bench;
+  const ToolRun piped = bench({"--simulate", "backup", "--output", "-"});
+  ASSERT_EQ(piped.exitCode, kExitOk) << piped.err;
+  std::string expected;
+  for (std::size_t line = 0; line < 128; ++line) expected += BackupLine(bench.eeproms[0].data() + line * 16);
+  EXPECT_EQ(piped.out, expected);
+  EXPECT_TRUE(bench.Backups().empty());
+  EXPECT_FALSE(bench.files.contains("-"));
+
+  const ToolRun unread = bench({"--simulate", "backup", "--output=-"}, {.prepare = [](SimulatedMeter& meter) {
+    // Past the status reads, part-way through the backup, no read completes.
+    meter.Meter().Faults().Add({.which = {cmdReadEeprom, 500, sim::Commands::kEvery, true},
+                                .busyReads = sim::CommandFault::kForever});
+  }});
+  EXPECT_EQ(unread.exitCode, kExitFailed);
+  EXPECT_NE(unread.err.find("the backup written to standard output is incomplete: do not keep it"), std::string::npos)
+      << unread.err;
+  EXPECT_FALSE(unread.out.empty());  // the lines read before the failure went out
+  EXPECT_LT(unread.out.size(), expected.size());
+
+  EXPECT_NE(ParseCommandLine({"--json", "backup", "--output", "-"}).message.find(
+                "--output - writes the backup to standard output, where --json writes too"),
+            std::string::npos);
+}
+
 // --- restore ---
 
 TEST(LuRestore, ABackupOfTheMeterAsItIsChangesNothing) {
