@@ -141,9 +141,9 @@ CliSession::CliSession(const CliOptions& options, Shell& shell, EventLoop& loop,
       err_(err),
       step_(std::move(step)),
       progress_(err, terminal, options.language, [this] { return clock_ ? clock_() : std::chrono::microseconds(0); }),
+      pacer_(loop),
       // lu14 decides on what it reads (up to date? battery low?) and reports it:
       // only bytes the meter confirmed.
-      pacer_(loop),
       meter_(shell, *this, silentStatus_, *this, pacer_, PollReads::Confirmed),
       controller_(platform, [this](const std::function<void()>& work) { Dispatch(work); }) {
   files_.read = [this](const std::filesystem::path& path, std::size_t limit) {
