@@ -85,6 +85,8 @@ class CliSession : LinkObserver, UpdateView {
     answers_ = &answers;
     questions_ = questions;
   }
+  // The error stream's terminal width (0: not known), which the progress bar fits.
+  void SetErrorColumns(std::size_t columns) { progress_.SetColumns(columns); }
   // The run's clock, for the time left of an update (the wall clock by default).
   void SetClock(std::function<std::chrono::microseconds()> clock);
   // The device nodes of meters that are attached but that this user may not

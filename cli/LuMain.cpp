@@ -101,6 +101,7 @@ int LuMain(const std::vector<std::string>& arguments, const Console& console) {
     CliSession session(options, runtime, runtime, platform, std::cout, std::cerr, terminal, std::move(step));
     session.SetRecordingProblem(recordingProblem);
     session.SetStopRequests(StopSignalsReceived);
+    session.SetErrorColumns(console.ErrorColumns());
     if (person) session.SetAnswers(std::cin, console.Questions());
     if (inaccessibleMeters) session.SetInaccessibleMeters(inaccessibleMeters);
     if (options.all) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "cli/output/TerminalText.h"
+
 namespace lu14::cli {
 
 void ConsoleProgress::Finish() {
@@ -51,12 +53,18 @@ void ConsoleProgress::Show(const UpdateProgress& progress) {
   const std::string leftText = left && done < total ? ", " + Text(language_, Msg::TimeLeft, {std::to_string(*left)}) : "";
   if (terminal_) {
     if (percent == lastShown_ && done < total) return;
-    constexpr int kWidth = 30;
-    const int filled = done * kWidth / total;
+    const std::string head = PhaseName(progress.phase) + " [";
+    const std::string tail = "] " + std::to_string(percent) + '%' + leftText;
+    // The widest bar that leaves the last column free, 10 to 30 marks.
+    constexpr std::size_t kWidest = 30, kNarrowest = 10;
+    const std::size_t room = columns_ > 0 ? columns_ - 1 : kWidest + Columns(head) + Columns(tail);
+    const std::size_t around = Columns(head) + Columns(tail);
+    const int width = static_cast<int>(std::clamp(room > around ? room - around : 0, kNarrowest, kWidest));
+    const int filled = done * width / total;
+    const std::string bar = head + std::string(static_cast<std::size_t>(filled), '#') +
+                            std::string(static_cast<std::size_t>(width - filled), '.') + tail;
     // \x1b[K clears what a longer line drawn before left behind.
-    err_ << '\r' << PhaseName(progress.phase) << " [" << std::string(static_cast<std::size_t>(filled), '#')
-         << std::string(static_cast<std::size_t>(kWidth - filled), '.') << "] " << percent << '%' << leftText
-         << "\x1b[K" << std::flush;
+    err_ << '\r' << FitColumns(bar, columns_ > 0 ? columns_ - 1 : 0) << "\x1b[K" << std::flush;
     barOpen_ = true;
     lastShown_ = percent;
     return;

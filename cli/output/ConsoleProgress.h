@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -27,6 +28,10 @@ class ConsoleProgress {
 
   // Nothing is shown (lu14 -q, or JSON shows the progress instead).
   void SetSilent(bool silent) { silent_ = silent; }
+  // The terminal's width (0: not known): a bar redrawn in place must not wrap,
+  // or each redraw would start a new line. Its bar narrows first, then the
+  // line is cut.
+  void SetColumns(std::size_t columns) { columns_ = columns; }
   void PhaseStarted(UpdatePhase phase);
   void Show(const UpdateProgress& progress);
   // Ends a bar drawn in place, so that what follows starts on a new line.
@@ -46,6 +51,7 @@ class ConsoleProgress {
   Language language_;
   Clock clock_;
   bool silent_ = false;
+  std::size_t columns_ = 0;
   bool barOpen_ = false;
   UpdatePhase phase_ = UpdatePhase::SavingSettings;
   std::chrono::microseconds phaseStart_{0};

@@ -15,6 +15,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliSession.h"
 #include "cli/output/ConsoleProgress.h"
+#include "cli/output/TerminalText.h"
 #include "cli/os/DocumentsFolderXdg.h"
 #include "cli/output/JsonText.h"
 #include "cli/output/Messages.h"
@@ -702,6 +703,33 @@ TEST(LuStreams, TimeLeftFollowsThePaceSoFar) {
   EXPECT_EQ(ConsoleProgress::SecondsLeft(milliseconds(1000), 2, 5), 2);  // 1.5 s, rounded up
   EXPECT_EQ(ConsoleProgress::SecondsLeft(milliseconds(9000), 100, 100), 0);
   EXPECT_EQ(ConsoleProgress::SecondsLeft(milliseconds(9000), 0, 100), std::nullopt);
+}
+
+// On a terminal the bar never wraps: each redraw fits in the width less one
+// column, the bar narrowing first; without a known width it keeps 30 marks.
+TEST(LuStreams, TheBarFitsTheTerminal) {
+  const auto draw = [](std::size_t columns, Language language) {
+    std::ostringstream err;
+    std::chrono::microseconds now{0};
+    ConsoleProgress progress(err, true, language, [&] { return now; });
+    progress.SetColumns(columns);
+    progress.PhaseStarted(UpdatePhase::Writing);
+    now = std::chrono::seconds(3);
+    progress.Show({UpdatePhase::Writing, 5, 15});
+    const std::string text = err.str();
+    return text.substr(text.find('\r') + 1, text.find("\x1b[K") - text.find('\r') - 1);
+  };
+  for (const Language language : {Language::English, Language::Russian}) {
+    for (const std::size_t columns : {40u, 50u, 60u, 80u}) {
+      SCOPED_TRACE(std::to_string(columns));
+      const std::string line = draw(columns, language);
+      EXPECT_LE(Columns(line), columns - 1) << line;
+      EXPECT_NE(line.find('#'), std::string::npos) << line;
+    }
+  }
+  const std::string wide = draw(0, Language::English);
+  EXPECT_EQ(wide.substr(wide.find('[')), "[##########....................] 33%, 6 s left");
+  EXPECT_EQ(draw(200, Language::English), wide);
 }
 
 // --- JSON ---
