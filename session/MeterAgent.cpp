@@ -21,14 +21,17 @@ bool MeterAgent::IsMeter(const TJvHidDevice& device) {
 
 void MeterAgent::Bind(TJvHidDevice& device) {
   Link.SetCurrentDevice(&device);
-  device.CheckOut();  // false when this object was matched before
-  Payload.LoadBlobCopy();
+  Matched(device);
 }
 
 void MeterAgent::Offer(TJvHidDevice& device) {
   if (!Held() || &device == held_) return Bind(device);
   newcomer_ = &device;
-  device.CheckOut();
+  Matched(device);
+}
+
+void MeterAgent::Matched(TJvHidDevice& device) {
+  device.CheckOut();  // false when this object was matched before
   Payload.LoadBlobCopy();
 }
 

@@ -70,6 +70,8 @@ class MeterAgent : UpdateView {
   void BackupEnded(const BackupOutcome& backup) override { frontView_.BackupEnded(backup); }
   void FaultFound(UpdateFault fault) override { frontView_.FaultFound(fault); }
   void UpdateEnded(const UpdateOutcome& outcome) override;
+  // A meter was matched: it is checked out and the carried firmware made ready.
+  void Matched(TJvHidDevice& device);
 
   UpdateView& frontView_;
   const TJvHidDevice* held_ = nullptr;
