@@ -17,6 +17,9 @@ enum class Verbosity { Quiet, Normal, Verbose };
 // The version lu14 --version prints.
 const char* ToolVersion();
 
+// Seconds a command waits for a meter unless --wait or the command says otherwise.
+inline constexpr int kDefaultWaitSeconds = 10;
+
 struct CliOptions {
   Command command = Command::Status;
   Language language = Language::English;
@@ -27,7 +30,7 @@ struct CliOptions {
   std::string simulatedFault;     // empty: a healthy simulated meter
   int simulatedMeters = 1;        // how many simulated meters are attached
   int faultMeter = 0;             // the simulated meter the fault is aimed at (1-based); 0: every one
-  int waitSeconds = 10;           // how long to wait for a meter
+  int waitSeconds = kDefaultWaitSeconds;          // how long to wait for a meter
   long latencyMicroseconds = 0;   // time each transfer of the simulated meter takes
   std::string optionName;         // option: capacitance | menu-swap
   bool optionOn = false;

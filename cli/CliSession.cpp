@@ -1,10 +1,10 @@
 #include "cli/CliSession.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <string>
 
+#include "cli/commands/Command.h"
 #include "cli/output/JsonText.h"
 #include "cli/output/TerminalText.h"
 #include "device/MeterProtocol.h"
@@ -16,79 +16,12 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::chrono::seconds kStatusPatience{10};
-constexpr std::chrono::seconds kListPatience{3};
 constexpr std::chrono::seconds kPollPeriod{1};
-constexpr std::chrono::minutes kUpdatePatience{10};
 // How often a wait looks for stop signals.
 constexpr std::chrono::milliseconds kStopCheckPeriod{100};
 // The controller's first scan runs as soon as the loop does: this is time
 // enough for it, also with --wait 0.
 constexpr std::chrono::milliseconds kFirstScan{50};
-
-std::string Hex24(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%06X", static_cast<unsigned>(value));
-  return text;
-}
-
-std::string Fixed(double value, int decimals) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
-bool Has(const UpdateOutcome& outcome, UpdateFault fault) {
-  return std::find(outcome.faults.begin(), outcome.faults.end(), fault) != outcome.faults.end();
-}
-
-// A meter's text for the terminal (escaped) or for JSON (the library escapes it).
-std::string MeterText(const std::u32string& text, bool forJson) {
-  return forJson ? CodePointsToUtf8(text) : TerminalSafe(text);
-}
-
-json OptionalBool(const std::optional<bool>& value) { return value ? json(*value) : json(nullptr); }
-
-// Why an update that did not complete ended, and what to do next.
-std::string UpdateFailure(Language language, const UpdateOutcome& outcome) {
-  const std::string confirmed = std::to_string(outcome.bytesConfirmed);
-  const std::string streamed = std::to_string(kStreamedLength);
-  switch (outcome.result) {
-    case UpdateResult::Completed: return {};
-    case UpdateResult::Disconnected: return Text(language, Msg::FailDisconnected, {confirmed, streamed});
-    case UpdateResult::Cancelled:
-      if (Has(outcome, UpdateFault::Interrupted)) {
-        const std::string stopped = Text(language, Msg::FailInterruptedBeforeWriting);
-        if (outcome.backup.result != BackupResult::Failed) return stopped;
-        return stopped + "; " + Text(language, Msg::BackupCutShort);
-      }
-      if (Has(outcome, UpdateFault::BackupReadFailed)) return Text(language, Msg::FailBackupRead);
-      if (Has(outcome, UpdateFault::BackupWriteFailed)) {
-        return Text(language, Msg::FailBackupWrite, {Because(outcome.backup.reason)});
-      }
-      if (Has(outcome, UpdateFault::BackupUnavailable)) {
-        return outcome.backup.folder.empty()
-                   ? Text(language, Msg::FailBackupUnavailableNoFolder, {Because(outcome.backup.reason)})
-                   : Text(language, Msg::FailBackupUnavailableIn,
-                          {EscapeControlCharacters(outcome.backup.folder.string(), "\\x%02X"),
-                           Because(outcome.backup.reason)});
-      }
-      return Text(language, Msg::FailStartNotConfirmed);
-    case UpdateResult::Stopped:
-      if (Has(outcome, UpdateFault::Interrupted)) return Text(language, Msg::FailInterrupted, {confirmed, streamed});
-      if (Has(outcome, UpdateFault::LinkFailed)) return Text(language, Msg::FailLinkFailed, {confirmed});
-      return Text(language, Msg::FailChunkNotConfirmed, {confirmed});
-    case UpdateResult::Unverified: break;
-  }
-  std::string reason;
-  const auto add = [&](Msg message) { reason += (reason.empty() ? "" : ", ") + Text(language, message); };
-  if (Has(outcome, UpdateFault::VersionTextNotWritten)) add(Msg::FailVersionText);
-  if (Has(outcome, UpdateFault::ChecksumMismatch)) add(Msg::FailChecksumMismatch);
-  if (Has(outcome, UpdateFault::CompleteMarkNotWritten)) add(Msg::FailCompleteMark);
-  return Text(language, Msg::FailStillIncomplete, {reason});
-}
-
-Msg LinkFaultText(LinkFault fault) { return fault == LinkFault::NoDevice ? Msg::LinkNoMeter : Msg::LinkBusy; }
 
 Msg LinkEventText(LinkEventKind kind) {
   switch (kind) {
@@ -103,6 +36,8 @@ Msg LinkEventText(LinkEventKind kind) {
 }
 
 }  // namespace
+
+Msg LinkFaultMessage(LinkFault fault) { return fault == LinkFault::NoDevice ? Msg::LinkNoMeter : Msg::LinkBusy; }
 
 bool IsYes(std::string answer) {
   while (!answer.empty() && (answer.back() == ' ' || answer.back() == '\r' || answer.back() == '\t')) answer.pop_back();
@@ -212,7 +147,7 @@ void CliSession::Dispatch(const std::function<void()>& work) {
   try {
     work();
   } catch (const LinkError& refused) {
-    Error(Say(LinkFaultText(refused.Fault())));
+    Error(Say(LinkFaultMessage(refused.Fault())));
   } catch (const std::exception& failure) {
     Error(failure.what());
   }
@@ -361,9 +296,8 @@ std::optional<int> CliSession::ChooseMeter() {
   if (!WaitForMeter()) return interrupted_ ? kExitInterrupted : kExitNoMeter;
   TJvHidDevice* chosen = options_.device.empty() ? meters_.front() : MeterWithId(options_.device);
   if (options_.device.empty() && meters_.size() > 1) {
-    const bool writes = options_.command == Command::Update || options_.command == Command::Option ||
-                        (options_.command == Command::Restore && !options_.dryRun);
-    if (writes) {
+    const CommandSpec& command = CommandOf(options_.command);
+    if (command.writes && command.writes(options_)) {
       Error(Say(Msg::SeveralMetersRefused, {std::to_string(meters_.size())}));
       ListIds();
       return kExitRefused;
@@ -387,17 +321,7 @@ std::optional<MeterStatus> CliSession::ReadStatus(std::chrono::seconds patience)
 }
 
 int CliSession::Run() {
-  int exitCode = kExitFailed;
-  switch (options_.command) {
-    case Command::Status: exitCode = Status(); break;
-    case Command::List: exitCode = List(); break;
-    case Command::Update: exitCode = Update(); break;
-    case Command::Option: exitCode = Option(); break;
-    case Command::Checksum: exitCode = Checksum(); break;
-    case Command::Backup: exitCode = Backup(); break;
-    case Command::Restore: exitCode = Restore(); break;
-  }
-  return Ended(exitCode);
+  return Ended(CommandOf(options_.command).run(*this));
 }
 
 int CliSession::FindMeters(std::vector<std::string>& ids) {
@@ -409,105 +333,12 @@ int CliSession::FindMeters(std::vector<std::string>& ids) {
 int CliSession::Ended(int exitCode) {
   progress_.Finish();
   if (interrupted_ && exitCode != kExitOk) {
-    const bool saidWhy = options_.command == Command::Update || options_.command == Command::Restore ||
-                         options_.command == Command::Backup;
-    if (!saidWhy || lastError_.empty()) Error(Say(Msg::Interrupted));
+    if (!CommandOf(options_.command).saysWhyStopped || lastError_.empty()) Error(Say(Msg::Interrupted));
     exitCode = kExitInterrupted;
   }
   if (options_.json && exitCode != kExitOk && !jsonWritten_) JsonResult(JsonError(exitCode, lastError_));
   if (hooks_.ended) hooks_.ended(report_ ? *report_ : UpdateReport{.exitCode = exitCode, .message = lastError_});
   return exitCode;
-}
-
-int CliSession::Status() {
-  if (const auto refused = ChooseMeter()) return *refused;
-  const std::optional<MeterStatus> status = ReadStatus(kStatusPatience);
-  if (!status) {
-    Error(Say(Msg::NoStatusAnswer));
-    return kExitFailed;
-  }
-  // Meter bytes: escaped for the terminal; in JSON the library and JsonLine escape them.
-  const std::string identity = MeterText(status->identity, options_.json);
-  const std::string version = MeterText(*status->versionText, options_.json);
-  const int flag = status->firmwareFlag.value_or(0);
-  const bool complete = status->firmwareFlag == kFirmwareComplete;
-  const std::optional<double> volts = status->batteryVolts;
-  const bool low = volts && IsBatteryLow(*volts);
-  const auto& names = OptionNames();
-  if (options_.json) {
-    json optionValues = json::object();
-    for (std::size_t i = 0; i < kMeterOptions.size(); ++i) optionValues[names[i].name] = OptionalBool(status->options[i]);
-    JsonResult({{"id", meterId_},
-                {"identity", identity},
-                {"firmware", {{"version", version}, {"complete", complete}, {"flag", flag}}},
-                {"battery", {{"volts", volts ? json(std::round(*volts * 1000) / 1000) : json(nullptr)}, {"low", low}}},
-                {"options", optionValues}});
-    return kExitOk;
-  }
-  const Msg labels[] = {Msg::LabelIdentity, Msg::LabelFirmware, Msg::LabelBattery, Msg::LabelOption};
-  std::size_t width = 0;
-  for (const Msg label : labels) width = std::max(width, Columns(Say(label)));
-  const auto line = [&](Msg label, const std::string& value) {
-    const std::string text = Say(label);
-    Result(text + std::string(width + 3 - Columns(text), ' ') + value);
-  };
-  line(Msg::LabelIdentity, identity);
-  line(Msg::LabelFirmware, version + ' ' + Say(complete ? Msg::Complete : Msg::IncompleteRunUpdate));
-  line(Msg::LabelBattery, volts ? Fixed(*volts, 3) + ' ' + Say(Msg::Volts) + (low ? ' ' + Say(Msg::BatteryLowCharge) : "")
-                                : Say(Msg::Unknown));
-  for (std::size_t i = 0; i < kMeterOptions.size(); ++i) {
-    const std::optional<bool>& value = status->options[i];
-    line(Msg::LabelOption, std::string(names[i].name) + ' ' + Say(value ? (*value ? Msg::On : Msg::Off) : Msg::Unknown));
-  }
-  return kExitOk;
-}
-
-int CliSession::List() {
-  json listed = json::array();
-  // No meter attached is an answer, the empty list: a script asks and goes on.
-  if (!WaitForMeter(/*noneIsAnAnswer=*/true)) {
-    if (interrupted_) return kExitInterrupted;
-    if (!options_.device.empty()) return kExitNoMeter;
-    Notice(Say(Msg::ListNoMeter));
-    JsonResult({{"meters", listed}});
-    return kExitOk;
-  }
-  for (TJvHidDevice* device : std::vector<TJvHidDevice*>(meters_)) {
-    Use(*device);
-    const std::optional<MeterStatus> status = ReadStatus(kListPatience);
-    if (interrupted_) return kExitInterrupted;
-    const std::string id = DeviceId(*device);
-    if (!status) {
-      listed.push_back({{"id", id}, {"identity", nullptr}, {"firmware", nullptr}});
-      Result(id + "  " + Say(Msg::ListUnreadable));
-      continue;
-    }
-    const bool complete = status->firmwareFlag == kFirmwareComplete;
-    listed.push_back({{"id", id},
-                      {"identity", CodePointsToUtf8(status->identity)},
-                      {"firmware", {{"version", CodePointsToUtf8(*status->versionText)}, {"complete", complete}}}});
-    Result(id + "  " + TerminalSafe(status->identity) + "  " + TerminalSafe(*status->versionText) + ' ' +
-           Say(complete ? Msg::ListComplete : Msg::ListIncomplete));
-  }
-  meter_.Link.SetCurrentDevice(nullptr);
-  JsonResult({{"meters", listed}});
-  return kExitOk;
-}
-
-std::optional<std::string> CliSession::UpdateRefusal(const MeterStatus& status) {
-  if (meter_.Payload.CarriesPlaceholder() && !options_.simulate && !PlaceholderAllowedByEnvironment(shell_)) {
-    return Say(Msg::RefusedPlaceholder, {kAllowPlaceholderVariable});
-  }
-  if (!options_.ignoreBattery && status.batteryVolts && IsBatteryLow(*status.batteryVolts)) {
-    return Say(Msg::RefusedBatteryLow, {Fixed(*status.batteryVolts, 2)});
-  }
-  return std::nullopt;
-}
-
-bool CliSession::Confirmed(const MeterStatus& status) {
-  if (hooks_.goAhead) return hooks_.goAhead(status);
-  return Asked(AboutToWriteText(options_.language, status, meterId_) +
-               Say(Msg::AskToWrite, {kFirmwareVersionText}));
 }
 
 bool CliSession::Asked(const std::string& question) {
@@ -520,150 +351,6 @@ bool CliSession::Asked(const std::string& question) {
   // Ctrl-C at the question ends the run as interrupted, with nothing written.
   if (StopAsked()) return false;
   return IsYes(answer);
-}
-
-int CliSession::Update() {
-  if (const auto refused = ChooseMeter()) return *refused;
-  const std::optional<MeterStatus> status = ReadStatus(kStatusPatience);
-  if (!status) {
-    Error(Say(Msg::NoStatusAnswer));
-    return kExitFailed;
-  }
-  // A meter pulled out while it was being read leaves a status, but nothing
-  // to update.
-  if (!meter_.Link.CurrentDevice()) {
-    Error(Say(Msg::UpdateFailedPrefix) + Say(Msg::FailDisconnectedBeforeStart));
-    return kExitFailed;
-  }
-  if (hooks_.meterRead) hooks_.meterRead(*status);
-  const bool current = *status->versionText == std::u32string(kFirmwareVersionText.begin(), kFirmwareVersionText.end()) &&
-                       status->firmwareFlag == kFirmwareComplete;
-  if (current && !options_.force) {
-    Result(Say(Msg::AlreadyCurrent, {kFirmwareVersionText}));
-    report_ = UpdateReport{.exitCode = kExitOk, .result = "up-to-date"};
-    JsonResult(ReportJson(*report_));
-    return kExitOk;
-  }
-  if (const std::optional<std::string> refusal = UpdateRefusal(*status)) {
-    Error(Say(Msg::RefusedPrefix) + *refusal);
-    return kExitRefused;
-  }
-  if (!Confirmed(*status)) {
-    Error(Say(Msg::Declined));
-    return interrupted_ ? kExitInterrupted : kExitFailed;
-  }
-  // Backups go to the user's Documents folder or nowhere; --no-backup goes on
-  // without one when it cannot be made or written there.
-  const UpdateRules rules{.backupRequired = !options_.noBackup,
-                          .backupFolder = BackupFolderRule::DocumentsOnly,
-                          .goOnWhenBackupNotWritten = options_.noBackup,
-                          .placeholderAllowed = true};
-  // The backup is named after the identity and the version text, as the window names it.
-  if (meter_.Update.Start(status->identity + *status->versionText, rules) != StartResult::Started) {
-    Error(Say(Msg::UpdateFailedPrefix) + Say(Msg::FailDisconnectedBeforeStart));
-    return kExitFailed;
-  }
-  // A start that was cancelled (a stop while the settings were saved) has ended the update already.
-  const auto ended = [&] { return !meter_.Update.Running(); };
-  const bool done = ended() || RunUntil(ended, kUpdatePatience);
-  progress_.Finish();
-  if (!done || !meter_.LastUpdate()) {
-    Error(Say(Msg::UpdateFailedPrefix) + Say(Msg::FailTimeout));
-    return kExitFailed;
-  }
-  return UpdateEndedWith(*meter_.LastUpdate());
-}
-
-int CliSession::UpdateEndedWith(const UpdateOutcome& outcome) {
-  const bool saved = outcome.backup.result == BackupResult::Written;
-  if (saved) Result(Say(Msg::SettingsSaved, {outcome.backup.file.string()}));
-  // The update went on past the backup without one (--no-backup): say so, and why.
-  const bool endedByBackup = outcome.result == UpdateResult::Cancelled &&
-                             (Has(outcome, UpdateFault::BackupReadFailed) || Has(outcome, UpdateFault::BackupWriteFailed) ||
-                              Has(outcome, UpdateFault::BackupUnavailable) || Has(outcome, UpdateFault::Interrupted));
-  if (!saved && !endedByBackup) {
-    const std::string reason = outcome.backup.reason;
-    Notice(Say(Msg::NoBackupSaved, {reason.empty() ? "" : ": " + EscapeControlCharacters(reason, "\\x%02X")}));
-  }
-  int exitCode = kExitOk;
-  std::string message;
-  if (outcome.result == UpdateResult::Completed) {
-    Result(Say(Msg::FirmwareWritten, {kFirmwareVersionText}));
-  } else {
-    message = UpdateFailure(options_.language, outcome);
-    Error(Say(Msg::UpdateFailedPrefix) + message);
-    // A backup that cannot be saved refuses the update as a missing folder does.
-    const bool backupRefused =
-        Has(outcome, UpdateFault::BackupUnavailable) || Has(outcome, UpdateFault::BackupWriteFailed);
-    exitCode = Has(outcome, UpdateFault::Interrupted) ? kExitInterrupted
-               : backupRefused                        ? kExitRefused
-                                                      : kExitFailed;
-  }
-  report_ = UpdateReport{.exitCode = exitCode,
-                         .result = ResultKey(outcome.result),
-                         .message = message,
-                         .bytesConfirmed = outcome.bytesConfirmed,
-                         .backup = saved ? std::optional(outcome.backup.file.string()) : std::nullopt};
-  JsonResult(ReportJson(*report_));
-  return exitCode;
-}
-
-int CliSession::Option() {
-  if (const auto refused = ChooseMeter()) return *refused;
-  const auto& names = OptionNames();
-  const auto index = static_cast<std::size_t>(
-      std::find_if(names.begin(), names.end(), [&](const OptionName& o) { return options_.optionName == o.name; }) -
-      names.begin());
-  const MeterOption box = kMeterOptions.at(index);
-  const OptionWriteOutcome outcome = meter_.Options.WriteAndConfirm(box, options_.optionOn);
-  const std::string value = Say(outcome.readBack ? (*outcome.readBack ? Msg::On : Msg::Off) : Msg::Unknown);
-  json result{{"option", options_.optionName},
-              {"requested", options_.optionOn},
-              {"value", OptionalBool(outcome.readBack)},
-              {"confirmed", outcome.written},
-              {"ok", outcome.Succeeded()}};
-  if (!outcome.Succeeded()) {
-    // A failure carries what every failure in JSON carries.
-    Error(Say(Msg::OptionNotTaken, {options_.optionName, value}) +
-          (outcome.written ? "" : Say(Msg::OptionWriteNotConfirmed)));
-    result.update(JsonError(kExitFailed, lastError_));
-    JsonResult(result);
-    return kExitFailed;
-  }
-  JsonResult(result);
-  Result(options_.optionName + ' ' + value);
-  return kExitOk;
-}
-
-int CliSession::Checksum() {
-  if (const auto refused = ChooseMeter()) return *refused;
-  // The value is compared with the carried firmware's and shown as the meter's,
-  // so only a checksum the meter confirmed (tagged, echoed, asked twice) counts.
-  std::optional<std::uint32_t> checksum;
-  try {
-    checksum = meter_.Memory.ReadChecksumConfirmed();
-  } catch (const LinkError& refused) {
-    Error(Say(LinkFaultText(refused.Fault())));
-    return kExitFailed;
-  } catch (const std::exception& failure) {
-    Error(failure.what());
-    return kExitFailed;
-  }
-  if (!checksum) {
-    Error(Say(Msg::ChecksumNoAnswer));
-    return kExitFailed;
-  }
-  // A meter without the carried firmware is what this command is run to find:
-  // a script sees it in the exit code.
-  const bool match = *checksum == kFirmwareChecksum;
-  const int exitCode = match ? kExitOk : kExitFailed;
-  JsonResult({{"checksum", *checksum}, {"expected", kFirmwareChecksum}, {"match", match},
-              {"firmware", std::string(kFirmwareVersionText)}, {"ok", match}, {"exit", exitCode}});
-  const std::string value = std::to_string(*checksum);
-  Result(match ? Say(Msg::ChecksumMatches, {value, Hex24(*checksum), kFirmwareVersionText})
-               : Say(Msg::ChecksumDiffers, {value, Hex24(*checksum), kFirmwareVersionText,
-                                            std::to_string(kFirmwareChecksum) + " (" + Hex24(kFirmwareChecksum) + ")"}));
-  return exitCode;
 }
 
 }  // namespace lu14::cli

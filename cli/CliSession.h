@@ -28,8 +28,6 @@
 #include "ports/Shell.h"
 #include "session/LoopPacer.h"
 #include "session/MeterAgent.h"
-#include "update/SettingsBackup.h"
-#include "update/SettingsRestore.h"
 
 namespace lu14::cli {
 
@@ -66,6 +64,14 @@ struct UpdateHooks {
   std::function<void(const UpdateReport&)> ended;
 };
 
+// Seconds a command waits for the meter to answer its status.
+inline constexpr std::chrono::seconds kStatusPatience{10};
+
+// The words of a link refusal in the run's language.
+Msg LinkFaultMessage(LinkFault fault);
+
+// One run of lu14: the meter it works with, its output and its person. The
+// commands (cli/commands/, one file each) do their work through what it offers.
 class CliSession : LinkObserver, UpdateView {
  public:
   // terminal: the error stream is a terminal (the progress bar redraws).
@@ -113,26 +119,31 @@ class CliSession : LinkObserver, UpdateView {
     recordingProblem_ = std::move(problem);
   }
 
+  // Runs the command the options name; its exit code.
   int Run();
   // The ids of the attached meters, in the platform's order, once there is
   // at least one (waiting as any command does). kExitOk, or the exit code
   // when none came (said as Run says it).
   int FindMeters(std::vector<std::string>& ids);
 
- private:
-  // Runs the loop until the condition holds (true), the limit passes or a
-  // stop is asked for (false). During an update a stop is only ever taken
-  // between two chunks: the first request warns, the second interrupts.
-  bool RunUntil(const std::function<bool()>& condition, std::chrono::microseconds limit);
-  bool StopAsked();
+  // What a command works with.
+  const CliOptions& Options() const { return options_; }
+  Shell& RunShell() { return shell_; }
+  MeterAgent& Meter() { return meter_; }
+  ConsoleProgress& Progress() { return progress_; }
+  std::ostream& Out() { return out_; }
+  const UserFiles& Files() const { return files_; }
+  const UpdateHooks& Hooks() const { return hooks_; }
   // The run reports to hooks (update --all) rather than to the output stream.
   bool Reporting() const { return static_cast<bool>(hooks_.ended); }
-  // Refusals of the safety checks before an update touches the meter.
-  std::optional<std::string> UpdateRefusal(const MeterStatus& status);
-  int UpdateEndedWith(const UpdateOutcome& outcome);
-  // The end of a run: an interruption said, the JSON error when none was written.
-  int Ended(int exitCode);
-  void Dispatch(const std::function<void()>& work);
+  // A stop signal has ended the run's work.
+  bool Interrupted() const { return interrupted_; }
+  void SetInterrupted() { interrupted_ = true; }
+  // How the update ended, for the hooks (update --all).
+  void SetReport(const UpdateReport& report) { report_ = report; }
+  // The last error said.
+  const std::string& LastError() const { return lastError_; }
+
   // Waits for a meter (the one --device names, or any); false (and says
   // what to try) when none came within the wait. noneIsAnAnswer: no meter
   // at all is not an error (list), only a --device that is not there.
@@ -140,30 +151,20 @@ class CliSession : LinkObserver, UpdateView {
   // Picks the meter the command works with and points the link at it; the
   // exit code when none may be picked.
   std::optional<int> ChooseMeter();
+  // The attached meters, in the platform's order; the one the command works
+  // with, and its id.
+  const std::vector<TJvHidDevice*>& Meters() const { return meters_; }
   void Use(TJvHidDevice& device);
-  // Lists the ids of the attached meters after an error that needs one.
-  void ListIds();
+  const std::string& MeterId() const { return meterId_; }
+  std::string DeviceId(const TJvHidDevice& device) const;
   // Reads the meter as the window's status poll does, retrying once a second
   // for a while: the last tick, if it read the identity and the version.
-  std::optional<MeterStatus> ReadStatus(std::chrono::seconds patience);
-  int Status();
-  int List();
-  int Update();
-  int Option();
-  int Checksum();
-  int Backup();
-  int Restore();
-  // backup --output -: the backup's text to the output stream.
-  int BackupToOutput(SettingsBackup& backup, const std::function<void(int)>& lineWritten,
-                     const std::function<bool()>& stop);
-  // Refusals before a restore writes: a backup of another meter, or of one
-  // its name does not give (unless --force).
-  std::optional<std::string> RestoreRefusal(const MeterStatus& status);
-  // Shows the differences (text or JSON fields).
-  void ShowPlan(const RestorePlan& plan, nlohmann::json& result);
-  int RestoreEndedWith(const RestoreOutcome& outcome, nlohmann::json& result);
-  // Asks before an update; true when the answer is yes.
-  bool Confirmed(const MeterStatus& status);
+  std::optional<MeterStatus> ReadStatus(std::chrono::seconds patience = kStatusPatience);
+  // Runs the loop until the condition holds (true), the limit passes or a
+  // stop is asked for (false). During an update a stop is only ever taken
+  // between two chunks: the first request warns, the second interrupts.
+  bool RunUntil(const std::function<bool()>& condition, std::chrono::microseconds limit);
+  bool StopAsked();
   // Asks the person at the terminal (nobody: yes; --yes: yes); true when the
   // answer is yes. A stop signal at the question is a no.
   bool Asked(const std::string& question);
@@ -178,7 +179,13 @@ class CliSession : LinkObserver, UpdateView {
   std::string Say(Msg message, std::initializer_list<std::string_view> arguments = {}) const {
     return Text(options_.language, message, arguments);
   }
-  std::string DeviceId(const TJvHidDevice& device) const;
+
+ private:
+  // The end of a run: an interruption said, the JSON error when none was written.
+  int Ended(int exitCode);
+  void Dispatch(const std::function<void()>& work);
+  // Lists the ids of the attached meters after an error that needs one.
+  void ListIds();
   TJvHidDevice* MeterWithId(const std::string& id) const;
 
   // The HID controller's events: every meter found is a candidate; the

@@ -36,9 +36,9 @@ set(may_sim ${core_ports} sim sim/meter)
 set(may_sim/meter ${core_ports} sim sim/meter)
 # The front ends stand on everything beneath them.
 set(may_window/win32 ${core_window} os/win32 device/win32)
-# The console tool's folders work together: its entry and commands, update
+# The console tool's folders work together: its entry, its commands, update
 # --all (fleet), what it says (output) and the system's seams (os).
-set(cli_folders cli cli/fleet cli/output cli/os)
+set(cli_folders cli cli/commands cli/fleet cli/output cli/os)
 foreach(folder IN LISTS cli_folders)
   set(may_${folder} ${core_window} ${cli_folders} os/win32 runtime device/win32 device/linux sim sim/meter)
 endforeach()

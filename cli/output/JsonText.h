@@ -4,6 +4,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 namespace lu14::cli {
@@ -13,5 +14,10 @@ std::string JsonLine(const nlohmann::json& value);
 
 // A JSON string literal of UTF-8 text; control characters (C0, DEL, C1) escaped.
 std::string JsonString(const std::string& utf8);
+
+// A value that may be unknown: null then.
+inline nlohmann::json OptionalBool(const std::optional<bool>& value) {
+  return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
 
 }  // namespace lu14::cli

@@ -320,6 +320,7 @@ constexpr Entry kCatalogue[] = {
     {Msg::OptionNeedsNameAndValue, "option needs a name ({0}) and on or off",
      "команде option нужны имя ({0}) и on или off"},
     {Msg::CommandLineUnreadable, "the command line cannot be read ({0})", "не удалось разобрать командную строку ({0})"},
+    {Msg::FlagTakesNoValue, "{0} takes no value, not {1}", "параметру {0} не нужно значение, а дано {1}"},
     {Msg::RestoreNeedsFile, "restore needs the backup file: lu14 restore FILE",
      "команде restore нужен файл резервной копии: lu14 restore ФАЙЛ"},
     {Msg::ErrorPrefix, "lu14: error: ", "lu14: ошибка: "},

@@ -50,6 +50,7 @@ enum class Msg {
   BadOnOff,
   OptionNeedsNameAndValue,
   CommandLineUnreadable,
+  FlagTakesNoValue,
   RestoreNeedsFile,
   // prefixes
   ErrorPrefix,

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+
+#include "ports/Utf.h"
 
 namespace lu14::cli {
 
@@ -46,6 +49,24 @@ std::string EscapeControlCharacters(std::string_view utf8, const char* format) {
 namespace {
 bool StartsCodePoint(char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }
 }  // namespace
+
+std::string Utf8TerminalSafe(std::string_view utf8) { return EscapeControlCharacters(utf8, "\\x%02X"); }
+
+std::string PathText(const std::filesystem::path& path, bool forJson) {
+  const std::u8string utf8 = path.u8string();
+  const std::string text(utf8.begin(), utf8.end());
+  return forJson ? text : Utf8TerminalSafe(text);
+}
+
+std::string Fixed(double value, int decimals) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+std::string MeterText(std::u32string_view text, bool forJson) {
+  return forJson ? CodePointsToUtf8(text) : TerminalSafe(text);
+}
 
 std::string Because(std::string_view reason) {
   return reason.empty() ? std::string() : " (" + EscapeControlCharacters(reason, "\\x%02X") + ")";

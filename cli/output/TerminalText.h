@@ -1,6 +1,7 @@
 // Text that came from the meter, made safe to print on a terminal.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,21 @@ std::string EscapeControlCharacters(std::string_view utf8, const char* format);
 // which path (BackupOutcome::reason), control characters escaped; nothing for
 // no reason.
 std::string Because(std::string_view reason);
+
+// UTF-8 text for the terminal: control characters (C0, DEL, C1) as \xNN, so
+// that a file name can never drive the terminal; other letters stay.
+std::string Utf8TerminalSafe(std::string_view utf8);
+
+// A path as the user sees it: for the terminal escaped, for JSON as it is
+// (JsonLine escapes it there).
+std::string PathText(const std::filesystem::path& path, bool forJson);
+
+// A number with this many decimals ("3.700").
+std::string Fixed(double value, int decimals);
+
+// A meter's text for the terminal (escaped, as TerminalSafe) or for JSON
+// (as it is: the library and JsonLine escape it there).
+std::string MeterText(std::u32string_view text, bool forJson);
 
 // The width of UTF-8 text in columns: one per code point (lu14's texts are
 // Latin or Cyrillic, and a meter's text is made ASCII by TerminalSafe).

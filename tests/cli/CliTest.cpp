@@ -515,6 +515,14 @@ TEST(LuCommandLine, ErrorsExitTwoAndNameWhatIsValid) {
       {{"option", "auto-save", "on"}, "auto-save is read-only"},
       {{"option", "modified-meter", "off"}, "modified-meter is read-only"},
       {{"option", "capacitance", "yes"}, "the value of an option is on or off, not \"yes\""},
+      // An option a typo away is named, the command's own as well as the global ones.
+      {{"status", "--jsno"}, "unknown option \"--jsno\"; did you mean --json?; lu14 status --help"},
+      {{"update", "--forse"}, "did you mean --force?"},
+      {{"--dry-rnu", "restore", "f.hex"}, "did you mean --dry-run?"},
+      // What the parser itself cannot read is said in the catalogue's words too.
+      {{"--json=x", "status"}, "--json takes no value, not \"x\""},
+      {{"update", "--all=maybe"}, "--all takes no value, not \"maybe\""},
+      {{"status", "list"}, "unexpected argument \"list\""},
   };
   for (const auto& [arguments, says] : cases) {
     SCOPED_TRACE(::testing::PrintToString(arguments));
@@ -525,8 +533,20 @@ TEST(LuCommandLine, ErrorsExitTwoAndNameWhatIsValid) {
     EXPECT_TRUE(parsed.message.starts_with("lu14: error: ")) << parsed.message;
     EXPECT_NE(parsed.message.find("usage: lu14"), std::string::npos);
   }
-  // A word far from every command gets no guess.
+  // A word far from every command or option gets no guess.
   EXPECT_EQ(ParseCommandLine({"flash"}).message.find("did you mean"), std::string::npos);
+  EXPECT_EQ(ParseCommandLine({"status", "--colour"}).message.find("did you mean"), std::string::npos);
+  // A Russian run hears no English from the parser.
+  const std::pair<std::vector<std::string>, std::string> russian[] = {
+      {{"--json=x", "status"}, "параметру --json не нужно значение, а дано \"x\""},
+      {{"status", "list"}, "лишний аргумент \"list\""},
+      {{"status", "--jsno"}, "может быть, --json?"},
+      {{"--wait", "x", "status"}, "--wait принимает целое число от 0 до 3600"},
+  };
+  for (const auto& [arguments, says] : russian) {
+    SCOPED_TRACE(::testing::PrintToString(arguments));
+    EXPECT_NE(ParseCommandLine(arguments, Language::Russian).message.find(says), std::string::npos);
+  }
   EXPECT_NE(ParseCommandLine({"stauts"}, Language::Russian).message.find("может быть, status?"), std::string::npos);
   // With --json the error goes out as JSON as well.
   EXPECT_TRUE(ParseCommandLine({"--json", "flash"}).json);
