@@ -10,127 +10,164 @@
 
 #include "cli/CliOptions.h"
 #include "cli/CliSession.h"
+#include "cli/Recording.h"
+#include "cli/SimulatedMeter.h"
+#include "cli/fleet/MeterRig.h"
+#include "cli/fleet/UpdateAll.h"
 #include "cli/os/DocumentsFolder.h"
 #include "cli/os/HardwarePlatform.h"
 #include "cli/os/InputFile.h"
+#include "cli/os/StopSignals.h"
+#include "cli/os/Utf8Path.h"
 #include "cli/output/JsonText.h"
 #include "cli/output/Messages.h"
-#include "cli/fleet/MeterRig.h"
-#include "cli/Recording.h"
-#include "cli/SimulatedMeter.h"
-#include "cli/os/StopSignals.h"
-#include "cli/fleet/UpdateAll.h"
-#include "cli/os/Utf8Path.h"
 
 namespace lu14::cli {
+namespace {
 
-int LuMain(const std::vector<std::string>& arguments, const Console& console) {
-  const Language language = LanguageFromEnvironment();
-  const ParseResult parsed = ParseCommandLine(arguments, language);
-  if (!parsed.options) {
-    if (parsed.exitCode == 0) {
-      std::cout << parsed.message;
-    } else {
-      std::cerr << parsed.message;
-      if (parsed.json) std::cout << JsonLine(JsonError(parsed.exitCode, parsed.error));
+// Where the run's meters are: the platform its session works on, what to
+// call between messages, and how update --all makes a rig for each meter.
+struct MeterSource {
+  HidPlatform& platform;
+  std::function<void()> step;
+  const char* name;  // as a recording's header names it
+  std::function<std::vector<std::string>()> inaccessibleMeters;
+  RigMaker makeRig;
+};
+
+// One run of a parsed command line, on the wall clock.
+class LuRun {
+ public:
+  LuRun(CliOptions options, const Console& console)
+      : options_(std::move(options)),
+        console_(console),
+        documents_(UsersDocumentsFolder()),  // backups go there or nowhere
+        runtime_(documents_, std::cerr),
+        start_(std::chrono::steady_clock::now()) {}
+
+  int Run() {
+    // From here on a stop signal is counted, not obeyed at once: the run ends
+    // at the next point where stopping leaves nothing half done.
+    InstallStopSignals();
+    if (const std::optional<int> refused = ReadReplay()) return *refused;
+    if (const std::optional<int> refused = OpenRecord()) return *refused;
+    if (replay_) return RunOn({*replay_, [] {}, "replay", nullptr, nullptr});
+    if (options_.simulate) {
+      SimulatedMeter meter(runtime_, options_.simulatedFault, std::chrono::microseconds(options_.latencyMicroseconds),
+                           options_.simulatedMeters, options_.faultMeter);
+      return RunOn({meter.Platform(), [&] { meter.Step(); }, "simulated", nullptr,
+                    [&meter, this](const std::string& id, std::ostream& boxes) {
+                      return SimulatedRig(meter, id, documents_, boxes);
+                    }});
     }
-    return parsed.exitCode;
+    HardwarePlatform hardware = MakeHardwarePlatform(runtime_);
+    return RunOn({*hardware.platform, hardware.step, hardware.name, hardware.inaccessibleMeters,
+                  [this](const std::string& id, std::ostream& boxes) { return HardwareRig(id, documents_, boxes); }});
   }
-  CliOptions options = *parsed.options;
-  const auto fail = [&](int exitCode, const std::string& message) {
-    std::cerr << Text(language, Msg::ErrorPrefix) << message << '\n';
-    if (options.json) std::cout << JsonLine(JsonError(exitCode, message));
-    return exitCode;
-  };
 
-  // From here on a stop signal is counted, not obeyed at once: the run ends
-  // at the next point where stopping leaves nothing half done.
-  InstallStopSignals();
+ private:
+  int Fail(int exitCode, const std::string& message) {
+    std::cerr << Text(options_.language, Msg::ErrorPrefix) << message << '\n';
+    if (options_.json) std::cout << JsonLine(JsonError(exitCode, message));
+    return exitCode;
+  }
+
   // A recording to replay is read whole, and refused, before anything starts;
   // a stop signal ends the wait for its lines (a FIFO).
-  std::optional<Recording> recording;
-  if (!options.replayFile.empty()) {
-    InputFile file(Utf8Path(options.replayFile), [] { return StopSignalsReceived() > 0; });
+  std::optional<int> ReadReplay() {
+    if (options_.replayFile.empty()) return std::nullopt;
+    InputFile file(Utf8Path(options_.replayFile), [] { return StopSignalsReceived() > 0; });
     InputFileBuffer buffer(file);
     std::istream in(&buffer);
     RecordingFault fault;
-    recording = ReadRecording(in, fault);
-    if (file.Fault() == InputFault::Interrupted) return fail(kExitInterrupted, Text(language, Msg::Interrupted));
-    if (file.Fault() != InputFault::None) return fail(1, Text(language, Msg::ReplayCannotRead, {options.replayFile}));
-    if (!recording) return fail(1, RecordingFaultText(language, options.replayFile, fault));
-    // A simulated meter's recording carries the placeholder firmware as that run did.
-    options.simulate = recording->header.platform == "simulated";
-  }
-  // A recording never replaces a file: it may be the one a user meant to send.
-  std::ofstream recordStream;
-  if (!options.recordFile.empty()) {
-    std::error_code ignored;
-    if (std::filesystem::exists(Utf8Path(options.recordFile), ignored)) {
-      return fail(4, Text(language, Msg::RecordExists, {options.recordFile}));
+    std::optional<Recording> recording = ReadRecording(in, fault);
+    if (file.Fault() == InputFault::Interrupted) return Fail(kExitInterrupted, Text(options_.language, Msg::Interrupted));
+    if (file.Fault() != InputFault::None) {
+      return Fail(kExitFailed, Text(options_.language, Msg::ReplayCannotRead, {options_.replayFile}));
     }
-    recordStream.open(Utf8Path(options.recordFile), std::ios::binary);
-    if (!recordStream) return fail(1, Text(language, Msg::RecordCannotWrite, {options.recordFile}));
+    if (!recording) return Fail(kExitFailed, RecordingFaultText(options_.language, options_.replayFile, fault));
+    // A simulated meter's recording carries the placeholder firmware as that run did.
+    options_.simulate = recording->header.platform == "simulated";
+    replay_.emplace(runtime_, std::move(*recording));
+    return std::nullopt;
   }
 
-  // Backups go to the user's Documents folder or nowhere.
-  const std::optional<std::filesystem::path> documents = UsersDocumentsFolder();
-  lu14::RealTimeRuntime runtime(documents, std::cerr);
-  const auto start = std::chrono::steady_clock::now();
-  const auto sinceStart = [start] {
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-  };
-  // The progress bar redraws on a terminal; a question needs a person at one.
-  const bool terminal = console.ErrorRedraws();
-  const bool person = console.PersonAnswers();
-  std::optional<ReplayHidPlatform> replay;
-  if (recording) replay.emplace(runtime, std::move(*recording));
-  const auto run = [&](lu14::HidPlatform& base, std::function<void()> step, const char* platformName,
-                       std::function<std::vector<std::string>()> inaccessibleMeters, RigMaker makeRig) {
-    std::optional<RecordingHidPlatform> recorder;
-    if (recordStream.is_open()) {
-      recorder.emplace(base, recordStream,
-                       RecordingHeader{ToolVersion(), CommandLineText(options.arguments), platformName}, sinceStart);
+  // A recording never replaces a file: it may be the one a user meant to send.
+  std::optional<int> OpenRecord() {
+    if (options_.recordFile.empty()) return std::nullopt;
+    std::error_code ignored;
+    if (std::filesystem::exists(Utf8Path(options_.recordFile), ignored)) {
+      return Fail(kExitRefused, Text(options_.language, Msg::RecordExists, {options_.recordFile}));
     }
-    lu14::HidPlatform& platform = recorder ? static_cast<lu14::HidPlatform&>(*recorder) : base;
-    // The recording serves the report: its failure (a full disk) is said
-    // after the run's own result, which it never changes.
-    const auto recordingProblem = [&]() -> std::optional<std::string> {
-      if (!recordStream.is_open() || recordStream) return std::nullopt;
-      return Text(language, Msg::RecordingIncomplete, {options.recordFile});
-    };
-    CliSession session(options, runtime, runtime, platform, std::cout, std::cerr, terminal, std::move(step));
-    session.SetRecordingProblem(recordingProblem);
+    recordStream_.open(Utf8Path(options_.recordFile), std::ios::binary);
+    if (!recordStream_) return Fail(kExitFailed, Text(options_.language, Msg::RecordCannotWrite, {options_.recordFile}));
+    return std::nullopt;
+  }
+
+  // The recording serves the report: its failure (a full disk) is said
+  // after the run's own result, which it never changes.
+  std::optional<std::string> RecordingProblem() const {
+    if (!recordStream_.is_open() || recordStream_) return std::nullopt;
+    return Text(options_.language, Msg::RecordingIncomplete, {options_.recordFile});
+  }
+
+  int RunOn(const MeterSource& source) {
+    std::optional<RecordingHidPlatform> recorder;
+    if (recordStream_.is_open()) {
+      recorder.emplace(source.platform, recordStream_,
+                       RecordingHeader{ToolVersion(), CommandLineText(options_.arguments), source.name},
+                       [start = start_] {
+                         return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                                      start);
+                       });
+    }
+    HidPlatform& platform = recorder ? static_cast<HidPlatform&>(*recorder) : source.platform;
+    // The progress bar redraws on a terminal; a question needs a person at one.
+    const bool terminal = console_.ErrorRedraws();
+    const bool person = console_.PersonAnswers();
+    CliSession session(options_, runtime_, runtime_, platform, std::cout, std::cerr, terminal, source.step);
+    session.SetRecordingProblem([this] { return RecordingProblem(); });
     session.SetStopRequests(StopSignalsReceived);
-    session.SetErrorColumns(console.ErrorColumns());
-    if (person) session.SetAnswers(std::cin, console.Questions());
-    if (inaccessibleMeters) session.SetInaccessibleMeters(inaccessibleMeters);
-    if (options.all) {
-      UpdateAll all(options, std::cout, std::cerr, terminal, std::move(makeRig), console.ErrorColumns());
+    session.SetErrorColumns(console_.ErrorColumns());
+    if (person) session.SetAnswers(std::cin, console_.Questions());
+    if (source.inaccessibleMeters) session.SetInaccessibleMeters(source.inaccessibleMeters);
+    if (options_.all) {
+      UpdateAll all(options_, std::cout, std::cerr, terminal, source.makeRig, console_.ErrorColumns());
       all.SetStopRequests(StopSignalsReceived);
-      if (person) all.SetAnswers(std::cin, console.Questions());
+      if (person) all.SetAnswers(std::cin, console_.Questions());
       return all.Run(session);
     }
     const int exitCode = session.Run();
-    if (const std::optional<std::string> problem = recordingProblem()) {
-      std::cerr << Text(language, Msg::WarningPrefix) << *problem << '\n' << std::flush;
+    if (const std::optional<std::string> problem = RecordingProblem()) {
+      std::cerr << Text(options_.language, Msg::WarningPrefix) << *problem << '\n' << std::flush;
     }
-    if (replay && replay->Divergence()) {
-      return fail(1, DivergenceText(language, *replay->Divergence(), replay->Source(), ToolVersion()));
+    if (replay_ && replay_->Divergence()) {
+      return Fail(kExitFailed, DivergenceText(options_.language, *replay_->Divergence(), replay_->Source(), ToolVersion()));
     }
     return exitCode;
-  };
-  if (replay) return run(*replay, [] {}, "replay", nullptr, nullptr);
-  if (options.simulate) {
-    SimulatedMeter meter(runtime, options.simulatedFault, std::chrono::microseconds(options.latencyMicroseconds),
-                         options.simulatedMeters, options.faultMeter);
-    return run(meter.Platform(), [&] { meter.Step(); }, "simulated", nullptr,
-               [&meter, &documents](const std::string& id, std::ostream& boxes) {
-                 return SimulatedRig(meter, id, documents, boxes);
-               });
   }
-  HardwarePlatform hardware = MakeHardwarePlatform(runtime);
-  return run(*hardware.platform, hardware.step, hardware.name, hardware.inaccessibleMeters,
-             [&documents](const std::string&, std::ostream& boxes) { return HardwareRig(documents, boxes); });
+
+  CliOptions options_;
+  const Console& console_;
+  const std::optional<std::filesystem::path> documents_;
+  RealTimeRuntime runtime_;
+  const std::chrono::steady_clock::time_point start_;
+  std::optional<ReplayHidPlatform> replay_;
+  std::ofstream recordStream_;
+};
+
+}  // namespace
+
+int LuMain(const std::vector<std::string>& arguments, const Console& console) {
+  const ParseResult parsed = ParseCommandLine(arguments, LanguageFromEnvironment());
+  if (parsed.options) return LuRun(*parsed.options, console).Run();
+  if (parsed.exitCode == 0) {
+    std::cout << parsed.message;
+  } else {
+    std::cerr << parsed.message;
+    if (parsed.json) std::cout << JsonLine(JsonError(parsed.exitCode, parsed.error));
+  }
+  return parsed.exitCode;
 }
 
 }  // namespace lu14::cli
