@@ -1,6 +1,8 @@
 #include "cli/fleet/MeterRig.h"
 
+#include "cli/fleet/OneMeterPlatform.h"
 #include "cli/os/HardwarePlatform.h"
+#include "ports/Utf.h"
 #include "runtime/RealTimeRuntime.h"
 
 namespace lu14::cli {
@@ -32,15 +34,18 @@ class SimulatedMeterRig : public RealTimeRig {
 
 class HardwareMeterRig : public RealTimeRig {
  public:
-  HardwareMeterRig(std::optional<std::filesystem::path> documents, std::ostream& boxes)
-      : RealTimeRig(std::move(documents), boxes), hardware_(MakeHardwarePlatform(runtime_)) {}
-  HidPlatform& Platform() override { return *hardware_.platform; }
+  HardwareMeterRig(const std::string& id, std::optional<std::filesystem::path> documents, std::ostream& boxes)
+      : RealTimeRig(std::move(documents), boxes),
+        hardware_(MakeHardwarePlatform(runtime_)),
+        meter_(*hardware_.platform, Utf8ToUtf16(id)) {}
+  HidPlatform& Platform() override { return meter_; }
   void Step() override {
     if (hardware_.step) hardware_.step();
   }
 
  private:
   HardwarePlatform hardware_;
+  OneMeterPlatform meter_;
 };
 
 }  // namespace
@@ -52,8 +57,9 @@ std::unique_ptr<MeterRig> SimulatedRig(const SimulatedMeter& meters, const std::
   return rig;
 }
 
-std::unique_ptr<MeterRig> HardwareRig(std::optional<std::filesystem::path> documents, std::ostream& boxes) {
-  return std::make_unique<HardwareMeterRig>(std::move(documents), boxes);
+std::unique_ptr<MeterRig> HardwareRig(const std::string& id, std::optional<std::filesystem::path> documents,
+                                      std::ostream& boxes) {
+  return std::make_unique<HardwareMeterRig>(id, std::move(documents), boxes);
 }
 
 }  // namespace lu14::cli

@@ -34,10 +34,11 @@ class MeterRig {
 using RigMaker = std::function<std::unique_ptr<MeterRig>(const std::string& id, std::ostream& boxes)>;
 
 // Rigs on the wall clock, backups in `documents`: the simulated meter with
-// this id alone on a bus of its own; or the machine's HID platform (whose
-// session then picks the meter by its id).
+// this id alone on a bus of its own; or the machine's HID platform narrowed
+// to the device with this id.
 std::unique_ptr<MeterRig> SimulatedRig(const SimulatedMeter& meters, const std::string& id,
                                        std::optional<std::filesystem::path> documents, std::ostream& boxes);
-std::unique_ptr<MeterRig> HardwareRig(std::optional<std::filesystem::path> documents, std::ostream& boxes);
+std::unique_ptr<MeterRig> HardwareRig(const std::string& id, std::optional<std::filesystem::path> documents,
+                                      std::ostream& boxes);
 
 }  // namespace lu14::cli

@@ -16,9 +16,10 @@ namespace {
 
 // How often the board is drawn and the stop signals are looked at.
 constexpr std::chrono::milliseconds kRefresh{100};
-// A meter's session finds it again on a platform of its own: it was attached a
-// moment ago, so this is only time for that platform's first scan, generous
-// for a loaded machine. A meter pulled out meanwhile fails after it.
+// A meter's session finds its device on a platform of its own, narrowed to
+// that device: it was attached a moment ago, so this is only time for that
+// platform's first scan, generous for a loaded machine. A meter pulled out
+// meanwhile fails after it.
 constexpr int kFoundAgainSeconds = 3;
 
 // An error stream that hands on each line written to it.

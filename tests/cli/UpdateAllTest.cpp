@@ -16,10 +16,12 @@
 #include "cli/fleet/MeterBoard.h"
 #include "cli/fleet/MeterBoardView.h"
 #include "cli/fleet/MeterRig.h"
+#include "cli/fleet/OneMeterPlatform.h"
 #include "cli/SimulatedMeter.h"
 #include "cli/fleet/UpdateAll.h"
 #include "device/MeterMemory.h"
 #include "sim/SimFileSystem.h"
+#include "sim/SimHidBus.h"
 #include "tests/cli/JsonLines.h"
 #include "sim/SimRuntime.h"
 #include "status/StatusParameters.h"
@@ -500,6 +502,25 @@ TEST(LuAll, CommandLine) {
   ASSERT_TRUE(aimed.options) << aimed.message;
   EXPECT_EQ(aimed.options->faultMeter, 2);
   EXPECT_TRUE(aimed.options->all);
+}
+
+// A meter's thread sees the device it was handed and no other: it can neither
+// list nor open another meter, and it sees its own leave.
+TEST(OneMeterPlatform, ShowsAndOpensOnlyTheHandedDevice) {
+  sim::SimRuntime runtime;
+  sim::SimHidBus bus(runtime);
+  bus.Attach({.deviceId = 1, .path = u"meter-1", .attributes = {0xFF4D, 0xF538, 1}});
+  bus.Attach({.deviceId = 2, .path = u"meter-2", .attributes = {0xFF4D, 0xF538, 1}});
+  OneMeterPlatform handed(bus, u"meter-2");
+  ASSERT_TRUE(handed.Bind());
+  EXPECT_EQ(handed.PresentInterfaces(), (std::vector<HidInterface>{{u"meter-2", 2}}));
+  EXPECT_EQ(handed.Open(u"meter-1", true), nullptr);
+  EXPECT_NE(handed.Open(u"meter-2", true), nullptr);
+  bus.Unplug(2);
+  EXPECT_EQ(handed.PresentInterfaces(), std::vector<HidInterface>{});
+  // A set the machine cannot give stays one the meter's thread cannot have.
+  bus.FailInterfaceSet(true);
+  EXPECT_EQ(handed.PresentInterfaces(), std::nullopt);
 }
 
 }  // namespace

@@ -250,7 +250,7 @@ TEST_F(CliOverHidraw, UpdateAllDrivesEachNodeFromAThreadOfItsOwn) {
   linux_hid::LinuxHidPlatform hidraw(runtime_);
   CliSession finder(*parsed.options, runtime_, runtime_, hidraw, out, err, false, [&hidraw] { hidraw.Poll(); });
   UpdateAll all(*parsed.options, out, err, false,
-                [&](const std::string&, std::ostream& boxes) { return HardwareRig(folder_, boxes); });
+                [&](const std::string& id, std::ostream& boxes) { return HardwareRig(id, folder_, boxes); });
   EXPECT_EQ(all.Run(finder), kExitFailed) << err.str();
 
   std::set<std::string> meters, backups;
