@@ -14,6 +14,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/CliSession.h"
+#include "cli/commands/Command.h"
 #include "cli/output/ConsoleProgress.h"
 #include "cli/output/TerminalText.h"
 #include "cli/os/DocumentsFolderXdg.h"
@@ -562,6 +563,13 @@ TEST(LuCommandLine, HelpNamesEveryCommandOptionAndExitCodeInBothLanguages) {
                              "--quiet", "--verbose", "--simulate", "--meters", "--fault-meter", "--latency-us", "--version", "--help",
                              "LC_ALL", "LC_MESSAGES", "LANG"}) {
       EXPECT_NE(main.message.find(word), std::string::npos) << word;
+    }
+    // Every command of the table, with its own help.
+    for (const CommandSpec& command : Commands()) {
+      EXPECT_NE(main.message.find(std::string("\n  ") + command.name + " "), std::string::npos) << command.name;
+      EXPECT_NE(ParseCommandLine({command.name, "--help"}, language).message.find(std::string("lu14 ") + command.name),
+                std::string::npos)
+          << command.name;
     }
     for (int code = 0; code <= 5; ++code) {
       EXPECT_NE(main.message.find("\n  " + std::to_string(code) + "  "), std::string::npos) << code;
