@@ -303,6 +303,7 @@ void CheckCombinations(Grammar& grammar, const CommandSpec& command) {
     options.faultMeter = static_cast<int>(*meter);
   }
   if (!options.replayFile.empty() && options.simulate) throw UsageError(Text(language, Msg::ReplayWithSimulate));
+  if (options.recordFile == "-") throw UsageError(Text(language, Msg::RecordToOutput));
   if (options.all) {
     if (options.command != Command::Update) throw UsageError(Text(language, Msg::AllOnlyWithUpdate));
     if (!options.device.empty()) throw UsageError(Text(language, Msg::AllWithDevice));

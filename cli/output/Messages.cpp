@@ -566,6 +566,9 @@ constexpr Entry kCatalogue[] = {
      "--replay и --simulate вместе не используются: прибор изображает запись"},
     {Msg::RecordExists, "{0} exists: a recording never replaces a file; name another with --record",
      "{0} уже существует: запись никогда не заменяет файл; укажите другой в --record"},
+    {Msg::RecordToOutput,
+     "--record needs a file: standard output carries the run's results, which a recording there would mix with",
+     "--record нужен файл: в стандартный вывод идут результаты, запись смешалась бы с ними"},
     {Msg::RecordCannotWrite, "cannot write the recording {0}", "не удаётся записать файл записи {0}"},
     {Msg::RecordingIncomplete,
      "the recording {0} could not be written whole (is the disk full?): it ends before the run did; the "

@@ -191,6 +191,7 @@ enum class Msg {
   // record and replay
   ReplayWithSimulate,
   RecordExists,
+  RecordToOutput,
   RecordCannotWrite,
   RecordingIncomplete,
   ReplayCannotRead,

@@ -524,6 +524,9 @@ TEST(LuCommandLine, ErrorsExitTwoAndNameWhatIsValid) {
       {{"--json=x", "status"}, "--json takes no value, not \"x\""},
       {{"update", "--all=maybe"}, "--all takes no value, not \"maybe\""},
       {{"status", "list"}, "unexpected argument \"list\""},
+      // Standard output carries the results: a recording cannot go there too
+      // (nor become a file named "-").
+      {{"--record", "-", "--simulate", "status"}, "--record needs a file"},
   };
   for (const auto& [arguments, says] : cases) {
     SCOPED_TRACE(::testing::PrintToString(arguments));
