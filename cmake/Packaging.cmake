@@ -1,5 +1,6 @@
 # lu14 installed like a Linux tool (`cmake --install`): the program, its man
-# page and the udev rule that lets the desktop's user open the meter; and
+# page, the udev rule that lets the desktop's user open the meter and the
+# completion of its command line for bash and zsh; and
 # CPack's Debian package of the same files (`cpack` in the build folder).
 include(GNUInstallDirs)
 
@@ -9,6 +10,12 @@ install(FILES "${PROJECT_SOURCE_DIR}/resources/linux/lu14.1"
 # udev reads its packaged rules from lib/udev/rules.d under the prefix (/usr).
 install(FILES "${PROJECT_SOURCE_DIR}/resources/linux/70-lu14-meter.rules"
         DESTINATION "lib/udev/rules.d" COMPONENT lu14)
+# bash-completion loads completions/lu14 the first time lu14 is completed;
+# Debian's zsh has vendor-completions on its fpath.
+install(FILES "${PROJECT_SOURCE_DIR}/resources/linux/lu14.bash-completion"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions" RENAME lu14 COMPONENT lu14)
+install(FILES "${PROJECT_SOURCE_DIR}/resources/linux/_lu14"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions" COMPONENT lu14)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME lu14)

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build python3 pkg-config          # native build
   dpkg-dev man-db groff-base bsdextrautils          # lu14's Debian package and its man page
+  bash-completion zsh                               # lu14's completion, run in both shells
   libudev-dev umockdev libumockdev-dev              # the Linux HID adapter and its tests
   googletest libgtest-dev libgmock-dev              # test framework (sources serve the mingw build)
   libcli11-dev nlohmann-json3-dev                   # lu14's command line and JSON (header-only)

@@ -1,6 +1,7 @@
 #include "cli/fleet/MeterBoardView.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "cli/output/JsonText.h"
 #include "cli/output/TerminalText.h"
@@ -10,7 +11,12 @@
 namespace lu14::cli {
 namespace {
 
-constexpr int kBarWidth = 20;
+// A line that does not fit the terminal gives up, in turn: bar marks down to
+// kNarrowestBar, the middle of the meter's name down to kShortestName
+// columns, then the bar; its phase and percent stay.
+constexpr std::size_t kBarWidth = 20;
+constexpr std::size_t kNarrowestBar = 10;
+constexpr std::size_t kShortestName = 12;
 
 }  // namespace
 
@@ -36,19 +42,41 @@ std::string MeterBoardView::PhaseName(std::optional<UpdatePhase> phase) const {
   return {};
 }
 
-std::string MeterBoardView::Line(const MeterBoard::Meter& meter) const {
+std::string MeterBoardView::Name(const MeterBoard::Meter& meter) const {
   // The id is long on Windows (a device path): the identity tells the meters
   // apart, the id only stands in until it is read.
-  std::string line = (meter.status ? Identity(meter, options_.language) : meter.id) + "  ";
-  if (meter.exitCode) {
-    return line + Text(options_.language, *meter.exitCode == 0 ? Msg::AllEndedOk : Msg::AllEndedFailed);
-  }
-  line += PhaseName(meter.phase);
+  return meter.status ? Identity(meter, options_.language) : meter.id;
+}
+
+std::string MeterBoardView::Line(const MeterBoard::Meter& meter, const std::string& name,
+                                 std::pair<std::size_t, std::size_t> telling) const {
+  const std::size_t room = columns_ > 0 ? columns_ - 1 : 0;  // a line that wrapped would take two rows
+  // The name in the room the rest of the line leaves it.
+  const auto fitted = [&](std::size_t rest) {
+    return room == 0 ? name : Shorten(name, room > rest ? room - rest : 0, telling.first, telling.second);
+  };
+  const std::string state = meter.exitCode
+                                ? Text(options_.language, *meter.exitCode == 0 ? Msg::AllEndedOk : Msg::AllEndedFailed)
+                                : PhaseName(meter.phase);
   // The last phase has no steps to count.
-  if (!meter.phase || meter.phase == UpdatePhase::Finishing) return line;
-  const int filled = std::clamp(meter.percent, 0, 100) * kBarWidth / 100;
-  return line + " [" + std::string(static_cast<std::size_t>(filled), '#') +
-         std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " + std::to_string(meter.percent) + '%';
+  if (meter.exitCode || !meter.phase || meter.phase == UpdatePhase::Finishing) {
+    return fitted(Columns(state) + 2) + "  " + state;
+  }
+  const std::string percent = std::to_string(meter.percent) + '%';
+  const std::string head = "  " + state + " [", tail = "] " + percent;
+  const auto bar = [&](std::size_t width) {
+    const std::size_t filled = static_cast<std::size_t>(std::clamp(meter.percent, 0, 100)) * width / 100;
+    return std::string(filled, '#') + std::string(width - filled, '.');
+  };
+  // The room is shared out as if the percent had its three digits, so that
+  // the name keeps its length while the percent grows.
+  const std::size_t around = Columns(head) + Columns("] 100%"), whole = Columns(name);
+  if (room == 0 || room >= around + whole + kNarrowestBar) {
+    const std::size_t left = room == 0 ? kBarWidth : room - Columns(head) - Columns(tail) - whole;
+    return name + head + bar(std::min(kBarWidth, left)) + tail;
+  }
+  if (room >= around + kShortestName + kNarrowestBar) return fitted(around + kNarrowestBar) + head + bar(kNarrowestBar) + tail;
+  return fitted(Columns("  " + state + " 100%")) + "  " + state + ' ' + percent;
 }
 
 void MeterBoardView::Say(const std::string& text) {
@@ -94,9 +122,17 @@ void MeterBoardView::Show(const std::vector<MeterBoard::Happening>& happenings,
     err_ << std::flush;
     return;
   }
-  std::vector<std::string> board;
-  // A line that wrapped would take two rows, and ESC [ n A would go back too few.
-  for (const MeterBoard::Meter& meter : meters) board.push_back(FitColumns(Line(meter), columns_ ? columns_ - 1 : 0));
+  std::vector<std::string> names, board;
+  for (const MeterBoard::Meter& meter : meters) names.push_back(Name(meter));
+  // A shortened name keeps what tells it from the others: ids differ at
+  // their end (simulated-meter-2, /dev/hidraw3), identities near their start
+  // (B4C…, B4D…), Windows device paths in their middle. A line that wrapped
+  // would take two rows, and ESC [ n A would go back too few: what even a
+  // shortened name leaves too long is cut.
+  for (std::size_t meter = 0; meter < meters.size(); ++meter) {
+    const std::string line = Line(meters[meter], names[meter], DistinguishingPart(names, meter));
+    board.push_back(FitColumns(line, columns_ ? columns_ - 1 : 0));
+  }
   if (lines.empty() && board == drawn_) return;
   // Back to the first line of the block, the meters' own lines above it, the block anew.
   if (linesDrawn_ > 0) err_ << "\x1b[" << linesDrawn_ << 'A';

@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/CliOptions.h"
@@ -18,7 +19,9 @@ namespace lu14::cli {
 class MeterBoardView {
  public:
   // terminal: the error stream is a terminal (the lines redraw in place);
-  // columns: its width (0: not known), which the lines are cut to.
+  // columns: its width (0: not known), which each line fits: its bar
+  // narrows, the meter's name loses a stretch that does not tell it from the
+  // others, its phase and percent stay.
   MeterBoardView(const CliOptions& options, std::ostream& out, std::ostream& err, bool terminal,
                  std::size_t columns = 0);
 
@@ -34,7 +37,12 @@ class MeterBoardView {
   static nlohmann::json JsonIdentity(const MeterBoard::Meter& meter);
 
  private:
-  std::string Line(const MeterBoard::Meter& meter) const;
+  // The name a meter's line starts with: its identity, or its id until read.
+  std::string Name(const MeterBoard::Meter& meter) const;
+  // telling: the code points of the name that tell it from the others', kept
+  // when it is shortened.
+  std::string Line(const MeterBoard::Meter& meter, const std::string& name,
+                   std::pair<std::size_t, std::size_t> telling) const;
   std::string PhaseName(std::optional<UpdatePhase> phase) const;
 
   const CliOptions& options_;

@@ -1,9 +1,12 @@
 // Text that came from the meter, made safe to print on a terminal.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace lu14::cli {
 
@@ -44,5 +47,18 @@ std::size_t Columns(std::string_view utf8);
 // The text cut to at most `columns` code points (0: as it is), so that a line
 // redrawn in place never wraps onto a second row of the terminal.
 std::string FitColumns(std::string_view utf8, std::size_t columns);
+
+// The text in at most `columns` code points, a stretch of it left out where
+// "…" stands: as much as fits of code points [keepFrom, keepTo) is kept, the
+// cut as near the middle as that allows, so that both ends stay; only when
+// neither end reaches that part does the text keep a stretch of its middle
+// between two "…". Text that fits stays as it is.
+std::string Shorten(std::string_view utf8, std::size_t columns, std::size_t keepFrom, std::size_t keepTo);
+
+// The code points [from, to) of texts[which] that tell it from the other
+// texts: from the first after the longest beginning it shares with another,
+// to the last before the longest ending it shares with another. All of it
+// when it is the only text.
+std::pair<std::size_t, std::size_t> DistinguishingPart(const std::vector<std::string>& texts, std::size_t which);
 
 }  // namespace lu14::cli

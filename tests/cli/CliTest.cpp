@@ -763,6 +763,49 @@ TEST(LuStreams, TheBarFitsTheTerminal) {
   EXPECT_EQ(draw(200, Language::English), wide);
 }
 
+// A name too long for its room loses a stretch where "…" stands: never the
+// part to keep (the part that tells it from the others) if it fits, the cut
+// as near the middle as that allows, a stretch of the middle only when
+// neither end reaches the part.
+TEST(LuStreams, AShortenedNameKeepsWhatTellsItApart) {
+  const std::string identity = "B4C55313407E3129A005FC81E950FA73C86";
+  const struct {
+    std::string text;
+    std::size_t columns, keepFrom, keepTo;
+    std::string shortened;
+  } cases[] = {
+      {"simulated-meter-1", 17, 0, 17, "simulated-meter-1"},  // fits: as it is
+      {identity, 12, 0, 35, "B4C55…A73C86"},                  // all of it to keep: both ends alike
+      {identity, 6, 2, 3, "B4C…86"},                          // its third character
+      {"simulated-meter-12", 8, 16, 18, "sim…r-12"},          // its end
+      {"aaaa-XY-zzzz", 5, 5, 7, "…-XY…"},                     // its middle, out of both ends' reach
+      {"abcdefgh", 4, 6, 99, "a…gh"},                         // a part past the end is the end
+      {"прибор-номер-семь", 9, 0, 17, "приб…семь"},           // Cyrillic: a column per letter
+      {identity, 1, 0, 35, "…"},
+      {identity, 0, 0, 35, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Shorten(c.text, c.columns, c.keepFrom, c.keepTo), c.shortened) << c.text << " in " << c.columns;
+  }
+
+  // The part of one name that tells it from the others.
+  using Part = std::pair<std::size_t, std::size_t>;
+  const struct {
+    std::vector<std::string> names;
+    Part part;  // of the first name
+  } parts[] = {
+      {{identity}, {0, 35}},                                             // alone: all of it
+      {{identity, "B4D55313407E3129A005FC81E950FA73C86"}, {2, 3}},      // identities: the third character
+      {{"simulated-meter-1", "simulated-meter-2"}, {16, 17}},           // ids: the last
+      {{"hid#7&1a2b&0#{c}", "hid#7&9f8e&0#{c}"}, {6, 10}},              // device paths: the middle
+      {{"meter-1-a", "meter-2-a", "meter-1-b"}, {6, 9}},                // beginning shared with one, end with another
+      {{"прибор-1", "прибор-2"}, {7, 8}},                               // counted in letters, not bytes
+  };
+  for (const auto& p : parts) {
+    EXPECT_EQ(DistinguishingPart(p.names, 0), p.part) << p.names.front();
+  }
+}
+
 // --- JSON ---
 
 TEST(LuJson, EveryCommandWritesJsonAloneOnStdout) {

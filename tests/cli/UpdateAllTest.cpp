@@ -9,6 +9,7 @@
 #include <mutex>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
 #include "cli/CliOptions.h"
@@ -19,6 +20,7 @@
 #include "cli/fleet/OneMeterPlatform.h"
 #include "cli/SimulatedMeter.h"
 #include "cli/fleet/UpdateAll.h"
+#include "cli/output/TerminalText.h"
 #include "device/MeterMemory.h"
 #include "sim/SimFileSystem.h"
 #include "sim/SimHidBus.h"
@@ -417,19 +419,119 @@ TEST(LuAll, TheBoardShowsALinePerMeter) {
             "\x1b[2A"
             "\rB4C55313407E3129A005FC81E950FA73C86  writing firmware [##########..........] 50%\x1b[K\n"
             "\rmeter-b  saving settings [....................] 0%\x1b[K\n");
-  // On a narrow terminal each line is cut short of the last column, so that
-  // none wraps and going back up two lines goes back over both.
+  // On a narrow terminal each line ends short of the last column, so that
+  // none wraps and going back up two lines goes back over both: the bar
+  // gives way, and the identity its middle.
   board.ProgressMade(1, {.phase = UpdatePhase::SavingSettings, .done = 1, .total = 10, .percent = 10});
   EXPECT_EQ(show({"update", "--all"}, true, 30),
-            "\rB4C55313407E3129A005FC81E950F\x1b[K\n"
-            "\rmeter-b  saving settings [##.\x1b[K\n"
+            "\rB4…C86  writing firmware 50%\x1b[K\n"
+            "\rmeter-b  saving settings 10%\x1b[K\n"
             "\x1b[2A"
-            "\rB4C55313407E3129A005FC81E950F\x1b[K\n"
-            "\rmeter-b  saving settings [...\x1b[K\n");
+            "\rB4…C86  writing firmware 50%\x1b[K\n"
+            "\rmeter-b  saving settings 0%\x1b[K\n");
   board.ProgressMade(0, {.phase = UpdatePhase::Writing, .done = 57, .total = 100, .percent = 57});
   board.ProgressMade(0, {.phase = UpdatePhase::Writing, .done = 60, .total = 100, .percent = 60});
   EXPECT_EQ(show({"update", "--all"}, false), "meter-a: writing firmware: 57%\nmeter-a: writing firmware: 60%\n");
   EXPECT_EQ(show({"update", "--all", "-q"}, true), "");
+}
+
+// Each meter's line fits the terminal in either language. From 40 columns
+// on it keeps the meter's phase and percent, and the meters' names, cut
+// where they do not differ, stay told apart; at 80 columns a line that
+// fitted whole is drawn whole, and every identity stays whole.
+TEST(LuAll, TheBoardKeepsPhaseAndPercentAtAnyWidth) {
+  struct Board {
+    const char* what;
+    std::vector<MeterBoard::Meter> meters;
+    bool wholeAt80;  // every name fits whole at 80 columns
+  };
+  std::vector<Board> boards;
+  {
+    // As lu14 --simulate --meters N names them: ids that differ at their
+    // end, identities at their third character.
+    MeterBoard board({"simulated-meter-1", "simulated-meter-2", "simulated-meter-3", "simulated-meter-4",
+                      "simulated-meter-5", "simulated-meter-6", "simulated-meter-7"});
+    for (const std::size_t meter : {0u, 1u, 2u, 4u, 5u, 6u}) {
+      MeterStatus status;
+      status.identity = U"B4" + std::u32string(1, static_cast<char32_t>(U'C' + meter)) + U"55313407E3129A005FC81E950FA73C86";
+      board.MeterRead(meter, status);
+    }
+    board.PhaseStarted(0, UpdatePhase::Writing);
+    board.ProgressMade(0, {.phase = UpdatePhase::Writing, .done = 57, .total = 100, .percent = 57});
+    board.PhaseStarted(1, UpdatePhase::SavingSettings);
+    board.ProgressMade(1, {.phase = UpdatePhase::SavingSettings, .done = 127, .total = 128, .percent = 100});
+    board.PhaseStarted(2, UpdatePhase::Finishing);
+    board.PhaseStarted(4, UpdatePhase::Writing);
+    board.ProgressMade(4, {.phase = UpdatePhase::Writing, .done = 3, .total = 100, .percent = 3});
+    board.Ended(5, UpdateReport{.exitCode = 0});
+    board.Ended(6, UpdateReport{.exitCode = 4});
+    boards.push_back({"simulated meters", board.Meters(), true});
+  }
+  {
+    // Windows device paths, before the identities are read: they differ in
+    // their middle.
+    const std::string vendor = "\\\\?\\hid#vid_ff4d&pid_f538#7&", rest = "&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    MeterBoard board({vendor + "1a2b3c4d" + rest, vendor + "1a2b9e8f" + rest, vendor + "5c6d7e8f" + rest});
+    board.Ended(2, UpdateReport{.exitCode = 3});
+    boards.push_back({"Windows device paths", board.Meters(), false});
+  }
+  // What each line must show: its state's words, and its percent at the end.
+  const auto shows = [](Language language, const MeterBoard::Meter& meter) -> std::pair<std::string, std::string> {
+    if (meter.exitCode) return {Text(language, *meter.exitCode == 0 ? Msg::AllEndedOk : Msg::AllEndedFailed), ""};
+    if (!meter.phase) return {Text(language, Msg::AllReading), ""};
+    if (*meter.phase == UpdatePhase::Finishing) return {Text(language, Msg::PhaseVerifying), ""};
+    return {Text(language, *meter.phase == UpdatePhase::Writing ? Msg::PhaseWriting : Msg::PhaseSavingSettings),
+            std::to_string(meter.percent) + '%'};
+  };
+  const auto draw = [&](const std::vector<MeterBoard::Meter>& meters, Language language, std::size_t columns) {
+    CliOptions options = *ParseCommandLine({"update", "--all"}).options;
+    options.language = language;
+    std::ostringstream out, err;
+    MeterBoardView view(options, out, err, true, columns);
+    view.Show({}, meters);
+    std::vector<std::string> lines;
+    std::istringstream drawn(err.str());
+    for (std::string line; std::getline(drawn, line);) {
+      EXPECT_TRUE(line.starts_with('\r') && line.ends_with("\x1b[K")) << line;
+      lines.push_back(line.substr(1, line.size() - 4));
+    }
+    EXPECT_EQ(lines.size(), meters.size());
+    return lines;
+  };
+  const auto nameOf = [](const std::string& line) { return line.substr(0, line.find("  ")); };
+  for (const Board& board : boards) {
+    for (const Language language : {Language::English, Language::Russian}) {
+      const std::vector<std::string> whole = draw(board.meters, language, 0);
+      for (const std::size_t columns : {20u, 30u, 40u, 44u, 50u, 60u, 70u, 80u, 120u}) {
+        SCOPED_TRACE(std::string(board.what) + ", " + std::to_string(columns) + " columns" +
+                     (language == Language::Russian ? ", Russian" : ""));
+        const std::vector<std::string> lines = draw(board.meters, language, columns);
+        std::set<std::string> names;
+        for (std::size_t meter = 0; meter < lines.size(); ++meter) {
+          const std::string& line = lines[meter];
+          EXPECT_LE(Columns(line), columns - 1) << line;
+          if (columns < 40) continue;
+          const auto [state, percent] = shows(language, board.meters[meter]);
+          EXPECT_NE(line.find("  " + state), std::string::npos) << line;
+          EXPECT_TRUE(line.ends_with(percent.empty() ? state : " " + percent)) << line;
+          names.insert(nameOf(line));
+          if (columns < 80 || !board.wholeAt80) continue;
+          EXPECT_TRUE(line.starts_with(nameOf(whole[meter]) + "  ")) << line;
+          if (Columns(whole[meter]) <= columns - 1) {
+            EXPECT_EQ(line, whole[meter]);
+          }
+        }
+        if (columns >= 40) {
+          EXPECT_EQ(names.size(), lines.size()) << ::testing::PrintToString(lines);
+        }
+        // Two meters in the same phase, at 57% and 3%: a name keeps its
+        // length while the percent grows.
+        if (board.wholeAt80) {
+          EXPECT_EQ(Columns(nameOf(lines[0])), Columns(nameOf(lines[4]))) << lines[0] << '\n' << lines[4];
+        }
+      }
+    }
+  }
 }
 
 TEST(LuAll, ASecondStopSignalStopsEveryMeterBetweenTwoChunks) {

@@ -27,11 +27,26 @@ dpkg --root="$root" --admindir="$admin" --force-not-root --force-depends --force
   --log=/dev/null -i "$package" >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; exit 1; }
 dpkg --root="$root" --admindir="$admin" -L lu14 | sort
 
-for file in usr/bin/lu14 usr/share/man/man1/lu14.1 usr/lib/udev/rules.d/70-lu14-meter.rules; do
+for file in usr/bin/lu14 usr/share/man/man1/lu14.1 usr/lib/udev/rules.d/70-lu14-meter.rules \
+  usr/share/bash-completion/completions/lu14 usr/share/zsh/vendor-completions/_lu14; do
   [[ -f "$root/$file" ]] || { echo "not installed: /$file"; exit 1; }
 done
+# The completions where bash-completion and zsh look for them, each the
+# script of its own shell.
+sources=$(dirname "$0")/../../resources/linux
+for pair in "usr/share/bash-completion/completions/lu14 lu14.bash-completion" "usr/share/zsh/vendor-completions/_lu14 _lu14"; do
+  read -r installed source <<<"$pair"
+  cmp -s "$root/$installed" "$sources/$source" || { echo "/$installed is not resources/linux/$source"; exit 1; }
+done
+# ... and each shell takes it from there for lu14.
+loaded=$(XDG_DATA_DIRS="$root/usr/share" bash -c \
+  'source /usr/share/bash-completion/bash_completion; _completion_loader lu14; complete -p lu14' 2>&1 || true)
+[[ $loaded == *'-F _lu14 lu14'* ]] || { echo "bash-completion does not load lu14's completion: $loaded"; exit 1; }
+loaded=$(zsh -f -c 'fpath=("$1" $fpath); autoload -Uz compinit && compinit -u -D && print -r -- "$_comps[lu14]"' \
+  zsh "$root/usr/share/zsh/vendor-completions" 2>&1 || true)
+[[ $loaded == _lu14 ]] || { echo "zsh's compinit does not take lu14's completion: $loaded"; exit 1; }
 # Only the tool: no test program, no library, no header.
-extra=$(dpkg --root="$root" --admindir="$admin" -L lu14 | grep -Ev '^/(\.|usr|usr/bin|usr/bin/lu14|usr/share|usr/share/man|usr/share/man/man1|usr/share/man/man1/lu14\.1|usr/lib|usr/lib/udev|usr/lib/udev/rules\.d|usr/lib/udev/rules\.d/70-lu14-meter\.rules|usr/share/doc.*)$' || true)
+extra=$(dpkg --root="$root" --admindir="$admin" -L lu14 | grep -Ev '^/(\.|usr|usr/bin|usr/bin/lu14|usr/share|usr/share/man|usr/share/man/man1|usr/share/man/man1/lu14\.1|usr/lib|usr/lib/udev|usr/lib/udev/rules\.d|usr/lib/udev/rules\.d/70-lu14-meter\.rules|usr/share/bash-completion|usr/share/bash-completion/completions|usr/share/bash-completion/completions/lu14|usr/share/zsh|usr/share/zsh/vendor-completions|usr/share/zsh/vendor-completions/_lu14|usr/share/doc.*)$' || true)
 [[ -z $extra ]] || { echo "the package holds more than the tool:"; echo "$extra"; exit 1; }
 
 lu14="$root/usr/bin/lu14"
