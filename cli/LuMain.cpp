@@ -17,6 +17,7 @@
 #include "cli/output/Messages.h"
 #include "cli/fleet/MeterRig.h"
 #include "cli/Recording.h"
+#include "cli/output/RecordingTexts.h"
 #include "cli/SimulatedMeter.h"
 #include "cli/os/StopSignals.h"
 #include "cli/fleet/UpdateAll.h"

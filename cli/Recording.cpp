@@ -125,11 +125,20 @@ std::optional<std::vector<std::uint8_t>> BytesOfHex(const std::string& text) {
   return bytes;
 }
 
-// A line that is not what a recording holds: the reason and its arguments.
-struct BadLine {
-  Msg what;
-  std::vector<std::string> arguments;
-};
+using Reason = RecordingFaultReason;
+
+RecordingFault Fault(Reason reason, std::size_t line = 0) {
+  RecordingFault fault;
+  fault.reason = reason;
+  fault.line = line;
+  return fault;
+}
+
+RecordingFault FieldFault(Reason reason, const char* field) {
+  RecordingFault fault = Fault(reason);
+  fault.field = field;
+  return fault;
+}
 
 enum class LineEnd {
   NewLine,     // a whole line
@@ -154,11 +163,11 @@ LineEnd ReadLine(std::streambuf& in, std::string& text) {
 
 template <typename T>
 T Field(const json& line, const char* name) {
-  if (!line.contains(name)) throw BadLine{Msg::RecordingFieldMissing, {name}};
+  if (!line.contains(name)) throw FieldFault(Reason::FieldMissing, name);
   try {
     return line.at(name).get<T>();
   } catch (const json::exception&) {
-    throw BadLine{Msg::RecordingFieldWrongType, {name}};
+    throw FieldFault(Reason::FieldWrongType, name);
   }
 }
 
@@ -267,7 +276,7 @@ std::optional<Recording> ReadRecording(std::istream& in, RecordingFault& fault) 
   for (LineEnd end; (end = ReadLine(*in.rdbuf(), text)) != LineEnd::NoLine;) {
     ++number;
     if (end == LineEnd::TooLong) {
-      fault = {number, Msg::RecordingLineTooLong, {std::to_string(kLongestRecordingLine)}};
+      fault = Fault(Reason::LineTooLong, number);
       return std::nullopt;
     }
     const bool lastWithoutEnd = end == LineEnd::EndOfInput;
@@ -276,16 +285,18 @@ std::optional<Recording> ReadRecording(std::istream& in, RecordingFault& fault) 
     try {
       line = json::parse(text);
     } catch (const json::exception&) {
-      fault = {number, lastWithoutEnd ? Msg::RecordingCutShort : Msg::RecordingNotJson, {}};
+      fault = Fault(lastWithoutEnd ? Reason::CutShort : Reason::NotJson, number);
       return std::nullopt;
     }
     try {
-      if (!line.is_object()) throw BadLine{Msg::RecordingNotObject, {}};
+      if (!line.is_object()) throw Fault(Reason::NotObject);
       if (!sawHeader) {
-        if (!line.contains("lu14-recording")) throw BadLine{Msg::RecordingNoHeader, {}};
+        if (!line.contains("lu14-recording")) throw Fault(Reason::NoHeader);
         const int format = Field<int>(line, "lu14-recording");
         if (format != kRecordingFormat) {
-          throw BadLine{Msg::RecordingOtherFormat, {std::to_string(format), std::to_string(kRecordingFormat)}};
+          RecordingFault other = Fault(Reason::OtherFormat);
+          other.format = format;
+          throw other;
         }
         recording.header = {Field<std::string>(line, "version"), Field<std::string>(line, "commandLine"),
                             Field<std::string>(line, "platform")};
@@ -295,10 +306,10 @@ std::optional<Recording> ReadRecording(std::istream& in, RecordingFault& fault) 
       if (line.contains("present")) {
         std::optional<std::vector<HidInterface>> present;
         if (!line.at("present").is_null()) {
-          if (!line.at("present").is_array()) throw BadLine{Msg::RecordingFieldWrongType, {"present"}};
+          if (!line.at("present").is_array()) throw FieldFault(Reason::FieldWrongType, "present");
           present.emplace();
           for (const json& entry : line.at("present")) {
-            if (!entry.is_object()) throw BadLine{Msg::RecordingFieldWrongType, {"present"}};
+            if (!entry.is_object()) throw FieldFault(Reason::FieldWrongType, "present");
             present->push_back({Utf8ToUtf16(Field<std::string>(entry, "path")),
                                 Field<std::uint32_t>(entry, "deviceId")});
           }
@@ -309,7 +320,7 @@ std::optional<Recording> ReadRecording(std::istream& in, RecordingFault& fault) 
         std::optional<HidAttributes> attributes;
         if (!line.at("attributes").is_null()) {
           const json& a = line.at("attributes");
-          if (!a.is_object()) throw BadLine{Msg::RecordingFieldWrongType, {"attributes"}};
+          if (!a.is_object()) throw FieldFault(Reason::FieldWrongType, "attributes");
           attributes = HidAttributes{Field<std::uint16_t>(a, "vendorId"), Field<std::uint16_t>(a, "productId"),
                                      Field<std::uint16_t>(a, "versionNumber")};
         }
@@ -318,35 +329,39 @@ std::optional<Recording> ReadRecording(std::istream& in, RecordingFault& fault) 
         const std::u16string path = Utf8ToUtf16(Field<std::string>(line, "path"));
         std::optional<HidCaps> caps;
         if (!line.at("caps").is_null()) {
-          if (!line.at("caps").is_object()) throw BadLine{Msg::RecordingFieldWrongType, {"caps"}};
+          if (!line.at("caps").is_object()) throw FieldFault(Reason::FieldWrongType, "caps");
           caps = HidCaps{Field<std::uint16_t>(line.at("caps"), "featureReportByteLength")};
         }
         recording.caps[path] = caps;
       } else if (line.contains("dir")) {
         RecordedTransfer transfer;
         const std::string dir = Field<std::string>(line, "dir");
-        if (dir != "set" && dir != "get") throw BadLine{Msg::RecordingFieldWrongType, {"dir"}};
+        if (dir != "set" && dir != "get") throw FieldFault(Reason::FieldWrongType, "dir");
         transfer.set = dir == "set";
         const auto bytes = BytesOfHex(Field<std::string>(line, "bytes"));
-        if (!bytes) throw BadLine{Msg::RecordingFieldWrongType, {"bytes"}};
+        if (!bytes) throw FieldFault(Reason::FieldWrongType, "bytes");
         transfer.bytes = *bytes;
         transfer.result = Field<bool>(line, "result");
         transfer.microseconds = Field<std::int64_t>(line, "us");
         transfer.path = Utf8ToUtf16(Field<std::string>(line, "path"));
-        if (Field<std::size_t>(line, "n") != recording.transfers.size() + 1) {
-          throw BadLine{Msg::RecordingOutOfOrder, {std::to_string(Field<std::size_t>(line, "n"))}};
+        const auto n = Field<std::size_t>(line, "n");
+        if (n != recording.transfers.size() + 1) {
+          RecordingFault outOfOrder = Fault(Reason::OutOfOrder);
+          outOfOrder.transfer = n;
+          throw outOfOrder;
         }
         recording.transfers.push_back(std::move(transfer));
       } else {
-        throw BadLine{Msg::RecordingUnknownLine, {}};
+        throw Fault(Reason::UnknownLine);
       }
-    } catch (const BadLine& bad) {
-      fault = {number, bad.what, bad.arguments};
+    } catch (RecordingFault& bad) {
+      fault = std::move(bad);
+      fault.line = number;
       return std::nullopt;
     }
   }
   if (!sawHeader) {
-    fault = {0, Msg::RecordingEmpty, {}};
+    fault = Fault(Reason::Empty);
     return std::nullopt;
   }
   return recording;
@@ -409,45 +424,6 @@ bool ReplayHidPlatform::Transfer(bool set, const std::u16string& path, std::uint
   }
   if (!set) std::copy(recorded.bytes.begin(), recorded.bytes.end(), bytes);
   return recorded.result;
-}
-
-std::string RecordingFaultText(Language language, const std::string& file, const RecordingFault& fault) {
-  std::vector<std::string_view> arguments(fault.arguments.begin(), fault.arguments.end());
-  std::string reason;
-  switch (arguments.size()) {
-    case 0: reason = Text(language, fault.what); break;
-    case 1: reason = Text(language, fault.what, {arguments[0]}); break;
-    default: reason = Text(language, fault.what, {arguments[0], arguments[1]}); break;
-  }
-  if (fault.line == 0) return Text(language, Msg::ReplayBadFile, {file, reason});
-  return Text(language, Msg::ReplayBadFileAtLine, {file, std::to_string(fault.line), reason});
-}
-
-std::string DivergenceText(Language language, const ReplayDivergence& divergence, const Recording& recording,
-                           const std::string& toolVersion) {
-  const auto transferText = [&](const RecordedTransfer& transfer) {
-    return Text(language, Msg::ReplayTransfer,
-                {transfer.set ? "set" : "get", HexBytes(transfer.bytes.data(), transfer.bytes.size()),
-                 Utf16ToUtf8(transfer.path)});
-  };
-  std::string text =
-      divergence.recorded
-          ? Text(language, Msg::ReplayDiverged,
-                 {std::to_string(divergence.transfer), transferText(*divergence.recorded), transferText(divergence.asked)})
-          : Text(language, Msg::ReplayPastEnd,
-                 {std::to_string(divergence.transfer), std::to_string(recording.transfers.size()),
-                  transferText(divergence.asked)});
-  if (recording.header.version != toolVersion) {
-    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) of "\n" + text in the mingw build.
-    text.append("\n").append(Text(language, Msg::ReplayOtherVersion, {recording.header.version, toolVersion}));
-  }
-  return text;
-}
-
-std::string CommandLineText(const std::vector<std::string>& arguments) {
-  std::string text = "lu14";
-  for (const std::string& argument : arguments) text += " " + argument;
-  return text;
 }
 
 }  // namespace lu14::cli

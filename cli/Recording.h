@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/output/Messages.h"
 #include "ports/EventLoop.h"
 #include "ports/HidPlatform.h"
 
@@ -89,11 +88,28 @@ struct Recording {
   std::vector<RecordedTransfer> transfers;
 };
 
-// A file that is no recording: which line and why.
+// Why a file is no recording: one value for each refusal of ReadRecording.
+enum class RecordingFaultReason {
+  Empty,           // no line at all
+  NotJson,         // a line that is not JSON
+  CutShort,        // the last line is not JSON and has no line end: the file was cut short
+  NotObject,       // JSON, but not an object
+  NoHeader,        // the first line is not a recording's header
+  OtherFormat,     // a header of another format (`format`)
+  FieldMissing,    // a field the line's kind needs is missing (`field`)
+  FieldWrongType,  // a field holds a value of the wrong type, or one it never takes (`field`)
+  OutOfOrder,      // a transfer whose number is not the next one (`transfer`)
+  UnknownLine,     // an object of no kind a recording holds
+  LineTooLong,     // more than kLongestRecordingLine characters before the line end
+};
+
+// A file that is no recording: which line, why, and what the reason names.
 struct RecordingFault {
-  std::size_t line = 0;            // 1-based; 0: the file as a whole
-  Msg what = Msg::RecordingEmpty;  // the reason, with its arguments
-  std::vector<std::string> arguments;
+  RecordingFaultReason reason = RecordingFaultReason::Empty;
+  std::size_t line = 0;      // 1-based; 0: the file as a whole
+  std::string field;         // FieldMissing, FieldWrongType: the field's name
+  int format = 0;            // OtherFormat: the format the header names
+  std::size_t transfer = 0;  // OutOfOrder: the number the line gives
 };
 
 // Reads a recording line by line; nothing and the fault when it is not one
@@ -138,17 +154,5 @@ class ReplayHidPlatform : public HidPlatform {
   std::size_t next_ = 0;
   std::optional<ReplayDivergence> divergence_;
 };
-
-// The refusal of a file that is no recording, in the user's language.
-std::string RecordingFaultText(Language language, const std::string& file, const RecordingFault& fault);
-
-// The account of a replay that left its recording: the transfer's number, the
-// recorded transfer and the one asked, and the recording's version when it is
-// not this one's.
-std::string DivergenceText(Language language, const ReplayDivergence& divergence, const Recording& recording,
-                           const std::string& toolVersion);
-
-// A command line as a recording's header keeps it.
-std::string CommandLineText(const std::vector<std::string>& arguments);
 
 }  // namespace lu14::cli

@@ -10,6 +10,7 @@
 #include "cli/CliSession.h"
 #include "cli/output/Messages.h"
 #include "cli/Recording.h"
+#include "cli/output/RecordingTexts.h"
 #include "cli/SimulatedMeter.h"
 #include "sim/SimFileSystem.h"
 #include "sim/SimRuntime.h"

@@ -27,6 +27,7 @@
 #include "cli/CliSession.h"
 #include "cli/fleet/MeterRig.h"
 #include "cli/Recording.h"
+#include "cli/output/RecordingTexts.h"
 #include "cli/fleet/UpdateAll.h"
 #include "runtime/RealTimeRuntime.h"
 #include "device/MeterMemory.h"
