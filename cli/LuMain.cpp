@@ -16,12 +16,14 @@
 #include "cli/output/JsonText.h"
 #include "cli/output/Messages.h"
 #include "cli/fleet/MeterRig.h"
-#include "cli/Recording.h"
 #include "cli/output/RecordingTexts.h"
 #include "cli/SimulatedMeter.h"
 #include "cli/os/StopSignals.h"
 #include "cli/fleet/UpdateAll.h"
 #include "cli/os/Utf8Path.h"
+#include "hid/record/Recording.h"
+#include "hid/record/RecordingHidPlatform.h"
+#include "hid/record/ReplayHidPlatform.h"
 
 namespace lu14::cli {
 
@@ -49,13 +51,13 @@ int LuMain(const std::vector<std::string>& arguments, const Console& console) {
   InstallStopSignals();
   // A recording to replay is read whole, and refused, before anything starts;
   // a stop signal ends the wait for its lines (a FIFO).
-  std::optional<Recording> recording;
+  std::optional<record::Recording> recording;
   if (!options.replayFile.empty()) {
     InputFile file(Utf8Path(options.replayFile), [] { return StopSignalsReceived() > 0; });
     InputFileBuffer buffer(file);
     std::istream in(&buffer);
-    RecordingFault fault;
-    recording = ReadRecording(in, fault);
+    record::RecordingFault fault;
+    recording = record::ReadRecording(in, fault);
     if (file.Fault() == InputFault::Interrupted) return fail(kExitInterrupted, Text(language, Msg::Interrupted));
     if (file.Fault() != InputFault::None) return fail(1, Text(language, Msg::ReplayCannotRead, {options.replayFile}));
     if (!recording) return fail(1, RecordingFaultText(language, options.replayFile, fault));
@@ -83,14 +85,15 @@ int LuMain(const std::vector<std::string>& arguments, const Console& console) {
   // The progress bar redraws on a terminal; a question needs a person at one.
   const bool terminal = console.ErrorRedraws();
   const bool person = console.PersonAnswers();
-  std::optional<ReplayHidPlatform> replay;
+  std::optional<record::ReplayHidPlatform> replay;
   if (recording) replay.emplace(runtime, std::move(*recording));
   const auto run = [&](lu14::HidPlatform& base, std::function<void()> step, const char* platformName,
                        std::function<std::vector<std::string>()> inaccessibleMeters, RigMaker makeRig) {
-    std::optional<RecordingHidPlatform> recorder;
+    std::optional<record::RecordingHidPlatform> recorder;
     if (recordStream.is_open()) {
       recorder.emplace(base, recordStream,
-                       RecordingHeader{ToolVersion(), CommandLineText(options.arguments), platformName}, sinceStart);
+                       record::RecordingHeader{ToolVersion(), CommandLineText(options.arguments), platformName},
+                       sinceStart);
     }
     lu14::HidPlatform& platform = recorder ? static_cast<lu14::HidPlatform&>(*recorder) : base;
     // The recording serves the report: its failure (a full disk) is said

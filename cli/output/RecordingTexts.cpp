@@ -5,6 +5,9 @@
 namespace lu14::cli {
 namespace {
 
+using record::RecordingFault;
+using record::RecordingFaultReason;
+
 // Why the file is refused, without the file and line around it.
 std::string ReasonText(Language language, const RecordingFault& fault) {
   switch (fault.reason) {
@@ -15,14 +18,14 @@ std::string ReasonText(Language language, const RecordingFault& fault) {
     case RecordingFaultReason::NoHeader: return Text(language, Msg::RecordingNoHeader);
     case RecordingFaultReason::OtherFormat:
       return Text(language, Msg::RecordingOtherFormat,
-                  {std::to_string(fault.format), std::to_string(kRecordingFormat)});
+                  {std::to_string(fault.format), std::to_string(record::kRecordingFormat)});
     case RecordingFaultReason::FieldMissing: return Text(language, Msg::RecordingFieldMissing, {fault.field});
     case RecordingFaultReason::FieldWrongType: return Text(language, Msg::RecordingFieldWrongType, {fault.field});
     case RecordingFaultReason::OutOfOrder:
       return Text(language, Msg::RecordingOutOfOrder, {std::to_string(fault.transfer)});
     case RecordingFaultReason::UnknownLine: return Text(language, Msg::RecordingUnknownLine);
     case RecordingFaultReason::LineTooLong:
-      return Text(language, Msg::RecordingLineTooLong, {std::to_string(kLongestRecordingLine)});
+      return Text(language, Msg::RecordingLineTooLong, {std::to_string(record::kLongestRecordingLine)});
   }
   // Every reason has its case above (-Wswitch names one that has none).
   return Text(language, Msg::RecordingUnknownLine);
@@ -36,11 +39,11 @@ std::string RecordingFaultText(Language language, const std::string& file, const
   return Text(language, Msg::ReplayBadFileAtLine, {file, std::to_string(fault.line), reason});
 }
 
-std::string DivergenceText(Language language, const ReplayDivergence& divergence, const Recording& recording,
-                           const std::string& toolVersion) {
-  const auto transferText = [&](const RecordedTransfer& transfer) {
+std::string DivergenceText(Language language, const record::ReplayDivergence& divergence,
+                           const record::Recording& recording, const std::string& toolVersion) {
+  const auto transferText = [&](const record::RecordedTransfer& transfer) {
     return Text(language, Msg::ReplayTransfer,
-                {transfer.set ? "set" : "get", HexBytes(transfer.bytes.data(), transfer.bytes.size()),
+                {transfer.set ? "set" : "get", record::HexBytes(transfer.bytes.data(), transfer.bytes.size()),
                  Utf16ToUtf8(transfer.path)});
   };
   std::string text =
