@@ -1,15 +1,22 @@
-// A recording of the meter's HID traffic, as JSON lines: the file format, and
-// its reader. RecordingHidPlatform writes one; ReplayHidPlatform answers from
-// one read back.
+// A recording of the meter's HID traffic, as JSON lines: the file format, its
+// lines written one at a time, and its reader. RecordingHidPlatform writes
+// one, and so does the stand-in hid.dll that serves simulated meters under
+// Wine (tests/e2e/standin); ReplayHidPlatform answers from one read back, and
+// the Wine benchmark measures one.
 //
 // The first line is the header: {"lu14-recording": <format>, "version",
-// "commandLine", "platform"}. Then, in the order they happened:
+// "commandLine", "platform"[, "counterFrequency"]}. Then, in the order they
+// happened:
 //   {"present": [{"path", "deviceId"}, ...] or null, "us"}  the interfaces present, each time the set changes
 //   {"attributes": {"vendorId", "productId", "versionNumber"} or null, "path"}
 //   {"caps": {"featureReportByteLength"} or null, "path"}
-//   {"n", "dir": "set"|"get", "bytes", "result", "us", "path"}  one feature transfer
+//   {"n", "dir": "set"|"get", "bytes", "result", "us", "path"[, "counterBegin", "counterEnd"]}
+//                                                           one feature transfer
 // "bytes" are upper-case hex digits separated by spaces (HexBytes), "us" the
-// microseconds since the start, "n" the transfer's number from 1.
+// microseconds since the start as the transfer ended, "n" the transfer's
+// number from 1. A recording made below the HID API also gives each
+// transfer's performance-counter readings and, in the header, the counter's
+// frequency; one made above it (lu14) has neither.
 //
 // A reader refuses a file that is not this (ReadRecording) with a reason
 // code; the front end words it.
@@ -39,7 +46,18 @@ inline constexpr std::size_t kLongestRecordingLine = 1 << 20;
 struct RecordingHeader {
   std::string version;      // the lu14 that made it
   std::string commandLine;  // its arguments, joined by spaces
-  std::string platform;     // "linux", "windows" or "simulated"
+  std::string platform;     // "linux", "windows", "simulated", or "stand-in" (the Wine stand-in hid.dll)
+  // Counts per second of the performance counter that CounterSpan reads;
+  // given when the transfers carry their readings. Never 0.
+  std::optional<std::int64_t> counterFrequency{};
+};
+
+// A performance counter's readings as a transfer was entered and as it
+// returned: the time spent inside it, apart from the time between transfers.
+struct CounterSpan {
+  std::int64_t begin = 0;
+  std::int64_t end = 0;
+  friend bool operator==(const CounterSpan&, const CounterSpan&) = default;
 };
 
 // One recorded transfer.
@@ -49,6 +67,7 @@ struct RecordedTransfer {
   bool result = false;
   std::u16string path;
   std::int64_t microseconds = 0;
+  std::optional<CounterSpan> counter{};
 };
 
 // A recording read back.
@@ -92,5 +111,14 @@ std::optional<Recording> ReadRecording(std::istream& in, RecordingFault& fault);
 
 // Bytes as the recording writes them: upper-case hex digits, separated by spaces.
 std::string HexBytes(const std::uint8_t* bytes, std::size_t size);
+
+// The lines of a recording, each without its line end, in the one spelling
+// the reader takes. `number` is a transfer's from 1; `microseconds` the time
+// since the start.
+std::string HeaderLine(const RecordingHeader& header);
+std::string PresentLine(const std::optional<std::vector<HidInterface>>& present, std::int64_t microseconds);
+std::string AttributesLine(const std::u16string& path, const std::optional<HidAttributes>& attributes);
+std::string CapsLine(const std::u16string& path, const std::optional<HidCaps>& caps);
+std::string TransferLine(std::size_t number, const RecordedTransfer& transfer);
 
 }  // namespace lu14::record

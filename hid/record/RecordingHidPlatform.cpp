@@ -1,20 +1,7 @@
 #include "hid/record/RecordingHidPlatform.h"
 
-#include <nlohmann/json.hpp>
-
-#include "ports/Utf.h"
-
 namespace lu14::record {
 namespace {
-
-using nlohmann::json;
-
-json InterfacesJson(const std::optional<std::vector<HidInterface>>& interfaces) {
-  if (!interfaces) return nullptr;
-  json list = json::array();
-  for (const HidInterface& i : *interfaces) list.push_back({{"path", Utf16ToUtf8(i.path)}, {"deviceId", i.deviceId}});
-  return list;
-}
 
 class RecordingPreparsedData : public HidPreparsedData {
  public:
@@ -71,11 +58,7 @@ class RecordingHandle : public HidHandle {
 RecordingHidPlatform::RecordingHidPlatform(HidPlatform& inner, std::ostream& out, const RecordingHeader& header,
                                            std::function<std::chrono::microseconds()> clock)
     : inner_(inner), out_(out), clock_(std::move(clock)) {
-  WriteLine(json{{"lu14-recording", kRecordingFormat},
-                 {"version", header.version},
-                 {"commandLine", header.commandLine},
-                 {"platform", header.platform}}
-                .dump());
+  WriteLine(HeaderLine(header));
 }
 
 void RecordingHidPlatform::WriteLine(const std::string& line) {
@@ -91,7 +74,7 @@ std::optional<std::vector<HidInterface>> RecordingHidPlatform::PresentInterfaces
   // Only changes are written: the tool polls the set once a second.
   if (!lastPresent_ || *lastPresent_ != present) {
     lastPresent_ = present;
-    WriteLine(json{{"present", InterfacesJson(present)}, {"us", clock_().count()}}.dump());
+    WriteLine(PresentLine(present, clock_().count()));
   }
   return present;
 }
@@ -113,13 +96,13 @@ void RecordingHidPlatform::StopNotifications() { inner_.StopNotifications(); }
 void RecordingHidPlatform::WriteTransfer(bool set, const std::u16string& path, const std::uint8_t* bytes,
                                          std::size_t size, bool result) {
   ++transfers_;
-  WriteLine(json{{"n", transfers_},
-                 {"dir", set ? "set" : "get"},
-                 {"bytes", HexBytes(bytes, size)},
-                 {"result", result},
-                 {"us", clock_().count()},
-                 {"path", Utf16ToUtf8(path)}}
-                .dump());
+  RecordedTransfer transfer;
+  transfer.set = set;
+  transfer.bytes.assign(bytes, bytes + size);
+  transfer.result = result;
+  transfer.path = path;
+  transfer.microseconds = clock_().count();
+  WriteLine(TransferLine(transfers_, transfer));
 }
 
 void RecordingHidPlatform::WriteAttributes(const std::u16string& path,
@@ -131,13 +114,7 @@ void RecordingHidPlatform::WriteAttributes(const std::u16string& path,
   };
   if (known != attributes_.end() && same(known->second, attributes)) return;
   attributes_[path] = attributes;
-  json line{{"attributes", nullptr}, {"path", Utf16ToUtf8(path)}};
-  if (attributes) {
-    line["attributes"] = {{"vendorId", attributes->vendorId},
-                          {"productId", attributes->productId},
-                          {"versionNumber", attributes->versionNumber}};
-  }
-  WriteLine(line.dump());
+  WriteLine(AttributesLine(path, attributes));
 }
 
 void RecordingHidPlatform::WriteCaps(const std::u16string& path, const std::optional<HidCaps>& caps) {
@@ -147,9 +124,7 @@ void RecordingHidPlatform::WriteCaps(const std::u16string& path, const std::opti
     return;
   }
   caps_[path] = caps;
-  json line{{"caps", nullptr}, {"path", Utf16ToUtf8(path)}};
-  if (caps) line["caps"] = {{"featureReportByteLength", caps->featureReportByteLength}};
-  WriteLine(line.dump());
+  WriteLine(CapsLine(path, caps));
 }
 
 }  // namespace lu14::record
