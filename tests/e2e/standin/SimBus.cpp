@@ -188,6 +188,10 @@ bool SimBus::Execute(const std::string& command, bool notices) {
       return true;
     }
     if (verb == "write-transfers") return WriteTextFile(Widen(args.Rest()), RecordedTransfers());
+    if (verb == "write-transfers-at-exit") {
+      transfersAtExit_ = Widen(args.Rest());
+      return true;
+    }
     if (verb == "unplug-at-transfer") {
       const std::size_t n = args.Count();
       const std::uint32_t id = args.Id();
@@ -430,6 +434,7 @@ void SimBus::WriteExitDumps() {
   for (const auto& [id, device] : devices_) {
     if (device.dumpAtExit) WriteTextFile(*device.dumpAtExit, Dump(id));
   }
+  if (transfersAtExit_) WriteTextFile(*transfersAtExit_, RecordedTransfers());
 }
 
 }  // namespace lu14::e2e

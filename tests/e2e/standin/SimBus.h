@@ -124,7 +124,7 @@ class SimBus {
 
   // --- dump ---
   std::string Dump(std::uint32_t deviceId);
-  // Writes every dump asked for at exit.
+  // Writes every dump asked for at exit, and the transfer recording when asked.
   void WriteExitDumps();
 
   // --- counters (whole bus) ---
@@ -150,6 +150,7 @@ class SimBus {
   bool recording_ = false;
   LONGLONG recordingStart_ = 0;  // performance counter, at record-transfers
   std::vector<TransferRecord> recorded_;
+  std::optional<std::wstring> transfersAtExit_;
 };
 
 bool WriteTextFile(const std::wstring& path, const std::string& text);

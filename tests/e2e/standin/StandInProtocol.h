@@ -101,6 +101,7 @@
 //   record-transfers                 start recording every feature transfer afresh
 //                                    (what went over the bus, when: below).
 //   write-transfers <path>           write the recording so far to <path>; it goes on.
+//   write-transfers-at-exit <path>   write it when the program's process ends.
 //
 // The dump is UTF-8 text, one "<key> <value>" line each:
 //   present 1|0          connected now
