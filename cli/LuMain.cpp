@@ -10,7 +10,6 @@
 
 #include "cli/CliOptions.h"
 #include "cli/CliSession.h"
-#include "cli/Recording.h"
 #include "cli/SimulatedMeter.h"
 #include "cli/fleet/MeterRig.h"
 #include "cli/fleet/UpdateAll.h"
@@ -21,6 +20,10 @@
 #include "cli/os/Utf8Path.h"
 #include "cli/output/JsonText.h"
 #include "cli/output/Messages.h"
+#include "cli/output/RecordingTexts.h"
+#include "hid/record/Recording.h"
+#include "hid/record/RecordingHidPlatform.h"
+#include "hid/record/ReplayHidPlatform.h"
 
 namespace lu14::cli {
 namespace {
@@ -79,8 +82,8 @@ class LuRun {
     InputFile file(Utf8Path(options_.replayFile), [] { return StopSignalsReceived() > 0; });
     InputFileBuffer buffer(file);
     std::istream in(&buffer);
-    RecordingFault fault;
-    std::optional<Recording> recording = ReadRecording(in, fault);
+    record::RecordingFault fault;
+    std::optional<record::Recording> recording = record::ReadRecording(in, fault);
     if (file.Fault() == InputFault::Interrupted) return Fail(kExitInterrupted, Text(options_.language, Msg::Interrupted));
     if (file.Fault() != InputFault::None) {
       return Fail(kExitFailed, Text(options_.language, Msg::ReplayCannotRead, {options_.replayFile}));
@@ -112,10 +115,10 @@ class LuRun {
   }
 
   int RunOn(const MeterSource& source) {
-    std::optional<RecordingHidPlatform> recorder;
+    std::optional<record::RecordingHidPlatform> recorder;
     if (recordStream_.is_open()) {
       recorder.emplace(source.platform, recordStream_,
-                       RecordingHeader{ToolVersion(), CommandLineText(options_.arguments), source.name},
+                       record::RecordingHeader{ToolVersion(), CommandLineText(options_.arguments), source.name},
                        [start = start_] {
                          return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
                                                                                       start);
@@ -152,7 +155,7 @@ class LuRun {
   const std::optional<std::filesystem::path> documents_;
   RealTimeRuntime runtime_;
   const std::chrono::steady_clock::time_point start_;
-  std::optional<ReplayHidPlatform> replay_;
+  std::optional<record::ReplayHidPlatform> replay_;
   std::ofstream recordStream_;
 };
 

@@ -31,6 +31,9 @@ set(may_device/win32 ${core_device} os/win32)
 set(may_device/linux ${core_device})
 # The wall-clock runtime serves the shell and event-loop ports.
 set(may_runtime ${core_ports} os/win32)
+# Record and replay decorate the HID platform port and know nothing of who
+# uses them: their faults are codes, each front end words them.
+set(may_hid/record ${core_ports})
 # The simulated world: a meter on a simulated bus, time, disk and semaphores.
 set(may_sim ${core_ports} sim sim/meter)
 set(may_sim/meter ${core_ports} sim sim/meter)
@@ -40,7 +43,7 @@ set(may_window/win32 ${core_window} os/win32 device/win32)
 # --all (fleet), what it says (output) and the system's seams (os).
 set(cli_folders cli cli/commands cli/fleet cli/output cli/os)
 foreach(folder IN LISTS cli_folders)
-  set(may_${folder} ${core_window} ${cli_folders} os/win32 runtime device/win32 device/linux sim sim/meter)
+  set(may_${folder} ${core_window} ${cli_folders} os/win32 runtime device/win32 device/linux hid/record sim sim/meter)
 endforeach()
 
 # Tests and benchmarks stand on top and may include any folder; build trees

@@ -13,6 +13,7 @@ function(lu14_check_layers)
     "${PROJECT_SOURCE_DIR}/session/*.h" "${PROJECT_SOURCE_DIR}/session/*.cpp"
     "${PROJECT_SOURCE_DIR}/window/*.h" "${PROJECT_SOURCE_DIR}/window/*.cpp"
     "${PROJECT_SOURCE_DIR}/runtime/*.h" "${PROJECT_SOURCE_DIR}/runtime/*.cpp"
+    "${PROJECT_SOURCE_DIR}/hid/*.h" "${PROJECT_SOURCE_DIR}/hid/*.cpp"
     "${PROJECT_SOURCE_DIR}/cli/*.h" "${PROJECT_SOURCE_DIR}/cli/*.cpp"
     "${PROJECT_SOURCE_DIR}/sim/*.h" "${PROJECT_SOURCE_DIR}/sim/*.cpp"
     "${PROJECT_SOURCE_DIR}/resources/*.h")

@@ -1,10 +1,9 @@
-// A recording of feature transfers as the stand-in hid.dll writes it
-// (tests/e2e/standin/StandInProtocol.h), and what the benchmarks read from
-// one: spans, the waits the protocol mandates between transfers, the update
-// and the poll ticks in it.
+// What the benchmarks read from a recording of feature transfers that the
+// stand-in hid.dll wrote (an lu14 recording, hid/record/Recording.h, whose
+// transfers carry the performance counter's readings): spans, the waits the
+// protocol mandates between transfers, the update and the poll ticks in it.
 #pragma once
 
-#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -13,19 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "hid/record/Recording.h"
+
 namespace lu14::bench {
 
-struct RecordedTransfer {
-  bool set = false;  // SetFeature; otherwise GetFeature
-  bool ok = false;
-  long long begin = 0;  // performance counter, as the stand-in was entered and left
-  long long end = 0;
-  std::array<std::uint8_t, 19> report{};
-
-  std::uint8_t Command() const { return report[18]; }  // for a SetFeature
-  std::uint8_t Status() const { return report[18]; }   // for a GetFeature
-  std::uint16_t Parameter() const { return static_cast<std::uint16_t>(report[1] << 8 | report[2]); }
-};
+using record::Recording;
+using record::RecordedTransfer;
 
 // First and last transfer of a stretch, both included.
 struct Stretch {
@@ -33,20 +25,19 @@ struct Stretch {
   std::size_t last = 0;
 };
 
-struct TransferRecording {
-  long long frequency = 1;
-  std::vector<RecordedTransfer> transfers;
+// Reads a recording through the shared reader and keeps it only when every
+// analysis below can run on it: the counter's frequency in the header, and
+// every transfer with its counter readings and a whole 19-byte report.
+// Nothing, with `error` saying why, otherwise.
+std::optional<Recording> ReadTimedRecording(const std::filesystem::path& file, std::string& error);
 
-  // Nothing, with `error` saying why, when the file is not a recording.
-  static std::optional<TransferRecording> Read(const std::filesystem::path& file, std::string& error);
-
-  double Milliseconds(long long ticks) const { return 1000.0 * static_cast<double>(ticks) / static_cast<double>(frequency); }
-  // From the start of the stretch's first transfer to the end of its last.
-  double SpanMs(Stretch stretch) const;
-  // The start of `transfer` after the end of the one before it (0 for the first).
-  double GapMs(std::size_t transfer) const;
-  double TransferMs(std::size_t transfer) const;
-};
+// Spans of a timed recording, from its counter readings.
+double Milliseconds(const Recording& recording, std::int64_t ticks);
+// From the start of the stretch's first transfer to the end of its last.
+double SpanMs(const Recording& recording, Stretch stretch);
+// The start of `transfer` after the end of the one before it (0 for the first).
+double GapMs(const Recording& recording, std::size_t transfer);
+double TransferMs(const Recording& recording, std::size_t transfer);
 
 // A run without retries: every transfer succeeded and every reply said done.
 // Only such a run has its waits fixed by the protocol alone.
@@ -66,10 +57,10 @@ bool StartsTimerTick(const std::vector<RecordedTransfer>& transfers, std::size_t
 // The update in a recording begun at the click on B1: from the first
 // transfer to the one that marks the firmware complete. Nothing when the
 // recording holds no such mark.
-std::optional<Stretch> FindUpdate(const TransferRecording& recording);
+std::optional<Stretch> FindUpdate(const Recording& recording);
 
 // The poll ticks in a recording of a polling program: runs of transfers
 // separated by more than a quarter of Timer1's period.
-std::vector<Stretch> FindPollTicks(const TransferRecording& recording);
+std::vector<Stretch> FindPollTicks(const Recording& recording);
 
 }  // namespace lu14::bench

@@ -14,10 +14,12 @@
 
 #include <hidsdi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "bench/win32/TransferRecording.h"
 #include "tests/e2e/standin/StandInBus.h"
@@ -79,7 +81,7 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   std::string error;
-  const auto recording = TransferRecording::Read(argv[1], error);
+  const auto recording = ReadTimedRecording(argv[1], error);
   if (!recording) return Fail(error.c_str());
   if (!IsCleanRun(recording->transfers, error)) return Fail(("not a clean run: " + error).c_str());
 
@@ -107,12 +109,12 @@ int wmain(int argc, wchar_t** argv) {
   for (std::size_t i = 0; i < transfers.size(); ++i) {
     const auto wait = MandatedWaitBefore(transfers, i);
     SpinUntil(lastEnd + wait.count() * frequency.QuadPart / 1'000'000);
-    std::array<std::uint8_t, 19> report = transfers[i].report;
+    std::vector<std::uint8_t> report = transfers[i].bytes;
     if (transfers[i].set) {
       if (!setFeature(device, report.data(), static_cast<ULONG>(report.size()))) ++differing;
     } else {
-      report.fill(0);
-      if (!getFeature(device, report.data(), static_cast<ULONG>(report.size())) || report != transfers[i].report) {
+      std::fill(report.begin(), report.end(), std::uint8_t{0});
+      if (!getFeature(device, report.data(), static_cast<ULONG>(report.size())) || report != transfers[i].bytes) {
         ++differing;
       }
     }

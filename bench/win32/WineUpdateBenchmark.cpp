@@ -15,8 +15,9 @@
 //
 //   wine lu14-wine-benchmark.exe [--latency-us N] [--idle-seconds N] [--keep-recordings FOLDER]
 //
-// --keep-recordings copies the recordings (StandInProtocol.h) there, to study
-// the gaps further.
+// --keep-recordings copies the recordings there, to study the gaps further:
+// lu14 recordings (hid/record/Recording.h) whose transfers carry the
+// stand-in's counter readings (StandInProtocol.h).
 #include <windows.h>
 
 #include <algorithm>
@@ -40,8 +41,8 @@ namespace {
 
 using namespace std::chrono;
 using namespace lu14;
+using bench::Recording;
 using bench::Stretch;
-using bench::TransferRecording;
 
 const std::wstring kUpdateDone = L"Процесс завершен успешно !!";
 const std::wstring kNoMeter = L"Подключите устройство ";
@@ -124,7 +125,7 @@ struct ProgramRun {
 };
 
 std::optional<ProgramRun> RunProgram(const win32::ProgramFolder& folder, const Options& options) {
-  ProgramRun run{folder.Path() / L"poll-transfers.txt", folder.Path() / L"update-transfers.txt"};
+  ProgramRun run{folder.Path() / L"poll-transfers.jsonl", folder.Path() / L"update-transfers.jsonl"};
   win32::ProgramCopy copy(folder.Program());
   HWND main = copy.WaitForMainWindow();
   if (!main) return std::nullopt;
@@ -191,9 +192,9 @@ bool RunFloor(const std::filesystem::path& floor, const std::filesystem::path& r
   return code == 0;
 }
 
-std::optional<TransferRecording> Read(const std::filesystem::path& file) {
+std::optional<Recording> Read(const std::filesystem::path& file) {
   std::string error;
-  auto recording = TransferRecording::Read(file, error);
+  auto recording = bench::ReadTimedRecording(file, error);
   if (!recording) std::fprintf(stderr, "%s\n", error.c_str());
   return recording;
 }
@@ -209,14 +210,14 @@ struct Breakdown {
   double timerTicksMs = 0;
 };
 
-Breakdown Analyse(const TransferRecording& recording, Stretch stretch) {
+Breakdown Analyse(const Recording& recording, Stretch stretch) {
   Breakdown breakdown;
   const auto& transfers = recording.transfers;
   for (std::size_t i = stretch.first; i <= stretch.last; ++i) {
-    breakdown.transfersMs += recording.TransferMs(i);
+    breakdown.transfersMs += bench::TransferMs(recording, i);
     if (i == stretch.first) continue;
     const double mandated = duration<double, std::milli>(bench::MandatedWaitBefore(transfers, i)).count();
-    const double beyond = recording.GapMs(i) - mandated;
+    const double beyond = bench::GapMs(recording, i) - mandated;
     breakdown.mandatedMs += mandated;
     if (!transfers[i].set) breakdown.inTransactionMs += beyond;
     else if (bench::StartsTimerTick(transfers, i)) breakdown.timerTicksMs += beyond;
@@ -262,8 +263,8 @@ int wmain(int argc, wchar_t** argv) {
   win32::ProgramFolder floorFolder(L"bench-floor");
   const std::filesystem::path floor = floorFolder.Path() / L"lu14-wine-floor.exe";
   std::filesystem::copy_file(win32::TestsFolder() / L"lu14-wine-floor.exe", floor);
-  const std::filesystem::path pollFloor = floorFolder.Path() / L"poll-floor.txt";
-  const std::filesystem::path updateFloor = floorFolder.Path() / L"update-floor.txt";
+  const std::filesystem::path pollFloor = floorFolder.Path() / L"poll-floor.jsonl";
+  const std::filesystem::path updateFloor = floorFolder.Path() / L"update-floor.jsonl";
 
   std::optional<ProgramRun> run;
   bool floorsRan = false;
@@ -302,12 +303,12 @@ int wmain(int argc, wchar_t** argv) {
 
   const Breakdown programUpdateTime = Analyse(*programUpdate, *update);
   const Breakdown floorUpdateTime = Analyse(*floorUpdate, *update);
-  const double programMs = programUpdate->SpanMs(*update);
-  const double floorMs = floorUpdate->SpanMs(*update);
+  const double programMs = bench::SpanMs(*programUpdate, *update);
+  const double floorMs = bench::SpanMs(*floorUpdate, *update);
   std::vector<double> programTicks, floorTicks, programTickGaps, floorTickGaps;
   for (const Stretch tick : ticks) {
-    programTicks.push_back(programPoll->SpanMs(tick));
-    floorTicks.push_back(floorPoll->SpanMs(tick));
+    programTicks.push_back(bench::SpanMs(*programPoll, tick));
+    floorTicks.push_back(bench::SpanMs(*floorPoll, tick));
     programTickGaps.push_back(programTicks.back() - Analyse(*programPoll, tick).transfersMs);
     floorTickGaps.push_back(floorTicks.back() - Analyse(*floorPoll, tick).transfersMs);
   }

@@ -9,13 +9,22 @@
 #include "cli/CliOptions.h"
 #include "cli/CliSession.h"
 #include "cli/output/Messages.h"
-#include "cli/Recording.h"
+#include "cli/output/RecordingTexts.h"
 #include "cli/SimulatedMeter.h"
+#include "hid/record/Recording.h"
+#include "hid/record/RecordingHidPlatform.h"
+#include "hid/record/ReplayHidPlatform.h"
 #include "sim/SimFileSystem.h"
 #include "sim/SimRuntime.h"
 
 namespace lu14::cli {
 namespace {
+
+using record::ReadRecording;
+using record::Recording;
+using record::RecordingFault;
+using record::RecordingHidPlatform;
+using record::ReplayHidPlatform;
 
 struct ToolRun {
   int exitCode = 0;

@@ -1,8 +1,11 @@
-// The waits the benchmark's floor allows between recorded transfers, and the
-// update and poll ticks it finds in a recording.
+// The waits the benchmark's floor allows between recorded transfers, the
+// update and poll ticks it finds in a recording, and the recordings it takes.
 #include "bench/win32/TransferRecording.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
 
 namespace lu14::bench {
 namespace {
@@ -12,18 +15,20 @@ using std::chrono::milliseconds;
 RecordedTransfer Set(std::uint8_t command, std::uint16_t parameter = 0, std::uint8_t value = 0) {
   RecordedTransfer transfer;
   transfer.set = true;
-  transfer.ok = true;
-  transfer.report[1] = static_cast<std::uint8_t>(parameter >> 8);
-  transfer.report[2] = static_cast<std::uint8_t>(parameter & 0xFF);
-  transfer.report[3] = value;
-  transfer.report[18] = command;
+  transfer.result = true;
+  transfer.bytes.assign(19, 0);
+  transfer.bytes[1] = static_cast<std::uint8_t>(parameter >> 8);
+  transfer.bytes[2] = static_cast<std::uint8_t>(parameter & 0xFF);
+  transfer.bytes[3] = value;
+  transfer.bytes[18] = command;
   return transfer;
 }
 
 RecordedTransfer Get(std::uint8_t status = 0) {
   RecordedTransfer transfer;
-  transfer.ok = true;
-  transfer.report[18] = status;
+  transfer.result = true;
+  transfer.bytes.assign(19, 0);
+  transfer.bytes[18] = status;
   return transfer;
 }
 
@@ -69,7 +74,7 @@ TEST(TransferRecording, WaitsBeforeEachTransferAreThoseThePauseAndTimerRulesMand
 }
 
 TEST(TransferRecording, TheUpdateEndsWithTheCompleteMarksLastRead) {
-  TransferRecording recording;
+  Recording recording;
   recording.transfers = kUpdate;
   const auto update = FindUpdate(recording);
   ASSERT_TRUE(update);
@@ -80,13 +85,12 @@ TEST(TransferRecording, TheUpdateEndsWithTheCompleteMarksLastRead) {
 }
 
 TEST(TransferRecording, PollTicksAreSplitWhereTheBusWasQuiet) {
-  TransferRecording recording;
-  recording.frequency = 1000;  // one count a millisecond
-  const long long starts[] = {0, 3, 6, 1000, 1003, 2000};
-  for (const long long start : starts) {
+  Recording recording;
+  recording.header.counterFrequency = 1000;  // one count a millisecond
+  const std::int64_t starts[] = {0, 3, 6, 1000, 1003, 2000};
+  for (const std::int64_t start : starts) {
     RecordedTransfer transfer = Get();
-    transfer.begin = start;
-    transfer.end = start + 1;
+    transfer.counter = record::CounterSpan{start, start + 1};
     recording.transfers.push_back(transfer);
   }
   const auto ticks = FindPollTicks(recording);
@@ -94,7 +98,9 @@ TEST(TransferRecording, PollTicksAreSplitWhereTheBusWasQuiet) {
   EXPECT_EQ(ticks[0].last, 2u);
   EXPECT_EQ(ticks[1].first, 3u);
   EXPECT_EQ(ticks[1].last, 4u);
-  EXPECT_EQ(recording.SpanMs(ticks[1]), 4.0);
+  EXPECT_EQ(SpanMs(recording, ticks[1]), 4.0);
+  EXPECT_EQ(GapMs(recording, 3), 993.0);
+  EXPECT_EQ(TransferMs(recording, 3), 1.0);
 }
 
 TEST(TransferRecording, OnlyARunWithoutFailuresOrBusyRepliesIsClean) {
@@ -105,9 +111,59 @@ TEST(TransferRecording, OnlyARunWithoutFailuresOrBusyRepliesIsClean) {
   EXPECT_FALSE(IsCleanRun(busy, error));
   EXPECT_EQ(error, "transfer 4 read busy");
   auto failed = kUpdate;
-  failed[5].ok = false;
+  failed[5].result = false;
   EXPECT_FALSE(IsCleanRun(failed, error));
   EXPECT_EQ(error, "transfer 5 failed");
+}
+
+// A recording as the stand-in writes it (the lines of hid/record, its
+// transfers with their counter readings) is taken; one that lacks what the
+// spans are read from, or a whole report, is refused, naming the file.
+TEST(TransferRecording, OnlyARecordingWithTheCountersAndWholeReportsIsTaken) {
+  record::RecordingHeader header{"1.1.0", "lu14-updater.exe", "stand-in", 10'000'000};
+  RecordedTransfer set = Set(21);
+  set.counter = record::CounterSpan{100, 12'100};
+  RecordedTransfer get = Get();
+  get.counter = record::CounterSpan{12'300, 24'300};
+  const auto lines = [&](const record::RecordingHeader& h, const RecordedTransfer& second) {
+    return record::HeaderLine(h) + "\n" + record::TransferLine(1, set) + "\n" + record::TransferLine(2, second) + "\n";
+  };
+  record::RecordingHeader withoutFrequency = header;
+  withoutFrequency.counterFrequency.reset();
+  RecordedTransfer withoutCounter = get;
+  withoutCounter.counter.reset();
+  RecordedTransfer shortReport = get;
+  shortReport.bytes.resize(8);
+  struct Case {
+    const char* what;
+    std::string text;
+    std::string error;  // empty: taken
+  };
+  const Case cases[] = {
+      {"as the stand-in writes it", lines(header, get), ""},
+      {"lu14's own, without counters", lines(withoutFrequency, withoutCounter), "no counterFrequency"},
+      {"a transfer without its readings", lines(header, withoutCounter), "transfer 2 has not its counter readings"},
+      {"a short report", lines(header, shortReport), "transfer 2 has not a 19-byte report"},
+      {"no recording at all", "S 1 100 12100 00\n", "line 1: not a JSON line"},
+  };
+  const std::filesystem::path file = std::filesystem::temp_directory_path() / "lu14-transfer-recording-test.jsonl";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(file, std::ios::binary) << c.text;
+    std::string error;
+    const std::optional<Recording> recording = ReadTimedRecording(file, error);
+    if (c.error.empty()) {
+      ASSERT_TRUE(recording) << error;
+      EXPECT_EQ(recording->transfers.size(), 2u);
+      EXPECT_DOUBLE_EQ(GapMs(*recording, 1), 0.02);
+      EXPECT_DOUBLE_EQ(TransferMs(*recording, 0), 1.2);
+    } else {
+      EXPECT_FALSE(recording);
+      EXPECT_NE(error.find(file.string()), std::string::npos) << error;
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+  }
+  std::filesystem::remove(file);
 }
 
 }  // namespace

@@ -26,12 +26,15 @@
 #include "cli/CliOptions.h"
 #include "cli/CliSession.h"
 #include "cli/fleet/MeterRig.h"
-#include "cli/Recording.h"
+#include "cli/output/RecordingTexts.h"
 #include "cli/fleet/UpdateAll.h"
 #include "runtime/RealTimeRuntime.h"
 #include "device/MeterMemory.h"
 #include "device/MeterProtocol.h"
 #include "device/linux/LinuxHidPlatform.h"
+#include "hid/record/Recording.h"
+#include "hid/record/RecordingHidPlatform.h"
+#include "hid/record/ReplayHidPlatform.h"
 #include "status/StatusParameters.h"
 #include "update/FirmwarePayload.h"
 #include "sim/meter/SimMeter.h"
@@ -41,6 +44,12 @@ namespace lu14::cli {
 namespace {
 
 using linux_hid::Bytes;
+using record::ReadRecording;
+using record::Recording;
+using record::RecordingFault;
+using record::RecordingHeader;
+using record::RecordingHidPlatform;
+using record::ReplayHidPlatform;
 using linux_hid::FakeHidraw;
 using linux_hid::GPtr;
 using linux_hid::HandleIoctl;

@@ -8,11 +8,13 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "hid/record/Recording.h"
 #include "tests/e2e/EndToEndSupport.h"
 #include "tests/e2e/cli/CliChecks.h"
 #include "tests/e2e/cli/ConsoleRun.h"
@@ -82,6 +84,59 @@ TEST(LuExe, LibrariesBesideTheProgramAreNeverLoaded) {
   EXPECT_EQ(lines[0]["meters"].size(), 1u) << Describe(outcome);
   EXPECT_FALSE(std::filesystem::exists(run.Folder() / L"hid.dll.loaded"));
   EXPECT_FALSE(std::filesystem::exists(run.Folder() / L"setupapi.dll.loaded"));
+}
+
+// --- recording ---------------------------------------------------------------------------
+
+std::optional<record::Recording> ReadRecordingFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  record::RecordingFault fault;
+  std::optional<record::Recording> recording = record::ReadRecording(in, fault);
+  if (!recording) {
+    ADD_FAILURE() << Utf8(file.wstring()) << " is no recording: line " << fault.line << ", reason "
+                  << static_cast<int>(fault.reason) << " " << fault.field;
+  }
+  return recording;
+}
+
+// lu14.exe --record and the stand-in hid.dll below it record the same run in
+// one format: the same transfers, one for one; the stand-in's also carry its
+// performance counter's readings, which lu14 above the HID API has not.
+TEST(LuExe, ItsRecordingAndTheStandInsOfTheSameRunHoldTheSameTransfers) {
+  const std::filesystem::path own = TempPath(L"lu14-recording.jsonl");
+  const std::filesystem::path standIn = TempPath(L"stand-in-recording.jsonl");
+  std::filesystem::remove(own);
+  std::filesystem::remove(standIn);
+  ConsoleRun run(L"recordings", {"record-transfers", "plug 1", "write-transfers-at-exit " + Utf8(standIn.wstring())},
+                 {"--record", Utf8(own.wstring()), "status"});
+  ASSERT_TRUE(run.Started());
+  const ConsoleOutcome outcome = run.Finish();
+  ASSERT_EQ(outcome.exitCode, kExitOk) << Describe(outcome);
+  const std::optional<record::Recording> lu14 = ReadRecordingFile(own);
+  const std::optional<record::Recording> below = ReadRecordingFile(standIn);
+  ASSERT_TRUE(lu14 && below);
+  EXPECT_EQ(lu14->header.platform, "windows");
+  EXPECT_EQ(below->header.platform, "stand-in");
+  EXPECT_FALSE(lu14->header.counterFrequency);
+  EXPECT_GT(below->header.counterFrequency.value_or(0), 0);
+  ASSERT_FALSE(lu14->transfers.empty());
+  ASSERT_EQ(below->transfers.size(), lu14->transfers.size());
+  std::int64_t lastMicroseconds = 0;
+  for (std::size_t i = 0; i < lu14->transfers.size(); ++i) {
+    const record::RecordedTransfer& above = lu14->transfers[i];
+    const record::RecordedTransfer& seen = below->transfers[i];
+    SCOPED_TRACE("transfer " + std::to_string(i + 1));
+    EXPECT_EQ(seen.set, above.set);
+    EXPECT_EQ(seen.bytes, above.bytes);
+    EXPECT_EQ(seen.result, above.result);
+    EXPECT_EQ(seen.path, above.path);
+    EXPECT_FALSE(above.counter);
+    ASSERT_TRUE(seen.counter);
+    EXPECT_GE(seen.microseconds, lastMicroseconds);
+    lastMicroseconds = seen.microseconds;
+  }
+  std::filesystem::remove(own);
+  std::filesystem::remove(standIn);
 }
 
 // --- options -----------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "hid/record/Recording.h"
 #include "tests/e2e/standin/StandInProtocol.h"
 
 namespace lu14::e2e {
@@ -64,6 +65,23 @@ class Arguments {
  private:
   std::istringstream stream_;
 };
+
+// The path of a plug as setupapi lists it and the program opens it.
+std::wstring InterfacePath(const Connection& connection) { return L"\\\\?\\" + connection.file; }
+
+LONGLONG PerformanceCounter() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+std::string Utf8(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return {};
+  std::string utf8(static_cast<std::size_t>(size - 1), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), size, nullptr, nullptr);
+  return utf8;
+}
 
 void NotifyDevicesChanged() {
   // What the system sends every top-level window when its device tree changes.
@@ -164,11 +182,16 @@ bool SimBus::Execute(const std::string& command, bool notices) {
     }
     if (verb == "record-transfers") {
       recording_ = true;
+      recordingStart_ = PerformanceCounter();
       recorded_.clear();
       recorded_.reserve(1 << 15);  // a whole update: no reallocation on the way
       return true;
     }
     if (verb == "write-transfers") return WriteTextFile(Widen(args.Rest()), RecordedTransfers());
+    if (verb == "write-transfers-at-exit") {
+      transfersAtExit_ = Widen(args.Rest());
+      return true;
+    }
     if (verb == "unplug-at-transfer") {
       const std::size_t n = args.Count();
       const std::uint32_t id = args.Id();
@@ -306,17 +329,19 @@ std::vector<PresentInterface> SimBus::ListInterfaces() {
   DeleteUnusedFiles();
   std::vector<PresentInterface> present;
   for (const Connection& connection : connections_) {
-    if (connection.present) present.push_back({connection.devInst, L"\\\\?\\" + connection.file});
+    if (connection.present) present.push_back({connection.devInst, InterfacePath(connection)});
   }
   return present;
 }
 
-BusDevice* SimBus::DeviceOf(HANDLE handle, TransferTarget& target) {
+BusDevice* SimBus::DeviceOf(HANDLE handle, TransferTarget& target, std::size_t* connectionIndex) {
   target = TransferTarget::kNoDevice;
   const std::optional<FileKey> key = KeyOf(handle);
   if (!key) return nullptr;
-  for (const Connection& connection : connections_) {
+  for (std::size_t i = 0; i < connections_.size(); ++i) {
+    const Connection& connection = connections_[i];
     if (connection.key != key) continue;
+    if (connectionIndex) *connectionIndex = i;
     if (!connection.present) {
       target = TransferTarget::kUnplugged;
       return nullptr;
@@ -341,20 +366,35 @@ std::uint64_t SimBus::BeginTransfer() {
   return latencyUs_;
 }
 
-void SimBus::Recorded(const TransferRecord& transfer) {
-  if (recording_) recorded_.push_back(transfer);
+void SimBus::Recorded(TransferRecord transfer) {
+  if (recording_) recorded_.push_back(std::move(transfer));
 }
 
 std::string SimBus::RecordedTransfers() const {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
-  std::ostringstream out;
-  out << "frequency " << frequency.QuadPart << "\n";
-  for (const TransferRecord& transfer : recorded_) {
-    out << (transfer.set ? kTransferSet : kTransferGet) << ' ' << (transfer.ok ? 1 : 0) << ' ' << transfer.begin
-        << ' ' << transfer.end << ' ' << Hex(transfer.report) << "\n";
+  // The lines lu14 --record writes (hid/record/Recording.h), each transfer
+  // with its counter readings; the header names the program whose transfers
+  // they are.
+  record::RecordingHeader header;
+  header.version = LU14_VERSION;
+  header.commandLine = Utf8(GetCommandLineW());
+  header.platform = "stand-in";
+  header.counterFrequency = frequency.QuadPart;
+  std::string text = record::HeaderLine(header) + "\n";
+  for (std::size_t i = 0; i < recorded_.size(); ++i) {
+    const TransferRecord& made = recorded_[i];
+    record::RecordedTransfer transfer;
+    transfer.set = made.set;
+    transfer.bytes = made.report;
+    transfer.result = made.ok;
+    const std::wstring path = InterfacePath(connections_[made.connection]);
+    transfer.path.assign(path.begin(), path.end());
+    transfer.microseconds = (made.end - recordingStart_) * 1'000'000 / frequency.QuadPart;
+    transfer.counter = record::CounterSpan{made.begin, made.end};
+    text += record::TransferLine(i + 1, transfer) + "\n";
   }
-  return out.str();
+  return text;
 }
 
 std::string SimBus::Dump(std::uint32_t deviceId) {
@@ -394,6 +434,7 @@ void SimBus::WriteExitDumps() {
   for (const auto& [id, device] : devices_) {
     if (device.dumpAtExit) WriteTextFile(*device.dumpAtExit, Dump(id));
   }
+  if (transfersAtExit_) WriteTextFile(*transfersAtExit_, RecordedTransfers());
 }
 
 }  // namespace lu14::e2e

@@ -80,13 +80,14 @@ struct PresentInterface {
   std::wstring path;  // as the program opens it
 };
 
-// One feature transfer as the recording keeps it (StandInProtocol.h).
+// One feature transfer while a recording runs (StandInProtocol.h).
 struct TransferRecord {
   bool set = false;  // SetFeature; otherwise GetFeature
   bool ok = false;
   LONGLONG begin = 0;  // performance counter, on entry and on return
   LONGLONG end = 0;
-  std::array<std::uint8_t, 19> report{};
+  std::vector<std::uint8_t> report;  // sent, or answered (a failed read: the caller's buffer)
+  std::size_t connection = 0;        // the plug it went to, an index into the bus's connections
 };
 
 // What a feature transfer reaches.
@@ -110,18 +111,20 @@ class SimBus {
   std::vector<PresentInterface> ListInterfaces();
 
   // --- hid side ---
-  // The device behind an open handle, if it is one of ours and still plugged in.
-  BusDevice* DeviceOf(HANDLE handle, TransferTarget& target);
+  // The device behind an open handle, if it is one of ours and still plugged
+  // in; `connection`, when given, is set to the plug it is reached through.
+  BusDevice* DeviceOf(HANDLE handle, TransferTarget& target, std::size_t* connection = nullptr);
   BusDevice* Device(std::uint32_t deviceId);
   // Counts a feature transfer and applies a pending unplug. Returns the
   // latency the transfer is to take, in microseconds.
   std::uint64_t BeginTransfer();
-  // Keeps a finished transfer while a recording runs.
-  void Recorded(const TransferRecord& transfer);
+  // Whether a recording runs; then every finished transfer goes to Recorded.
+  bool Recording() const { return recording_; }
+  void Recorded(TransferRecord transfer);
 
   // --- dump ---
   std::string Dump(std::uint32_t deviceId);
-  // Writes every dump asked for at exit.
+  // Writes every dump asked for at exit, and the transfer recording when asked.
   void WriteExitDumps();
 
   // --- counters (whole bus) ---
@@ -145,7 +148,9 @@ class SimBus {
   std::uint64_t latencyUs_ = 0;
   std::optional<std::pair<std::size_t, std::uint32_t>> unplugAt_;  // transfers to go, device
   bool recording_ = false;
+  LONGLONG recordingStart_ = 0;  // performance counter, at record-transfers
   std::vector<TransferRecord> recorded_;
+  std::optional<std::wstring> transfersAtExit_;
 };
 
 bool WriteTextFile(const std::wstring& path, const std::string& text);

@@ -185,9 +185,9 @@ void SpendMicroseconds(std::uint64_t microseconds) {
 }
 
 // The device behind a handle for a call, with the error Windows reports when there is none.
-BusDevice* Resolve(SimBus& simBus, HANDLE handle) {
+BusDevice* Resolve(SimBus& simBus, HANDLE handle, std::size_t* connection = nullptr) {
   TransferTarget target;
-  BusDevice* device = simBus.DeviceOf(handle, target);
+  BusDevice* device = simBus.DeviceOf(handle, target, connection);
   if (!device) SetLastError(target == TransferTarget::kUnplugged ? ERROR_DEVICE_NOT_CONNECTED : ERROR_INVALID_HANDLE);
   return device;
 }
@@ -219,7 +219,8 @@ BOOLEAN Transfer(HANDLE handle, PVOID report, ULONG length, Direction direction)
   }
   SpendMicroseconds(latency);
   const Locked locked;
-  BusDevice* device = Resolve(Bus(), handle);
+  std::size_t connection = 0;
+  BusDevice* device = Resolve(Bus(), handle, &connection);
   if (!device) return FALSE;
   if (!report) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -236,11 +237,15 @@ BOOLEAN Transfer(HANDLE handle, PVOID report, ULONG length, Direction direction)
     if (device->ReplyReadFails()) device->meter->Faults().FailTransfer(device->meter->TransferCount());
     record.ok = device->meter->GetFeature(std::span<std::uint8_t>(bytes, length));
   }
-  std::memcpy(record.report.data(), bytes, std::min<std::size_t>(length, record.report.size()));
   record.end = PerformanceCounter();
-  Bus().Recorded(record);
-  if (!record.ok) SetLastError(ERROR_GEN_FAILURE);
-  return record.ok ? TRUE : FALSE;
+  const bool ok = record.ok;
+  if (Bus().Recording()) {
+    record.report.assign(bytes, bytes + length);
+    record.connection = connection;
+    Bus().Recorded(std::move(record));
+  }
+  if (!ok) SetLastError(ERROR_GEN_FAILURE);
+  return ok ? TRUE : FALSE;
 }
 
 }  // namespace

@@ -101,6 +101,7 @@
 //   record-transfers                 start recording every feature transfer afresh
 //                                    (what went over the bus, when: below).
 //   write-transfers <path>           write the recording so far to <path>; it goes on.
+//   write-transfers-at-exit <path>   write it when the program's process ends.
 //
 // The dump is UTF-8 text, one "<key> <value>" line each:
 //   present 1|0          connected now
@@ -118,14 +119,19 @@
 //   refused-calls <n>    calls refused for a wrong record size or argument (whole bus)
 //   refused-queued <n>   queued commands refused when their turn came (whole bus)
 //
-// The transfer recording is text, a header line "frequency <counts per
-// second>" of the performance counter, then one line per feature transfer in
-// the order they were made:
-//   <S|G> <ok 1|0> <begin> <end> <report>
-// S for HidD_SetFeature, G for HidD_GetFeature; begin and end are performance
-// counter readings as the call entered the stand-in and as it left it (the
-// latency spent in between); report is the 19 bytes sent, or those answered
-// (a failed read: the caller's buffer), two hexadecimal digits each.
+// The transfer recording is an lu14 recording (hid/record/Recording.h), as
+// `lu14 --record` writes one, written by the same code: the header (the
+// platform "stand-in", the command line of the process the stand-in serves,
+// and counterFrequency, the performance counter's counts per second), then
+// one line per feature transfer in the order they were made, numbered from 1
+// since record-transfers: "dir" set for HidD_SetFeature, get for
+// HidD_GetFeature; "bytes" the report sent, or the one answered (a failed
+// read: the caller's buffer); "result"; "path" the device's path as setupapi
+// lists it; "us" the microseconds from record-transfers to the transfer's end;
+// and counterBegin and counterEnd, the performance counter as the call
+// entered the stand-in and as it left it (the latency spent in between).
+// Only transfers that reach a device of the bus are recorded. It holds no
+// present, attributes or caps lines.
 #pragma once
 
 #include <cstdint>
@@ -138,9 +144,6 @@ inline constexpr std::uintptr_t kControlCopyDataTag = 0x4C553134;  // "LU14"
 inline constexpr wchar_t kMetersFileName[] = L"meters.txt";
 // Beside the program; holds the device files.
 inline constexpr wchar_t kDeviceFolderName[] = L"lu14-sim-devices";
-
-inline constexpr char kTransferSet = 'S';
-inline constexpr char kTransferGet = 'G';
 
 inline constexpr std::uint16_t kMeterVendorId = 0xFF4D;
 inline constexpr std::uint16_t kMeterProductId = 0xF538;
