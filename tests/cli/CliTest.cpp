@@ -1071,9 +1071,7 @@ TEST(LuBinary, ExitCodesOfAProcess) {
 // --record writes its file as the process runs; --replay reads it back, and
 // the process exits as the recorded one did, or with 1 when the file is refused.
 TEST(LuBinary, RecordsAndReplaysAProcess) {
-  const std::filesystem::path folder = std::filesystem::path(::testing::TempDir()) / "lu14-recordings";
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder);
+  const std::filesystem::path folder = FreshFolder("lu14-recordings");
   const std::string status = (folder / "status.jsonl").string();
   const Process recorded = RunBinary("--simulate --record '" + status + "' status");
   ASSERT_EQ(recorded.exitCode, 0) << recorded.err;

@@ -25,14 +25,27 @@ std::string ReadText(const std::filesystem::path& path) {
 
 std::string Quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
 
-}  // namespace
-
-std::filesystem::path ProcessSetup::DefaultHome() {
-  return std::filesystem::path(::testing::TempDir()) / "lu14-process";
+// The folders of this test process: named by its id, so that two runs of the
+// suites at once (two checkouts on one machine) never write into each other's.
+std::filesystem::path OwnTempFolder() {
+  return std::filesystem::path(::testing::TempDir()) / ("lu14-tests-" + std::to_string(getpid()));
 }
 
+// ... and removed as the process ends (the lu14 processes it starts are
+// other programs, which never run this).
+struct OwnTempFolderRemoval {
+  ~OwnTempFolderRemoval() {
+    std::error_code ignored;
+    std::filesystem::remove_all(OwnTempFolder(), ignored);
+  }
+} ownTempFolderRemoval;
+
+}  // namespace
+
+std::filesystem::path ProcessSetup::DefaultHome() { return OwnTempFolder() / "lu14-process"; }
+
 std::filesystem::path FreshFolder(const std::string& name) {
-  const std::filesystem::path folder = std::filesystem::path(::testing::TempDir()) / name;
+  const std::filesystem::path folder = OwnTempFolder() / name;
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   return folder;
@@ -43,7 +56,7 @@ LuChild::LuChild(const std::string& arguments, const ProcessSetup& setup) {
   // A test may have put a file where the Documents folder goes.
   if (!std::filesystem::exists(setup.home / "Documents")) std::filesystem::create_directories(setup.home / "Documents");
   const std::filesystem::path streams =
-      FreshFolder("lu14-streams-" + std::to_string(getpid()) + "-" + std::to_string(started++));
+      FreshFolder("lu14-streams-" + std::to_string(started++));
   outFile_ = streams / "out";
   errFile_ = streams / "err";
   const std::string command = (setup.before.empty() ? "" : setup.before + "; ") + "HOME=" + Quoted(setup.home) +

@@ -25,6 +25,7 @@
 #include "sim/SimFileSystem.h"
 #include "sim/SimHidBus.h"
 #include "tests/cli/JsonLines.h"
+#include "tests/cli/LuProcess.h"
 #include "sim/SimRuntime.h"
 #include "status/StatusParameters.h"
 #include "update/BackupFile.h"
@@ -535,7 +536,7 @@ TEST(LuAll, TheBoardKeepsPhaseAndPercentAtAnyWidth) {
 }
 
 TEST(LuAll, ASecondStopSignalStopsEveryMeterBetweenTwoChunks) {
-  const std::filesystem::path documents = std::filesystem::path(::testing::TempDir()) / "lu14-all-stops";
+  const std::filesystem::path documents = FreshFolder("lu14-all-stops");
   std::filesystem::remove_all(documents);
   // The first signal once every meter is writing, the second at once after it.
   const auto stops = [](const std::string& out) {
