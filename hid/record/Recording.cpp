@@ -165,6 +165,101 @@ std::string HexBytes(const std::uint8_t* bytes, std::size_t size) {
   return text;
 }
 
+namespace {
+
+// Each kind of line read into the recording; a line that is not what its kind
+// must be throws its RecordingFault.
+RecordingHeader ReadHeader(const json& line) {
+  if (!line.contains(kFormatField)) throw Fault(Reason::NoHeader);
+  const int format = Field<int>(line, kFormatField);
+  if (format != kRecordingFormat) {
+    RecordingFault other = Fault(Reason::OtherFormat);
+    other.format = format;
+    throw other;
+  }
+  RecordingHeader header;
+  header.version = Field<std::string>(line, kVersionField);
+  header.commandLine = Field<std::string>(line, kCommandLineField);
+  header.platform = Field<std::string>(line, kPlatformField);
+  if (line.contains(kCounterFrequencyField)) {
+    const auto frequency = Field<std::int64_t>(line, kCounterFrequencyField);
+    if (frequency <= 0) throw FieldFault(Reason::FieldWrongType, kCounterFrequencyField);
+    header.counterFrequency = frequency;
+  }
+  return header;
+}
+
+std::optional<std::vector<HidInterface>> ReadPresent(const json& line) {
+  if (line.at(kPresentField).is_null()) return std::nullopt;
+  if (!line.at(kPresentField).is_array()) throw FieldFault(Reason::FieldWrongType, kPresentField);
+  std::vector<HidInterface> present;
+  for (const json& entry : line.at(kPresentField)) {
+    if (!entry.is_object()) throw FieldFault(Reason::FieldWrongType, kPresentField);
+    present.push_back({Utf8ToUtf16(Field<std::string>(entry, kPathField)), Field<std::uint32_t>(entry, kDeviceIdField)});
+  }
+  return present;
+}
+
+std::optional<HidAttributes> ReadAttributes(const json& line) {
+  const json& a = line.at(kAttributesField);
+  if (a.is_null()) return std::nullopt;
+  if (!a.is_object()) throw FieldFault(Reason::FieldWrongType, kAttributesField);
+  return HidAttributes{Field<std::uint16_t>(a, kVendorIdField), Field<std::uint16_t>(a, kProductIdField),
+                       Field<std::uint16_t>(a, kVersionNumberField)};
+}
+
+std::optional<HidCaps> ReadCaps(const json& line) {
+  const json& caps = line.at(kCapsField);
+  if (caps.is_null()) return std::nullopt;
+  if (!caps.is_object()) throw FieldFault(Reason::FieldWrongType, kCapsField);
+  return HidCaps{Field<std::uint16_t>(caps, kFeatureReportByteLengthField)};
+}
+
+// A transfer, which must be the next one: `before` transfers came before it.
+RecordedTransfer ReadTransfer(const json& line, std::size_t before) {
+  RecordedTransfer transfer;
+  const std::string dir = Field<std::string>(line, kDirectionField);
+  if (dir != kSet && dir != kGet) throw FieldFault(Reason::FieldWrongType, kDirectionField);
+  transfer.set = dir == kSet;
+  const auto bytes = BytesOfHex(Field<std::string>(line, kBytesField));
+  if (!bytes) throw FieldFault(Reason::FieldWrongType, kBytesField);
+  transfer.bytes = *bytes;
+  transfer.result = Field<bool>(line, kResultField);
+  transfer.microseconds = Field<std::int64_t>(line, kMicrosecondsField);
+  transfer.path = Utf8ToUtf16(Field<std::string>(line, kPathField));
+  // The counter's readings come as a pair or not at all.
+  if (line.contains(kCounterBeginField) || line.contains(kCounterEndField)) {
+    transfer.counter =
+        CounterSpan{Field<std::int64_t>(line, kCounterBeginField), Field<std::int64_t>(line, kCounterEndField)};
+    // The counter only goes forward.
+    if (transfer.counter->end < transfer.counter->begin) throw FieldFault(Reason::FieldWrongType, kCounterEndField);
+  }
+  const auto n = Field<std::size_t>(line, kNumberField);
+  if (n != before + 1) {
+    RecordingFault outOfOrder = Fault(Reason::OutOfOrder);
+    outOfOrder.transfer = n;
+    throw outOfOrder;
+  }
+  return transfer;
+}
+
+// A line after the header, by the field that names its kind.
+void ReadBodyLine(const json& line, Recording& recording) {
+  if (line.contains(kPresentField)) {
+    recording.present.emplace_back(recording.transfers.size(), ReadPresent(line));
+  } else if (line.contains(kAttributesField)) {
+    recording.attributes[Utf8ToUtf16(Field<std::string>(line, kPathField))] = ReadAttributes(line);
+  } else if (line.contains(kCapsField)) {
+    recording.caps[Utf8ToUtf16(Field<std::string>(line, kPathField))] = ReadCaps(line);
+  } else if (line.contains(kDirectionField)) {
+    recording.transfers.push_back(ReadTransfer(line, recording.transfers.size()));
+  } else {
+    throw Fault(Reason::UnknownLine);
+  }
+}
+
+}  // namespace
+
 std::optional<Recording> ReadRecording(std::istream& in, RecordingFault& fault) {
   Recording recording;
   std::string text;
@@ -176,93 +271,21 @@ std::optional<Recording> ReadRecording(std::istream& in, RecordingFault& fault) 
       fault = Fault(Reason::LineTooLong, number);
       return std::nullopt;
     }
-    const bool lastWithoutEnd = end == LineEnd::EndOfInput;
     if (!text.empty() && text.back() == '\r') text.pop_back();
     json line;
     try {
       line = json::parse(text);
     } catch (const json::exception&) {
-      fault = Fault(lastWithoutEnd ? Reason::CutShort : Reason::NotJson, number);
+      fault = Fault(end == LineEnd::EndOfInput ? Reason::CutShort : Reason::NotJson, number);
       return std::nullopt;
     }
     try {
       if (!line.is_object()) throw Fault(Reason::NotObject);
-      if (!sawHeader) {
-        if (!line.contains(kFormatField)) throw Fault(Reason::NoHeader);
-        const int format = Field<int>(line, kFormatField);
-        if (format != kRecordingFormat) {
-          RecordingFault other = Fault(Reason::OtherFormat);
-          other.format = format;
-          throw other;
-        }
-        recording.header.version = Field<std::string>(line, kVersionField);
-        recording.header.commandLine = Field<std::string>(line, kCommandLineField);
-        recording.header.platform = Field<std::string>(line, kPlatformField);
-        if (line.contains(kCounterFrequencyField)) {
-          const auto frequency = Field<std::int64_t>(line, kCounterFrequencyField);
-          if (frequency <= 0) throw FieldFault(Reason::FieldWrongType, kCounterFrequencyField);
-          recording.header.counterFrequency = frequency;
-        }
-        sawHeader = true;
-        continue;
-      }
-      if (line.contains(kPresentField)) {
-        std::optional<std::vector<HidInterface>> present;
-        if (!line.at(kPresentField).is_null()) {
-          if (!line.at(kPresentField).is_array()) throw FieldFault(Reason::FieldWrongType, kPresentField);
-          present.emplace();
-          for (const json& entry : line.at(kPresentField)) {
-            if (!entry.is_object()) throw FieldFault(Reason::FieldWrongType, kPresentField);
-            present->push_back({Utf8ToUtf16(Field<std::string>(entry, kPathField)),
-                                Field<std::uint32_t>(entry, kDeviceIdField)});
-          }
-        }
-        recording.present.emplace_back(recording.transfers.size(), std::move(present));
-      } else if (line.contains(kAttributesField)) {
-        const std::u16string path = Utf8ToUtf16(Field<std::string>(line, kPathField));
-        std::optional<HidAttributes> attributes;
-        if (!line.at(kAttributesField).is_null()) {
-          const json& a = line.at(kAttributesField);
-          if (!a.is_object()) throw FieldFault(Reason::FieldWrongType, kAttributesField);
-          attributes = HidAttributes{Field<std::uint16_t>(a, kVendorIdField), Field<std::uint16_t>(a, kProductIdField),
-                                     Field<std::uint16_t>(a, kVersionNumberField)};
-        }
-        recording.attributes[path] = attributes;
-      } else if (line.contains(kCapsField)) {
-        const std::u16string path = Utf8ToUtf16(Field<std::string>(line, kPathField));
-        std::optional<HidCaps> caps;
-        if (!line.at(kCapsField).is_null()) {
-          if (!line.at(kCapsField).is_object()) throw FieldFault(Reason::FieldWrongType, kCapsField);
-          caps = HidCaps{Field<std::uint16_t>(line.at(kCapsField), kFeatureReportByteLengthField)};
-        }
-        recording.caps[path] = caps;
-      } else if (line.contains(kDirectionField)) {
-        RecordedTransfer transfer;
-        const std::string dir = Field<std::string>(line, kDirectionField);
-        if (dir != kSet && dir != kGet) throw FieldFault(Reason::FieldWrongType, kDirectionField);
-        transfer.set = dir == kSet;
-        const auto bytes = BytesOfHex(Field<std::string>(line, kBytesField));
-        if (!bytes) throw FieldFault(Reason::FieldWrongType, kBytesField);
-        transfer.bytes = *bytes;
-        transfer.result = Field<bool>(line, kResultField);
-        transfer.microseconds = Field<std::int64_t>(line, kMicrosecondsField);
-        transfer.path = Utf8ToUtf16(Field<std::string>(line, kPathField));
-        // The counter's readings come as a pair or not at all.
-        if (line.contains(kCounterBeginField) || line.contains(kCounterEndField)) {
-          transfer.counter = CounterSpan{Field<std::int64_t>(line, kCounterBeginField),
-                                         Field<std::int64_t>(line, kCounterEndField)};
-          // The counter only goes forward.
-          if (transfer.counter->end < transfer.counter->begin) throw FieldFault(Reason::FieldWrongType, kCounterEndField);
-        }
-        const auto n = Field<std::size_t>(line, kNumberField);
-        if (n != recording.transfers.size() + 1) {
-          RecordingFault outOfOrder = Fault(Reason::OutOfOrder);
-          outOfOrder.transfer = n;
-          throw outOfOrder;
-        }
-        recording.transfers.push_back(std::move(transfer));
+      if (sawHeader) {
+        ReadBodyLine(line, recording);
       } else {
-        throw Fault(Reason::UnknownLine);
+        recording.header = ReadHeader(line);
+        sawHeader = true;
       }
     } catch (RecordingFault& bad) {
       fault = std::move(bad);
