@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "tests/win32/WaitFor.h"
@@ -100,7 +101,17 @@ ProgramCopy::ProgramCopy(const std::filesystem::path& program, Start start) {
     process_ = info.hProcess;
     processId_ = info.dwProcessId;
     mainThreadId_ = info.dwThreadId;
+  } else {
+    startError_ = GetLastError();
   }
+}
+
+std::string ProgramCopy::State() const {
+  if (!process_) return "not started (error " + std::to_string(startError_) + ")";
+  if (Running()) return "running";
+  DWORD code = 0;
+  GetExitCodeProcess(process_, &code);
+  return "ended with exit code " + std::to_string(code);
 }
 
 bool ProgramCopy::Resume() {
@@ -128,6 +139,8 @@ HWND ProgramCopy::MainWindow() const { return FindTopLevel(processId_, L"TMForm"
 HWND ProgramCopy::WaitForMainWindow() const {
   HWND window = nullptr;
   PumpUntil([&] { return (window = MainWindow()) != nullptr || !Running(); }, kWindowTimeout);
+  // The test's own assertion follows; this says why there is no window.
+  if (!window) std::cerr << "no main window: the copy " << State() << '\n';
   return window;
 }
 

@@ -59,8 +59,12 @@ class ProgramCopy {
   // Exit code once the process has ended, waiting for it; nothing on time-out.
   std::optional<DWORD> WaitForExit() const;
   bool Running() const;
+  // What became of the copy, for a failure's message: not started (and the
+  // system's error), running, or ended (and its exit code).
+  std::string State() const;
 
  private:
+  DWORD startError_ = 0;  // CreateProcess's error when it failed
   HANDLE process_ = nullptr;
   HANDLE suspendedThread_ = nullptr;  // until Resume()
   DWORD processId_ = 0;
