@@ -169,7 +169,7 @@ void PageSession::ShowStatus(const MeterStatus& status) {
 }
 
 void PageSession::ShowControls() {
-  const bool idle = !meter_.Update.Running();
+  const bool idle = !updating_;
   const bool read = status_ && status_->versionText && !status_->identity.empty();
   SetEnabled("update", idle && read);
   SetEnabled("stop", !idle);
@@ -270,6 +270,7 @@ void PageSession::WriteNotConfirmed(std::uint8_t command) {
 }
 
 void PageSession::UpdateStarted() {
+  updating_ = true;
   SetUpdating(true, Say(Msg::PageLeaveWarning));
   ShowResult(true, "");
   ShowControls();
@@ -299,6 +300,7 @@ void PageSession::BackupEnded(const BackupOutcome& backup) {
 }
 
 void PageSession::UpdateEnded(const UpdateOutcome& outcome) {
+  updating_ = false;
   SetUpdating(false, "");
   const bool completed = outcome.result == UpdateResult::Completed;
   const std::string text = completed ? Say(Msg::FirmwareWritten, {kFirmwareVersionText})

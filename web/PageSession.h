@@ -86,6 +86,9 @@ class PageSession : LinkObserver, UpdateView {
   PageChoices choices_;
   EventLoop& loop_;
   std::optional<MeterStatus> status_;
+  // From UpdateStarted to UpdateEnded: the view hears of the start before
+  // the sequence counts itself as running.
+  bool updating_ = false;
   std::chrono::steady_clock::time_point phaseStart_{};
   SilentStatusView silentStatus_;
   LoopPacer pacer_;

@@ -134,6 +134,26 @@ describe("the simulated faults", () => {
   });
 });
 
+describe("stopping an update", () => {
+  test("Stop ends it between two chunks, with the bytes the meter confirmed", async () => {
+    const page = await readyPage("?simulate");
+    try {
+      await page.click(byTestId("update"));
+      await page.waitForFunction((selector) => document.querySelector(selector).value >= 20, {}, byTestId("progress"));
+      await page.click(byTestId("stop"));
+      await page.waitForSelector(`${byTestId("result")}[data-outcome]:not(:empty)`);
+      const result = await page.$eval(byTestId("result"), (r) => ({ outcome: r.dataset.outcome, text: r.textContent }));
+      assert.equal(result.outcome, "failure");
+      // Whole chunks only: the byte count is a multiple of the 16-byte chunk.
+      const bytes = Number(/^update failed: interrupted after (\d+) of 60160 bytes/.exec(result.text)?.[1]);
+      assert.ok(bytes >= 20 * 256 && bytes % 16 === 0, result.text);
+      assert.ok((await logLines(page)).includes("the update stops after the chunk being written"));
+    } finally {
+      await page.close();
+    }
+  });
+});
+
 describe("options and checksum", () => {
   test("a writable option is written on and off, read back and shown", async () => {
     const page = await readyPage("?simulate");
