@@ -139,7 +139,15 @@ describe("stopping an update", () => {
     const page = await readyPage("?simulate");
     try {
       await page.click(byTestId("update"));
-      await page.waitForFunction((selector) => document.querySelector(selector).value >= 20, {}, byTestId("progress"));
+      // The bar counts the backup's lines first: 20 pages written, not 20 lines saved.
+      await page.waitForFunction(
+        (bar, text) =>
+          document.querySelector(text).textContent.startsWith("writing firmware") &&
+          document.querySelector(bar).value >= 20,
+        {},
+        byTestId("progress"),
+        byTestId("progress-text"),
+      );
       await page.click(byTestId("stop"));
       await page.waitForSelector(`${byTestId("result")}[data-outcome]:not(:empty)`);
       const result = await page.$eval(byTestId("result"), (r) => ({ outcome: r.dataset.outcome, text: r.textContent }));
