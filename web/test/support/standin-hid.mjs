@@ -38,8 +38,8 @@ export function installStandInHid({ permitted = false, withReportId = false } = 
       this.batteryRaw = 48000; // 3.0 V with the coefficient 1.0
       this.streamedSum = 0;
       this.reply = new Uint8Array(kReportBytes);
-      this.sends = 0;
-      this.failingSends = new Set();
+      // The next send of each of these commands fails (once).
+      this.failingCommands = new Set();
       this.commands = [];
       this.commits = 0;
       // Pulled out right after it answered this page commit (0: never).
@@ -54,10 +54,12 @@ export function installStandInHid({ permitted = false, withReportId = false } = 
     }
     async sendFeatureReport(reportId, data) {
       if (!this.opened) throw new DOMException("The device must be opened first.", "InvalidStateError");
-      this.sends += 1;
-      if (this.failingSends.has(this.sends)) throw new DOMException("Failed to write the feature report.", "NotAllowedError");
       if (reportId !== 0 || data.byteLength !== kReportBytes) throw new TypeError("not the meter's report");
-      this.answer(new Uint8Array(data.buffer ?? data, data.byteOffset ?? 0, kReportBytes));
+      const out = new Uint8Array(data.buffer ?? data, data.byteOffset ?? 0, kReportBytes);
+      if (this.failingCommands.delete(out[kReportBytes - 1])) {
+        throw new DOMException("Failed to write the feature report.", "NotAllowedError");
+      }
+      this.answer(out);
     }
     async receiveFeatureReport(reportId) {
       if (!this.opened) throw new DOMException("The device must be opened first.", "InvalidStateError");
@@ -157,9 +159,10 @@ export function installStandInHid({ permitted = false, withReportId = false } = 
     unplugAtCommit(n) {
       hid.meter.unplugAtCommit = n;
     },
-    // Sends (counted from 1) that fail, counted from the next one.
-    failSends(...fromNow) {
-      for (const n of fromNow) hid.meter.failingSends.add(hid.meter.sends + n);
+    // The next send of this command fails: the status poll, which runs
+    // meanwhile, never sends the commands a test aims at.
+    failNextSendOf(command) {
+      hid.meter.failingCommands.add(command);
     },
   };
 }
