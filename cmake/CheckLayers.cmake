@@ -46,6 +46,10 @@ foreach(folder IN LISTS cli_folders)
   set(may_${folder} ${core_window} ${cli_folders} os/win32 runtime device/win32 device/linux hid/record sim sim/meter)
 endforeach()
 
+# The web page stands on the agent, the wall-clock runtime, the simulated
+# meter and the console tool's catalogue, words and simulated meters.
+set(may_web ${core_session} runtime sim sim/meter cli cli/output cli/os)
+
 # Tests and benchmarks stand on top and may include any folder; build trees
 # hold what the build made.
 set(unchecked tests bench build)

@@ -16,6 +16,7 @@ function(lu14_check_layers)
     "${PROJECT_SOURCE_DIR}/hid/*.h" "${PROJECT_SOURCE_DIR}/hid/*.cpp"
     "${PROJECT_SOURCE_DIR}/cli/*.h" "${PROJECT_SOURCE_DIR}/cli/*.cpp"
     "${PROJECT_SOURCE_DIR}/sim/*.h" "${PROJECT_SOURCE_DIR}/sim/*.cpp"
+    "${PROJECT_SOURCE_DIR}/web/*.h" "${PROJECT_SOURCE_DIR}/web/*.cpp"
     "${PROJECT_SOURCE_DIR}/resources/*.h")
   set(stamp "${CMAKE_BINARY_DIR}/layers.checked")
   add_custom_command(

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the builds, the tests and the main job need.
+# Installs the Debian packages that the builds, the tests and the main job need;
+# with --web also those of the web page (its build and its browser tests).
 # Does nothing when they are all present; otherwise runs apt-get update first.
 set -euo pipefail
 
@@ -14,6 +15,14 @@ packages=(
   wine wine64 fonts-wine                            # running it here
   xvfb xdotool imagemagick x11-utils                # a display, window waits and screenshots
 )
+if [[ "${1:-}" == --web ]]; then
+  packages+=(
+    emscripten                                      # the core in WebAssembly
+    chromium nodejs                                 # the page's tests (puppeteer-core from npm)
+  )
+  # npm comes with Debian's npm package, or inside a nodejs from elsewhere.
+  command -v npm >/dev/null || packages+=(npm)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

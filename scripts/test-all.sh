@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
-# Builds both presets and runs every test: the native suites, then the Windows
-# suites (Win32 adapters and the real lu14-updater.exe) under Wine inside Xvfb.
+# Builds every preset and runs every test: the native suites, the web page in
+# headless Chromium, then the Windows suites (Win32 adapters and the real
+# lu14-updater.exe) under Wine inside Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --web
 
 cmake --preset native
 cmake --build --preset native
 ctest --preset native
+
+cmake --preset web
+cmake --build --preset web
+# puppeteer-core as the lockfile pins it; it downloads no browser (Debian's
+# chromium is used).
+(cd web/test && npm ci --ignore-scripts --no-audit --no-fund && npm test)
 
 cmake --preset mingw
 cmake --build --preset mingw

@@ -11,8 +11,8 @@ namespace lu14 {
 namespace {
 
 std::u32string TwoDigits(int value) {
-  const int twoDigits = value % 100;
-  return {static_cast<char32_t>(U'0' + twoDigits / 10), static_cast<char32_t>(U'0' + twoDigits % 10)};
+  const auto twoDigits = static_cast<char32_t>(value % 100);
+  return {U'0' + twoDigits / 10, U'0' + twoDigits % 10};
 }
 
 std::filesystem::path PathOf(const std::u32string& text) {

@@ -1,11 +1,11 @@
 // lu14 update: the carried firmware written to the meter, its settings saved
 // first; the checks that refuse an update which could harm the meter or lose
 // its settings; the outcome in words, JSON and an exit code.
-#include <algorithm>
 
 #include "cli/CliSession.h"
 #include "cli/commands/Command.h"
 #include "cli/output/TerminalText.h"
+#include "cli/output/UpdateWords.h"
 #include "device/MeterProtocol.h"
 #include "update/FirmwarePayload.h"
 #include "update/UpdateParameters.h"
@@ -15,49 +15,6 @@ namespace {
 
 // Longer than any update takes, also on a slow bus.
 constexpr std::chrono::minutes kUpdatePatience{10};
-
-bool Has(const UpdateOutcome& outcome, UpdateFault fault) {
-  return std::find(outcome.faults.begin(), outcome.faults.end(), fault) != outcome.faults.end();
-}
-
-// Why an update that did not complete ended, and what to do next.
-std::string UpdateFailure(Language language, const UpdateOutcome& outcome) {
-  const std::string confirmed = std::to_string(outcome.bytesConfirmed);
-  const std::string streamed = std::to_string(kStreamedLength);
-  switch (outcome.result) {
-    case UpdateResult::Completed: return {};
-    case UpdateResult::Disconnected: return Text(language, Msg::FailDisconnected, {confirmed, streamed});
-    case UpdateResult::Cancelled:
-      if (Has(outcome, UpdateFault::Interrupted)) {
-        const std::string stopped = Text(language, Msg::FailInterruptedBeforeWriting);
-        if (outcome.backup.result != BackupResult::Failed) return stopped;
-        return stopped + "; " + Text(language, Msg::BackupCutShort);
-      }
-      if (Has(outcome, UpdateFault::BackupReadFailed)) return Text(language, Msg::FailBackupRead);
-      if (Has(outcome, UpdateFault::BackupWriteFailed)) {
-        return Text(language, Msg::FailBackupWrite, {Because(outcome.backup.reason)});
-      }
-      if (Has(outcome, UpdateFault::BackupUnavailable)) {
-        return outcome.backup.folder.empty()
-                   ? Text(language, Msg::FailBackupUnavailableNoFolder, {Because(outcome.backup.reason)})
-                   : Text(language, Msg::FailBackupUnavailableIn,
-                          {Utf8TerminalSafe(outcome.backup.folder.string()),
-                           Because(outcome.backup.reason)});
-      }
-      return Text(language, Msg::FailStartNotConfirmed);
-    case UpdateResult::Stopped:
-      if (Has(outcome, UpdateFault::Interrupted)) return Text(language, Msg::FailInterrupted, {confirmed, streamed});
-      if (Has(outcome, UpdateFault::LinkFailed)) return Text(language, Msg::FailLinkFailed, {confirmed});
-      return Text(language, Msg::FailChunkNotConfirmed, {confirmed});
-    case UpdateResult::Unverified: break;
-  }
-  std::string reason;
-  const auto add = [&](Msg message) { reason += (reason.empty() ? "" : ", ") + Text(language, message); };
-  if (Has(outcome, UpdateFault::VersionTextNotWritten)) add(Msg::FailVersionText);
-  if (Has(outcome, UpdateFault::ChecksumMismatch)) add(Msg::FailChecksumMismatch);
-  if (Has(outcome, UpdateFault::CompleteMarkNotWritten)) add(Msg::FailCompleteMark);
-  return Text(language, Msg::FailStillIncomplete, {reason});
-}
 
 // Refusals of the safety checks before an update touches the meter.
 std::optional<std::string> UpdateRefusal(CliSession& session, const MeterStatus& status) {
@@ -84,8 +41,8 @@ int UpdateEndedWith(CliSession& session, const UpdateOutcome& outcome) {
   if (saved) session.Result(session.Say(Msg::SettingsSaved, {outcome.backup.file.string()}));
   // The update went on past the backup without one (--no-backup): say so, and why.
   const bool endedByBackup = outcome.result == UpdateResult::Cancelled &&
-                             (Has(outcome, UpdateFault::BackupReadFailed) || Has(outcome, UpdateFault::BackupWriteFailed) ||
-                              Has(outcome, UpdateFault::BackupUnavailable) || Has(outcome, UpdateFault::Interrupted));
+                             (HasFault(outcome, UpdateFault::BackupReadFailed) || HasFault(outcome, UpdateFault::BackupWriteFailed) ||
+                              HasFault(outcome, UpdateFault::BackupUnavailable) || HasFault(outcome, UpdateFault::Interrupted));
   if (!saved && !endedByBackup) {
     const std::string reason = outcome.backup.reason;
     session.Notice(
@@ -100,8 +57,8 @@ int UpdateEndedWith(CliSession& session, const UpdateOutcome& outcome) {
     session.Error(session.Say(Msg::UpdateFailedPrefix) + message);
     // A backup that cannot be saved refuses the update as a missing folder does.
     const bool backupRefused =
-        Has(outcome, UpdateFault::BackupUnavailable) || Has(outcome, UpdateFault::BackupWriteFailed);
-    exitCode = Has(outcome, UpdateFault::Interrupted) ? kExitInterrupted
+        HasFault(outcome, UpdateFault::BackupUnavailable) || HasFault(outcome, UpdateFault::BackupWriteFailed);
+    exitCode = HasFault(outcome, UpdateFault::Interrupted) ? kExitInterrupted
                : backupRefused                        ? kExitRefused
                                                       : kExitFailed;
   }

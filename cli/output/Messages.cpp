@@ -627,6 +627,46 @@ constexpr Entry kCatalogue[] = {
     {Msg::AllFailed, "{0}  {1}  failed: {2}", "{0}  {1}  неудача: {2}"},
     {Msg::AllSavedTo, "; settings saved to {0}", "; настройки сохранены в {0}"},
     {Msg::AllSummary, "{0} of {1} meters succeeded", "успешно: {0} из {1}"},
+    {Msg::PageTitle, "LU-14 tweezers: firmware {0}", "Пинцет ЛУ-14: прошивка {0}"},
+    {Msg::PageNoWebHid,
+     "This browser cannot reach USB HID devices (WebHID), so it cannot update a meter. Open this page in "
+     "Chrome, Edge or Opera on a desktop computer, from https:// or localhost. To try it without a meter, "
+     "open it with ?simulate at the end of the address.",
+     "Этот браузер не имеет доступа к USB HID-устройствам (WebHID) и не может обновить прибор. Откройте "
+     "страницу в Chrome, Edge или Opera на компьютере, по адресу https:// или localhost. Чтобы попробовать "
+     "без прибора, добавьте ?simulate в конец адреса."},
+    {Msg::PageConnect, "Connect a meter", "Подключить прибор"},
+    {Msg::PageSimulated, "simulated meter{0}", "имитация прибора{0}"},
+    {Msg::PageNoMeter, "No meter connected", "Прибор не подключён"},
+    {Msg::PageMeterConnected, "meter connected", "прибор подключён"},
+    {Msg::PageMeterDisconnected, "meter disconnected", "прибор отключён"},
+    {Msg::PageChooserFailed, "no meter was chosen: {0}", "прибор не выбран: {0}"},
+    {Msg::PageUpdate, "Update the firmware to {0}", "Обновить прошивку до {0}"},
+    {Msg::PageStop, "Stop", "Остановить"},
+    {Msg::PageStopAsked, "the update stops after the chunk being written",
+     "обновление остановится после записываемого блока"},
+    {Msg::PageLeaveWarning,
+     "The firmware is being written: leaving now leaves the meter without a complete firmware.",
+     "Идёт запись прошивки: если уйти сейчас, прошивка прибора останется неполной."},
+    {Msg::PageChecksum, "Check the firmware checksum", "Проверить контрольную сумму"},
+    {Msg::PageBackup, "Save the settings", "Сохранить настройки"},
+    {Msg::PageBackupDownload, "Download the settings backup {0}", "Скачать копию настроек {0}"},
+    {Msg::PageRestoreFile, "Restore the settings from a backup file", "Восстановить настройки из файла"},
+    {Msg::PageRestoreWrite, "Write these bytes", "Записать эти байты"},
+    {Msg::PageOptionsHeading, "Options", "Дополнительно"},
+    {Msg::PageOptionAutoSave, "Auto-save of the last mode", "Автосохранение последнего режима"},
+    {Msg::PageOptionCapacitance, "Change U with a capacitance over 1 uF attached",
+     "Изменение U при подключенной емкости >1мкФ"},
+    {Msg::PageOptionMenuSwap, "Swapped actions in the menu", "Рокировка действий в меню"},
+    {Msg::PageOptionModifiedMeter, "Modified meter (see the forum)", "Доработка прибора ЛУ14 (см. форум)"},
+    {Msg::PageOptionSet, "option {0} set {1}", "настройка {0}: {1}"},
+    {Msg::PageLog, "Log", "Журнал"},
+    {Msg::PagePlaceholderRefused,
+     "this page carries the placeholder image made for tests, not the meter's firmware; it writes it to a "
+     "real meter only when opened with ?allow-placeholder",
+     "страница несёт тестовую заглушку, а не прошивку прибора; в настоящий прибор она записывается, только "
+     "если страница открыта с ?allow-placeholder"},
+    {Msg::PageBusy, "the meter is busy: wait until the update ends", "прибор занят: дождитесь конца обновления"},
 };
 
 constexpr bool InOrder() {

@@ -1,7 +1,7 @@
 #include "sim/meter/SimMeter.h"
 
 #include <algorithm>
-#include <bit>
+#include <cstring>
 #include <stdexcept>
 
 namespace lu14::sim {
@@ -249,11 +249,15 @@ float SimMeter::BatteryCoefficient() const {
   for (std::size_t i = 0; i < 4; ++i) {
     bits |= static_cast<std::uint32_t>(eeprom_[kBatteryCoefficientAddress + i]) << (8 * i);
   }
-  return std::bit_cast<float>(bits);
+  // memcpy rather than std::bit_cast, which clang 14's library lacks.
+  float coefficient = 0;
+  std::memcpy(&coefficient, &bits, sizeof coefficient);
+  return coefficient;
 }
 
 void SimMeter::SetBatteryCoefficient(float coefficient) {
-  const auto bits = std::bit_cast<std::uint32_t>(coefficient);
+  std::uint32_t bits = 0;
+  std::memcpy(&bits, &coefficient, sizeof bits);
   for (std::size_t i = 0; i < 4; ++i) {
     eeprom_[kBatteryCoefficientAddress + i] = static_cast<std::uint8_t>((bits >> (8 * i)) & 0xFF);
   }
