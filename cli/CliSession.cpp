@@ -6,6 +6,7 @@
 
 #include "cli/commands/Command.h"
 #include "cli/output/JsonText.h"
+#include "cli/output/LinkWords.h"
 #include "cli/output/TerminalText.h"
 #include "device/MeterProtocol.h"
 #include "ports/Utf.h"
@@ -23,21 +24,7 @@ constexpr std::chrono::milliseconds kStopCheckPeriod{100};
 // enough for it, also with --wait 0.
 constexpr std::chrono::milliseconds kFirstScan{50};
 
-Msg LinkEventText(LinkEventKind kind) {
-  switch (kind) {
-    case LinkEventKind::Resent: return Msg::LinkResent;
-    case LinkEventKind::ReadsFailed: return Msg::LinkReadsFailed;
-    case LinkEventKind::GaveUp: return Msg::LinkGaveUp;
-    case LinkEventKind::StillBusy: return Msg::LinkStillBusy;
-    case LinkEventKind::EchoMismatch: return Msg::LinkEchoMismatch;
-    case LinkEventKind::WrongReportLength: return Msg::LinkWrongReportLength;
-  }
-  return Msg::LinkGaveUp;
-}
-
 }  // namespace
-
-Msg LinkFaultMessage(LinkFault fault) { return fault == LinkFault::NoDevice ? Msg::LinkNoMeter : Msg::LinkBusy; }
 
 bool IsYes(std::string answer) {
   while (!answer.empty() && (answer.back() == ' ' || answer.back() == '\r' || answer.back() == '\t')) answer.pop_back();
@@ -181,7 +168,7 @@ void CliSession::Use(TJvHidDevice& device) {
 void CliSession::LinkEventHappened(const LinkEvent& event) {
   if (options_.verbosity != Verbosity::Verbose) return;
   progress_.Finish();
-  const std::string what = Say(LinkEventText(event.kind), {std::to_string(event.reportLength)});
+  const std::string what = Say(LinkEventMessage(event.kind), {std::to_string(event.reportLength)});
   err_ << Say(Msg::WarningPrefix) << Say(Msg::LinkEventLine, {std::to_string(event.command), what}) << '\n';
 }
 

@@ -67,9 +67,6 @@ struct UpdateHooks {
 // Seconds a command waits for the meter to answer its status.
 inline constexpr std::chrono::seconds kStatusPatience{10};
 
-// The words of a link refusal in the run's language.
-Msg LinkFaultMessage(LinkFault fault);
-
 // One run of lu14: the meter it works with, its output and its person. The
 // commands (cli/commands/, one file each) do their work through what it offers.
 class CliSession : LinkObserver, UpdateView {

@@ -9,31 +9,10 @@
 #include <cstring>
 
 #include "runtime/RealTimeRuntime.h"
+#include "runtime/StdioFile.h"
 
 namespace lu14 {
 namespace {
-
-class StdioFile : public OutputFile {
- public:
-  explicit StdioFile(std::FILE* file) : file_(file) {}
-  ~StdioFile() override {
-    if (file_) std::fclose(file_);
-  }
-  bool Write(std::span<const std::uint8_t> bytes) override {
-    return file_ && std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
-  }
-  // The standard library reaches the system's buffers, not the disk itself.
-  bool FlushToDisk() override { return file_ && std::fflush(file_) == 0; }
-  bool Close() override {
-    if (!file_) return false;
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    return closed;
-  }
-
- private:
-  std::FILE* file_;
-};
 
 // Makes a rename in `folder` durable: the directory entry is on the disk.
 bool SyncFolder(const std::filesystem::path& folder) {

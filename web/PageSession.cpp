@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/output/ConsoleProgress.h"
+#include "cli/output/LinkWords.h"
 #include "cli/output/TerminalText.h"
 #include "cli/output/UpdateWords.h"
 #include "device/LinkEvent.h"
@@ -24,18 +25,6 @@ constexpr std::chrono::seconds kPollPeriod{1};
 constexpr Msg kOptionLabels[] = {Msg::PageOptionAutoSave, Msg::PageOptionCapacitance, Msg::PageOptionMenuSwap,
                                  Msg::PageOptionModifiedMeter};
 bool Changeable(MeterOption option) { return option == MeterOption::Capacitance || option == MeterOption::MenuSwap; }
-
-Msg LinkEventText(LinkEventKind kind) {
-  switch (kind) {
-    case LinkEventKind::Resent: return Msg::LinkResent;
-    case LinkEventKind::ReadsFailed: return Msg::LinkReadsFailed;
-    case LinkEventKind::GaveUp: return Msg::LinkGaveUp;
-    case LinkEventKind::StillBusy: return Msg::LinkStillBusy;
-    case LinkEventKind::EchoMismatch: return Msg::LinkEchoMismatch;
-    case LinkEventKind::WrongReportLength: return Msg::LinkWrongReportLength;
-  }
-  return Msg::LinkGaveUp;
-}
 
 Msg PhaseName(UpdatePhase phase) {
   switch (phase) {
@@ -103,7 +92,7 @@ void PageSession::Dispatch(const std::function<void()>& work) {
   try {
     work();
   } catch (const LinkError& refused) {
-    AppendLog(Say(refused.Fault() == LinkFault::NoDevice ? Msg::LinkNoMeter : Msg::LinkBusy));
+    AppendLog(Say(cli::LinkFaultMessage(refused.Fault())));
   } catch (const std::exception& failure) {
     AppendLog(failure.what());
   }
@@ -261,7 +250,7 @@ void PageSession::ReadChecksum() {
 }
 
 void PageSession::LinkEventHappened(const LinkEvent& event) {
-  const std::string what = Say(LinkEventText(event.kind), {std::to_string(event.reportLength)});
+  const std::string what = Say(cli::LinkEventMessage(event.kind), {std::to_string(event.reportLength)});
   AppendLog(Say(Msg::LinkEventLine, {std::to_string(event.command), what}));
 }
 

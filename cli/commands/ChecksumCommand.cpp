@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "cli/CliSession.h"
+#include "cli/output/LinkWords.h"
 #include "cli/commands/Command.h"
 #include "update/FirmwarePayload.h"
 
