@@ -69,6 +69,14 @@ std::optional<BackupName> BackupNameOf(const std::filesystem::path& file) {
   std::string_view name(reinterpret_cast<const char*>(utf8.data()), utf8.size());
   if (!name.ends_with(kBackupExtension)) return std::nullopt;
   name.remove_suffix(kBackupExtension.size());
+  // A browser saving a second download of the same name adds " (N)" or "(N)".
+  if (name.ends_with(')')) {
+    const std::size_t open = name.rfind('(');
+    if (open != std::string_view::npos && AllDigits(name.substr(open + 1, name.size() - open - 2))) {
+      name = name.substr(0, open);
+      if (name.ends_with(' ')) name.remove_suffix(1);
+    }
+  }
   // From the end: an optional _N (a later backup of the same minute), _DDMMYY, _HHMM.
   const auto lastPart = [&] {
     const std::size_t cut = name.rfind('_');

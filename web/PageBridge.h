@@ -4,8 +4,10 @@
 // catalogue; the script holds none of its own.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace lu14::web {
 
@@ -20,13 +22,22 @@ void ShowOption(int index, std::optional<bool> on, bool changeable);
 void AppendLog(const std::string& line);
 // The update's progress bar and the words beside it.
 void ShowProgress(int done, int total, const std::string& text);
-// The update's end: success or failure and why.
-void ShowResult(bool success, const std::string& text);
+// The list whose data-testid is `name` holds these lines, one item each.
+void ShowLines(const char* name, const std::vector<std::string>& lines);
+// A checkbox the user may tick: shown unticked beside `label`, or hidden
+// when `label` is empty.
+void ShowCheckbox(const char* name, const std::string& label);
+// How a job ended (the update's in "result"): success or failure and why;
+// an empty text clears it.
+void ShowResult(const char* name, bool success, const std::string& text);
 // Offers the file `path` of the module's file system as a download named
 // `name`, on the link labelled `label`.
 void OfferDownload(const std::string& path, const std::string& name, const std::string& label);
 // An update holds the meter: the page keeps the screen awake and warns
 // before it is closed, with `warning`.
 void SetUpdating(bool updating, const std::string& warning);
+
+// A file's name as the page shows it (UTF-8).
+std::string FileNameText(const std::filesystem::path& file);
 
 }  // namespace lu14::web

@@ -41,11 +41,6 @@ std::string Hex24(std::uint32_t value) {
   return text;
 }
 
-std::string FileName(const std::filesystem::path& path) {
-  const std::u8string name = path.filename().u8string();
-  return std::string(name.begin(), name.end());
-}
-
 }  // namespace
 
 PageSession::PageSession(const PageChoices& choices, Shell& shell, EventLoop& loop, HidPlatform& platform)
@@ -55,6 +50,7 @@ PageSession::PageSession(const PageChoices& choices, Shell& shell, EventLoop& lo
       // The page decides on what it reads (up to date? battery low?): only
       // bytes the meter confirmed.
       meter_(shell, *this, silentStatus_, *this, pacer_, PollReads::Confirmed),
+      restore_(choices.language, meter_),
       controller_(platform, [this](const std::function<void()>& work) { Dispatch(work); }) {
   pacer_.Drive([this] { meter_.Update.ChunkTick(); }, [this] { meter_.Update.FinishTick(); },
                [this](const std::function<void()>& tick) { Dispatch(tick); });
@@ -80,6 +76,8 @@ void PageSession::ShowLabels() {
   ShowText("backup", Say(Msg::PageBackup));
   ShowText("options-heading", Say(Msg::PageOptionsHeading));
   ShowText("log-heading", Say(Msg::PageLog));
+  ShowText("restore-file-label", Say(Msg::PageRestoreFile));
+  ShowText("restore-write", Say(Msg::PageRestoreWrite));
   ShowText("label-identity", Say(Msg::LabelIdentity));
   ShowText("label-firmware", Say(Msg::LabelFirmware));
   ShowText("label-battery", Say(Msg::LabelBattery));
@@ -110,6 +108,8 @@ void PageSession::Command(PageCommand command, int argument, const std::string& 
       case PageCommand::Backup: return SaveBackup();
       case PageCommand::Checksum: return ReadChecksum();
       case PageCommand::ChooserFailed: return AppendLog(Say(Msg::PageChooserFailed, {text}));
+      case PageCommand::RestoreFile: return RestoreFrom(text);
+      case PageCommand::RestoreWrite: return RestoreWrite(argument != 0);
     }
   });
 }
@@ -164,6 +164,7 @@ void PageSession::ShowControls() {
   SetEnabled("stop", !idle);
   SetEnabled("backup", idle && read);
   SetEnabled("checksum", idle && meter_.Link.CurrentDevice() != nullptr);
+  SetEnabled("restore-file", idle && read);
 }
 
 bool PageSession::MeterFound(TJvHidDevice& device) {
@@ -179,6 +180,7 @@ bool PageSession::MeterFound(TJvHidDevice& device) {
 void PageSession::DeviceRemoved(TJvHidDevice& device) {
   if (!meter_.Removed(device)) return;
   AppendLog(Say(Msg::PageMeterDisconnected));
+  restore_.Forget();
   ShowNoMeter();
 }
 
@@ -193,13 +195,13 @@ void PageSession::StartUpdate() {
   if (meter_.Payload.CarriesPlaceholder() && !choices_.simulated && !choices_.placeholderAllowed) {
     const std::string refusal = Say(Msg::RefusedPrefix) + Say(Msg::PagePlaceholderRefused);
     AppendLog(refusal);
-    return ShowResult(false, refusal);
+    return ShowResult("result", false, refusal);
   }
   if (status.batteryVolts && IsBatteryLow(*status.batteryVolts)) {
     const std::string refusal =
         Say(Msg::RefusedPrefix) + Say(Msg::RefusedBatteryLow, {cli::Fixed(*status.batteryVolts, 2)});
     AppendLog(refusal);
-    return ShowResult(false, refusal);
+    return ShowResult("result", false, refusal);
   }
   // No update without a backup of the settings, which the page then offers
   // as a download; the page has checked the placeholder image itself.
@@ -249,6 +251,19 @@ void PageSession::ReadChecksum() {
                                              std::to_string(kFirmwareChecksum) + " (" + Hex24(kFirmwareChecksum) + ")"}));
 }
 
+void PageSession::RestoreFrom(const std::filesystem::path& file) {
+  if (!meter_.Link.CurrentDevice()) return;
+  const MeterStatus status = meter_.Poll.Tick();
+  ShowStatus(status);
+  restore_.FileChosen(file, status);
+}
+
+void PageSession::RestoreWrite(bool anyway) {
+  if (!meter_.Link.CurrentDevice()) return;
+  // The switches show what the meter holds after the writes.
+  if (restore_.Write(anyway, meter_.Poll.Tick())) ShowStatus(meter_.Poll.Tick());
+}
+
 void PageSession::LinkEventHappened(const LinkEvent& event) {
   const std::string what = Say(cli::LinkEventMessage(event.kind), {std::to_string(event.reportLength)});
   AppendLog(Say(Msg::LinkEventLine, {std::to_string(event.command), what}));
@@ -261,7 +276,7 @@ void PageSession::WriteNotConfirmed(std::uint8_t command) {
 void PageSession::UpdateStarted() {
   updating_ = true;
   SetUpdating(true, Say(Msg::PageLeaveWarning));
-  ShowResult(true, "");
+  ShowResult("result", true, "");
   ShowControls();
 }
 
@@ -283,7 +298,7 @@ void PageSession::ProgressMade(const UpdateProgress& progress) {
 
 void PageSession::BackupEnded(const BackupOutcome& backup) {
   if (backup.result != BackupResult::Written) return;
-  const std::string name = FileName(backup.file);
+  const std::string name = FileNameText(backup.file);
   AppendLog(Say(Msg::SettingsSaved, {name}));
   OfferDownload(backup.file.string(), name, Say(Msg::PageBackupDownload, {name}));
 }
@@ -295,7 +310,7 @@ void PageSession::UpdateEnded(const UpdateOutcome& outcome) {
   const std::string text = completed ? Say(Msg::FirmwareWritten, {kFirmwareVersionText})
                                      : Say(Msg::UpdateFailedPrefix) + cli::UpdateFailure(choices_.language, outcome);
   AppendLog(text);
-  ShowResult(completed, text);
+  ShowResult("result", completed, text);
   ShowControls();
 }
 

@@ -19,6 +19,7 @@
 #include "ports/UpdateView.h"
 #include "session/LoopPacer.h"
 #include "session/MeterAgent.h"
+#include "web/PageRestore.h"
 
 namespace lu14::web {
 
@@ -41,6 +42,8 @@ enum class PageCommand : int {
   Backup = 3,      // the settings saved and offered as a download
   Checksum = 4,
   ChooserFailed = 5,  // text: what the browser said
+  RestoreFile = 6,    // text: the backup file the user picked, in the module's file system
+  RestoreWrite = 7,   // argument: 1 when the user ticked to write a backup its name does not tie to this meter
 };
 
 class PageSession : LinkObserver, UpdateView {
@@ -68,6 +71,8 @@ class PageSession : LinkObserver, UpdateView {
   void SetOption(int index, bool on);
   void SaveBackup();
   void ReadChecksum();
+  void RestoreFrom(const std::filesystem::path& file);
+  void RestoreWrite(bool anyway);
 
   bool MeterFound(TJvHidDevice& device);
   void DeviceRemoved(TJvHidDevice& device);
@@ -93,6 +98,7 @@ class PageSession : LinkObserver, UpdateView {
   SilentStatusView silentStatus_;
   LoopPacer pacer_;
   MeterAgent meter_;
+  PageRestore restore_;
   TJvHidDeviceController controller_;
 };
 

@@ -1,12 +1,10 @@
 // lu14 restore FILE: a settings backup put back into the meter byte by
 // byte, the differences shown first; --dry-run shows them and writes nothing.
-#include <algorithm>
-#include <cstdio>
-
 #include "cli/CliSession.h"
 #include "cli/CommandLineText.h"
 #include "cli/commands/Command.h"
 #include "cli/os/Utf8Path.h"
+#include "cli/output/RestoreWords.h"
 #include "cli/output/TerminalText.h"
 #include "ports/Utf.h"
 #include "update/BackupFile.h"
@@ -17,22 +15,6 @@ namespace lu14::cli {
 namespace {
 
 using nlohmann::json;
-
-std::string Hex2(std::uint8_t value) {
-  char text[4];
-  std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(value));
-  return text;
-}
-
-// A byte of a file as an error message shows it: printable ASCII quoted, any
-// other as \xNN.
-std::string ShownByte(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  if (byte > 0x20 && byte < 0x7F) return std::string("\"") + c + "\"";
-  char text[8];
-  std::snprintf(text, sizeof text, "\\x%02X", static_cast<unsigned>(byte));
-  return text;
-}
 
 const char* PartKey(EepromPart part) {
   switch (part) {
@@ -57,12 +39,10 @@ const char* ResultKey(ByteResult result) {
   return "";
 }
 
-// The option's name as lu14 spells it, for an option byte.
-std::string OptionNameAt(std::uint16_t address) {
-  const std::optional<MeterOption> box = OptionAt(address);
-  if (!box) return {};
+// The option's name as lu14 spells it.
+std::string OptionName(MeterOption option) {
   for (std::size_t i = 0; i < kMeterOptions.size(); ++i) {
-    if (kMeterOptions[i] == *box) return OptionNames().at(i).name;
+    if (kMeterOptions[i] == option) return OptionNames().at(i).name;
   }
   return {};
 }
@@ -72,7 +52,7 @@ json DifferenceJson(const ByteDifference& difference) {
              {"part", PartKey(PartOf(difference.address))},
              {"meter", difference.meter},
              {"file", difference.file}};
-  if (const std::string name = OptionNameAt(difference.address); !name.empty()) entry["option"] = name;
+  if (const std::optional<MeterOption> option = OptionAt(difference.address)) entry["option"] = OptionName(*option);
   return entry;
 }
 
@@ -132,38 +112,10 @@ void ShowPlan(CliSession& session, const RestorePlan& plan, json& result) {
   result["skipped"] = skipped;
   if (options.json || (plan.toWrite.empty() && plan.skipped.empty())) return;
 
-  const auto line = [&](const ByteDifference& difference) {
-    std::string what;
-    switch (PartOf(difference.address)) {
-      case EepromPart::Option: what = OptionNameAt(difference.address); break;
-      case EepromPart::VersionText: what = session.Say(Msg::PartVersionText); break;
-      case EepromPart::AfterUpdate: what = session.Say(Msg::PartAfterUpdate); break;
-      case EepromPart::FirmwareFlag: what = session.Say(Msg::PartFirmwareFlag); break;
-      case EepromPart::BatteryCoefficient:
-      case EepromPart::Other: break;
-    }
-    char address[8];
-    std::snprintf(address, sizeof address, "%4u", static_cast<unsigned>(difference.address));
-    session.Result(session.Say(Msg::DifferenceLine,
-               {address, Hex2(difference.meter), Hex2(difference.file), what.empty() ? "" : "  " + what}));
-  };
-  const auto group = [&](Msg heading, const std::vector<ByteDifference>& bytes, auto belongs) {
-    bool headed = false;
-    for (const ByteDifference& difference : bytes) {
-      if (!belongs(PartOf(difference.address))) continue;
-      if (!headed) session.Result(session.Say(heading) + ':');
-      headed = true;
-      line(difference);
-    }
-  };
-  session.Result(session.Say(Msg::DifferencesHeading, {std::to_string(plan.toWrite.size()),
-                                       PathText(Utf8Path(options.restoreFile).filename(), false),
-                                       std::to_string(plan.skipped.size())}));
-  group(Msg::GroupOptions, plan.toWrite, [](EepromPart part) { return part == EepromPart::Option; });
-  group(Msg::GroupBatteryCoefficient, plan.toWrite,
-        [](EepromPart part) { return part == EepromPart::BatteryCoefficient; });
-  group(Msg::GroupOther, plan.toWrite, [](EepromPart part) { return part == EepromPart::Other; });
-  group(Msg::GroupSkipped, plan.skipped, [](EepromPart) { return true; });
+  for (const std::string& line : PlanLines(options.language, plan,
+                                           PathText(Utf8Path(options.restoreFile).filename(), false), OptionName)) {
+    session.Result(line);
+  }
 }
 
 int RestoreEndedWith(CliSession& session, const RestoreOutcome& outcome, json& result) {
@@ -182,40 +134,17 @@ int RestoreEndedWith(CliSession& session, const RestoreOutcome& outcome, json& r
   result["account"] = {{"confirmed", confirmedCount},
                        {"failed", outcome.bytes.size() - confirmedCount - notTried},
                        {"not-tried", notTried}};
-  const std::string total = std::to_string(outcome.bytes.size());
-  const std::string confirmed = std::to_string(confirmedCount);
-  const std::string unsent = std::to_string(notTried);
   int exitCode = kExitOk;
   std::string message;
   if (outcome.Succeeded()) {
     if (!outcome.bytes.empty()) {
-      session.Result(session.Say(Msg::Restored, {total, PathText(Utf8Path(options.restoreFile).filename(), false)}));
+      session.Result(session.Say(Msg::Restored, {std::to_string(outcome.bytes.size()),
+                                                 PathText(Utf8Path(options.restoreFile).filename(), false)}));
     }
-  } else if (outcome.interrupted) {
-    session.SetInterrupted();
-    exitCode = kExitInterrupted;
-    const auto firstUntried = std::find_if(outcome.bytes.begin(), outcome.bytes.end(),
-                                           [](const ByteWritten& byte) { return byte.result == ByteResult::NotAttempted; });
-    message = session.Say(Msg::RestoreInterrupted, {confirmed, total, unsent, std::to_string(firstUntried->difference.address)}) +
-              "; " + session.Say(Msg::RestoreAgain);
   } else {
-    exitCode = kExitFailed;
-    const auto failed = std::find_if(outcome.bytes.begin(), outcome.bytes.end(), [](const ByteWritten& byte) {
-      return byte.result != ByteResult::Confirmed && byte.result != ByteResult::NotAttempted;
-    });
-    std::string why;
-    switch (failed->result) {
-      case ByteResult::WriteNotConfirmed:
-        why = failed->readBack ? session.Say(Msg::ByteWriteNotConfirmedReadsBack, {Hex2(*failed->readBack)})
-                               : session.Say(Msg::ByteWriteNotConfirmed);
-        break;
-      case ByteResult::ReadBackFailed: why = session.Say(Msg::ByteReadBackFailed); break;
-      case ByteResult::ReadBackDiffers: why = session.Say(Msg::ByteReadBackDiffers, {Hex2(failed->readBack.value_or(0))}); break;
-      case ByteResult::Confirmed:
-      case ByteResult::NotAttempted: break;
-    }
-    message = session.Say(Msg::RestoreFailed, {std::to_string(failed->difference.address), why, confirmed, total, unsent}) +
-              "; " + session.Say(Msg::RestoreAgain);
+    if (outcome.interrupted) session.SetInterrupted();
+    exitCode = outcome.interrupted ? kExitInterrupted : kExitFailed;
+    message = RestoreFailure(options.language, outcome) + "; " + session.Say(Msg::RestoreAgain);
   }
   if (!message.empty()) {
     session.Error(message);
@@ -243,16 +172,7 @@ int Restore(CliSession& session) {
   }
   const BackupText backup = ReadBackupText(text.bytes);
   if (!backup.image) {
-    const BackupTextError& error = backup.error;
-    std::string why;
-    switch (error.fault) {
-      case BackupTextFault::BadCharacter: why = session.Say(Msg::FileBadCharacter, {ShownByte(error.found)}); break;
-      case BackupTextFault::ShortLine: why = session.Say(Msg::FileShortLine); break;
-      case BackupTextFault::LongLine: why = session.Say(Msg::FileLongLine, {ShownByte(error.found)}); break;
-      case BackupTextFault::MissingLines: why = session.Say(Msg::FileMissingLines); break;
-      case BackupTextFault::ExtraData: why = session.Say(Msg::FileExtraData); break;
-    }
-    session.Error(session.Say(Msg::FileNotABackup, {shownFile, std::to_string(error.line), std::to_string(error.column), why}));
+    session.Error(NotABackup(options.language, shownFile, backup.error));
     return kExitFailed;
   }
 

@@ -91,6 +91,10 @@ TEST(BackupName, TheNameSaysWhichMeterTheBackupCameFrom) {
       {named + "D1_50_0930_101226.hex", "D1_50"},  // a version byte a file name cannot hold
       {"my backup " + named + "D1.40_0930_101226.hex", "D1.40"},  // renamed: the words before are the user's
       {"ЛУ-14 " + named + "D1.40_0930_101226.hex", "D1.40"},
+      {named + "D1.40_0930_101226 (1).hex", "D1.40"},  // a browser's second download of one name
+      {named + "D1.40_0930_101226_2(12).hex", "D1.40"},
+      {named + "D1.40_0930_101226 ().hex", std::nullopt},
+      {named + "D1.40_0930_101226 (x).hex", std::nullopt},
       {"settings.hex", std::nullopt},
       {named + "D1.40_0930_101226.txt", std::nullopt},
       {named + "D1.40_930_101226.hex", std::nullopt},

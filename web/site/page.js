@@ -4,7 +4,7 @@
 // every decision are the program's.
 "use strict";
 
-const Command = { Update: 0, Stop: 1, SetOption: 2, Backup: 3, Checksum: 4 };
+const Command = { Update: 0, Stop: 1, SetOption: 2, Backup: 3, Checksum: 4, RestoreFile: 6, RestoreWrite: 7 };
 
 function byTestId(name) {
   return document.querySelector(`[data-testid="${name}"]`);
@@ -12,8 +12,10 @@ function byTestId(name) {
 
 // The export itself, not ccall: while the program waits (most of the time)
 // ccall would wait for a return that its endless loop never makes.
-function send(command, argument = 0) {
-  Module._lu14_page_command(command, argument, 0);
+function send(command, argument = 0, text = null) {
+  const owned = text === null ? 0 : Module.allocateUTF8(text);
+  Module._lu14_page_command(command, argument, owned);
+  if (owned) Module._free(owned);
 }
 
 // What the program asked for in the address: ?simulate[=FAULT], ?latency-us=N, ?allow-placeholder.
@@ -34,6 +36,7 @@ const page = {
     for (const element of document.querySelectorAll(`[data-text="${name}"], [data-testid="${name}"]`)) {
       element.textContent = text;
       if (text) element.hidden = false;
+      else if (element.hasAttribute("data-hide-empty")) element.hidden = true;
     }
     if (name === "title") document.title = text;
   },
@@ -59,8 +62,18 @@ const page = {
     bar.value = done;
     byTestId("progress-text").textContent = text;
   },
-  showResult(success, text) {
-    const result = byTestId("result");
+  showLines(name, lines) {
+    const list = byTestId(name);
+    list.replaceChildren(...lines.map((line) => Object.assign(document.createElement("li"), { textContent: line })));
+  },
+  showCheckbox(name, label) {
+    const box = byTestId(name);
+    box.checked = false;
+    box.closest("label").hidden = !label;
+    document.querySelector(`[data-text="${name}-label"]`).textContent = label;
+  },
+  showResult(name, success, text) {
+    const result = byTestId(name);
     result.textContent = text;
     if (text) result.dataset.outcome = success ? "success" : "failure";
     else delete result.dataset.outcome;
@@ -97,6 +110,21 @@ byTestId("update").addEventListener("click", () => send(Command.Update));
 byTestId("stop").addEventListener("click", () => send(Command.Stop));
 byTestId("backup").addEventListener("click", () => send(Command.Backup));
 byTestId("checksum").addEventListener("click", () => send(Command.Checksum));
+byTestId("restore-write").addEventListener("click", () =>
+  send(Command.RestoreWrite, byTestId("restore-anyway").checked ? 1 : 0));
+// The picked file goes into the program's file system, where the program
+// reads and checks it. A backup is 4352 bytes: more than that is never copied.
+const kLongestCopied = 1 << 20;
+byTestId("restore-file").addEventListener("change", async (event) => {
+  const file = event.target.files[0];
+  event.target.value = "";
+  if (!file) return;
+  const bytes = new Uint8Array(await file.slice(0, kLongestCopied).arrayBuffer());
+  const path = `/restore/${file.name.replaceAll("/", "_")}`;
+  Module.FS.mkdirTree("/restore");
+  Module.FS.writeFile(path, bytes);
+  send(Command.RestoreFile, 0, path);
+});
 for (let index = 0; index < 4; ++index) {
   const box = byTestId(`option-${index}`);
   box.addEventListener("click", () => {

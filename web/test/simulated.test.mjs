@@ -7,36 +7,17 @@ import assert from "node:assert/strict";
 import { mkdir } from "node:fs/promises";
 import { fileURLToPath } from "node:url";
 
-import { byTestId, openPage, startBrowser } from "./support/browser.mjs";
-import { serveSite } from "./support/server.mjs";
+import { byTestId } from "./support/browser.mjs";
+import { logLines, meterRead, runUpdate, siteInBrowser, textOf } from "./support/page.mjs";
 
 const screenshots = fileURLToPath(new URL("../../build/web/screenshots/", import.meta.url));
 
-let site;
-let chrome;
-before(async () => {
-  site = await serveSite();
-  chrome = await startBrowser();
-});
-after(async () => {
-  await chrome?.close();
-  await site?.close();
-});
-
-const logLines = (page) => page.$$eval(`${byTestId("log")} li`, (items) => items.map((item) => item.textContent));
-const textOf = (page, name) => page.$eval(byTestId(name), (element) => element.textContent);
+const browser = siteInBrowser();
 
 async function readyPage(query, options) {
-  const page = await openPage(chrome.browser, site.url, query, options);
-  await page.waitForSelector(`${byTestId("update")}:not([disabled])`);
+  const page = await browser.open(query, options);
+  await meterRead(page);
   return page;
-}
-
-// Clicks update and waits for its end: the result's outcome and text.
-async function runUpdate(page) {
-  await page.click(byTestId("update"));
-  await page.waitForSelector(`${byTestId("result")}[data-outcome]:not(:empty)`);
-  return page.$eval(byTestId("result"), (result) => ({ outcome: result.dataset.outcome, text: result.textContent }));
 }
 
 describe("a whole update of the simulated meter", () => {

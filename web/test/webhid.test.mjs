@@ -4,47 +4,20 @@
 // refused without ?allow-placeholder, failed transfers retried, both report
 // lengths the browser may give back, unplug and plug, and a browser
 // without WebHID.
-import { after, before, describe, test } from "node:test";
+import { describe, test } from "node:test";
 import assert from "node:assert/strict";
 
-import { byTestId, openPage, startBrowser } from "./support/browser.mjs";
-import { serveSite } from "./support/server.mjs";
+import { byTestId } from "./support/browser.mjs";
+import { logLines, meterRead, runUpdate, siteInBrowser, waitForLogLine } from "./support/page.mjs";
 import { installStandInHid } from "./support/standin-hid.mjs";
 
-let site;
-let chrome;
-before(async () => {
-  site = await serveSite();
-  chrome = await startBrowser();
-});
-after(async () => {
-  await chrome?.close();
-  await site?.close();
-});
-
-const logLines = (page) => page.$$eval(`${byTestId("log")} li`, (items) => items.map((item) => item.textContent));
+const browser = siteInBrowser();
 
 function standInPage(query, standIn, options = {}) {
-  return openPage(chrome.browser, site.url, query, {
+  return browser.open(query, {
     ...options,
     beforeLoad: (page) => page.evaluateOnNewDocument(installStandInHid, standIn),
   });
-}
-
-const waitForLogLine = (page, pattern) =>
-  page.waitForFunction(
-    (selector, source) => [...document.querySelectorAll(selector)].some((li) => new RegExp(source).test(li.textContent)),
-    {},
-    `${byTestId("log")} li`,
-    pattern.source,
-  );
-
-const readMeter = (page) => page.waitForSelector(`${byTestId("update")}:not([disabled])`);
-
-async function runUpdate(page) {
-  await page.click(byTestId("update"));
-  await page.waitForSelector(`${byTestId("result")}[data-outcome]:not(:empty)`);
-  return page.$eval(byTestId("result"), (result) => ({ outcome: result.dataset.outcome, text: result.textContent }));
 }
 
 describe("finding the meter", () => {
@@ -54,7 +27,7 @@ describe("finding the meter", () => {
       await page.waitForSelector(`${byTestId("connect")}:not([disabled])`);
       assert.equal(await page.$eval(byTestId("firmware-version"), (e) => e.textContent), "No meter connected");
       await page.click(byTestId("connect"));
-      await readMeter(page);
+      await meterRead(page);
       assert.equal(await page.evaluate(() => standIn.hid.chooserOpened), 1);
       assert.equal(await page.$eval(byTestId("firmware-version"), (e) => e.textContent), "D1.40 (complete)");
       assert.equal(await page.$eval(byTestId("battery"), (e) => e.textContent), "3.00 V");
@@ -66,7 +39,7 @@ describe("finding the meter", () => {
   test("a meter permitted before is found on load, and followed through unplug and plug", async () => {
     const page = await standInPage("", { permitted: true });
     try {
-      await readMeter(page);
+      await meterRead(page);
       await page.evaluate(() => standIn.unplug());
       await page.waitForFunction(
         (selector) => document.querySelector(selector).textContent === "No meter connected",
@@ -75,7 +48,7 @@ describe("finding the meter", () => {
       );
       assert.equal(await page.$eval(byTestId("update"), (button) => button.disabled), true);
       await page.evaluate(() => standIn.plug());
-      await readMeter(page);
+      await meterRead(page);
       // A transfer of the poll that the unplug cut may add its retry lines: only these three count here.
       const plugLines = (await logLines(page)).filter((line) => /^meter (dis)?connected$/.test(line));
       assert.deepEqual(plugLines, ["meter connected", "meter disconnected", "meter connected"]);
@@ -85,7 +58,7 @@ describe("finding the meter", () => {
   });
 
   test("a browser without WebHID is told so", async () => {
-    const page = await openPage(chrome.browser, site.url, "", {
+    const page = await browser.open("", {
       beforeLoad: (p) => p.evaluateOnNewDocument(() => delete Navigator.prototype.hid),
     });
     try {
@@ -104,7 +77,7 @@ describe("updating through WebHID", () => {
     test(`a whole update, ${withReportId ? "with" : "without"} the report ID in what is read`, async () => {
       const page = await standInPage("?allow-placeholder", { permitted: true, withReportId });
       try {
-        await readMeter(page);
+        await meterRead(page);
         const result = await runUpdate(page);
         assert.deepEqual(result, { outcome: "success", text: "firmware D1.50 written and verified" });
         const lines = (await logLines(page)).filter((line) => !line.startsWith("settings saved to "));
@@ -133,7 +106,7 @@ describe("updating through WebHID", () => {
   test("the placeholder image is refused on a real meter without ?allow-placeholder", async () => {
     const page = await standInPage("", { permitted: true });
     try {
-      await readMeter(page);
+      await meterRead(page);
       const result = await runUpdate(page);
       assert.equal(result.outcome, "failure");
       assert.match(result.text, /^update refused: this page carries the placeholder image/);
@@ -162,7 +135,7 @@ describe("updating through WebHID", () => {
   test("a meter unplugged mid-update ends the update as a failure with its reason", async () => {
     const page = await standInPage("?allow-placeholder", { permitted: true });
     try {
-      await readMeter(page);
+      await meterRead(page);
       await page.evaluate(() => standIn.unplugAtCommit(20));
       await page.click(byTestId("update"));
       await page.waitForSelector(`${byTestId("result")}[data-outcome]:not(:empty)`);

@@ -7,8 +7,9 @@ import puppeteer from "puppeteer-core";
 
 export const chromiumPath = process.env.LU14_CHROMIUM ?? "/usr/bin/chromium";
 
-// Generous: CI is a loaded two-core machine.
-export const patience = 180_000;
+// Generous: CI is a loaded two-core machine. LU14_WEB_PATIENCE_MS shortens
+// it when a fault is planted on purpose and the tests are to fail fast.
+export const patience = Number(process.env.LU14_WEB_PATIENCE_MS ?? 180_000);
 
 export async function startBrowser() {
   const profile = await mkdtemp(join(tmpdir(), "lu14-chromium-"));
