@@ -143,7 +143,7 @@ void PageSession::ShowStatus(const MeterStatus& status) {
   const std::string version = status.versionText ? cli::TerminalSafe(*status.versionText) : Say(Msg::Unknown);
   const bool complete = status.firmwareFlag == kFirmwareComplete;
   ShowText("firmware-version",
-           version + " " + (status.firmwareFlag ? Say(complete ? Msg::Complete : Msg::IncompleteRunUpdate) : ""));
+           version + " " + (status.firmwareFlag ? Say(complete ? Msg::Complete : Msg::PageIncomplete) : ""));
   if (status.batteryVolts) {
     const bool low = IsBatteryLow(*status.batteryVolts);
     ShowText("battery", cli::Fixed(*status.batteryVolts, 2) + " " + Say(Msg::Volts) +
@@ -191,7 +191,7 @@ void PageSession::StartUpdate() {
   if (!status.versionText || status.identity.empty()) return AppendLog(Say(Msg::NoStatusAnswer));
   const bool current = *status.versionText == std::u32string(kFirmwareVersionText.begin(), kFirmwareVersionText.end()) &&
                        status.firmwareFlag == kFirmwareComplete;
-  if (current) return AppendLog(Say(Msg::AlreadyCurrent, {kFirmwareVersionText}));
+  if (current) return AppendLog(Say(Msg::PageAlreadyCurrent, {kFirmwareVersionText}));
   if (meter_.Payload.CarriesPlaceholder() && !choices_.simulated && !choices_.placeholderAllowed) {
     const std::string refusal = Say(Msg::RefusedPrefix) + Say(Msg::PagePlaceholderRefused);
     AppendLog(refusal);
@@ -199,7 +199,7 @@ void PageSession::StartUpdate() {
   }
   if (status.batteryVolts && IsBatteryLow(*status.batteryVolts)) {
     const std::string refusal =
-        Say(Msg::RefusedPrefix) + Say(Msg::RefusedBatteryLow, {cli::Fixed(*status.batteryVolts, 2)});
+        Say(Msg::RefusedPrefix) + Say(Msg::PageRefusedBatteryLow, {cli::Fixed(*status.batteryVolts, 2)});
     AppendLog(refusal);
     return ShowResult("result", false, refusal);
   }
@@ -283,6 +283,9 @@ void PageSession::UpdateStarted() {
 void PageSession::PhaseStarted(UpdatePhase phase) {
   phaseStart_ = std::chrono::steady_clock::now();
   AppendLog(Say(PhaseName(phase)));
+  // The checks after the last chunk report no progress of their own: the
+  // full bar says what they do meanwhile.
+  if (phase == UpdatePhase::Finishing) ShowProgress(barDone_, barTotal_, Say(PhaseName(phase)));
 }
 
 void PageSession::ProgressMade(const UpdateProgress& progress) {
@@ -293,6 +296,8 @@ void PageSession::ProgressMade(const UpdateProgress& progress) {
   const std::optional<long> left = cli::ConsoleProgress::SecondsLeft(elapsed, done, total);
   std::string text = Say(PhaseName(progress.phase)) + " " + std::to_string(done * 100 / total) + "%";
   if (left && done < total) text += ", " + Say(Msg::TimeLeft, {std::to_string(*left)});
+  barDone_ = done;
+  barTotal_ = total;
   ShowProgress(done, total, text);
 }
 
@@ -307,8 +312,9 @@ void PageSession::UpdateEnded(const UpdateOutcome& outcome) {
   updating_ = false;
   SetUpdating(false, "");
   const bool completed = outcome.result == UpdateResult::Completed;
-  const std::string text = completed ? Say(Msg::FirmwareWritten, {kFirmwareVersionText})
-                                     : Say(Msg::UpdateFailedPrefix) + cli::UpdateFailure(choices_.language, outcome);
+  const std::string text =
+      completed ? Say(Msg::FirmwareWritten, {kFirmwareVersionText})
+                : Say(Msg::UpdateFailedPrefix) + cli::UpdateFailure(choices_.language, outcome, Msg::PageUpdateAgain);
   AppendLog(text);
   ShowResult("result", completed, text);
   ShowControls();

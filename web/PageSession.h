@@ -95,6 +95,9 @@ class PageSession : LinkObserver, UpdateView {
   // the sequence counts itself as running.
   bool updating_ = false;
   std::chrono::steady_clock::time_point phaseStart_{};
+  // The progress bar as last shown.
+  int barDone_ = 0;
+  int barTotal_ = 1;
   SilentStatusView silentStatus_;
   LoopPacer pacer_;
   MeterAgent meter_;

@@ -53,7 +53,7 @@ int UpdateEndedWith(CliSession& session, const UpdateOutcome& outcome) {
   if (outcome.result == UpdateResult::Completed) {
     session.Result(session.Say(Msg::FirmwareWritten, {kFirmwareVersionText}));
   } else {
-    message = UpdateFailure(session.Options().language, outcome);
+    message = UpdateFailure(session.Options().language, outcome, Msg::UpdateAgainLu14);
     session.Error(session.Say(Msg::UpdateFailedPrefix) + message);
     // A backup that cannot be saved refuses the update as a missing folder does.
     const bool backupRefused =

@@ -398,8 +398,8 @@ constexpr Entry kCatalogue[] = {
     {Msg::NoBackupSaved, "no settings backup was saved (--no-backup){0}",
      "резервная копия настроек не сохранена (--no-backup){0}"},
     {Msg::UpdateFailedPrefix, "update failed: ", "обновление не удалось: "},
-    {Msg::FailDisconnected, "the meter was disconnected after {0} of {1} bytes; reconnect it and run lu14 update again",
-     "прибор отключился после {0} из {1} байт; подключите его и снова выполните lu14 update"},
+    {Msg::FailDisconnected, "the meter was disconnected after {0} of {1} bytes; reconnect it and {2}",
+     "прибор отключился после {0} из {1} байт; подключите его и {2}"},
     {Msg::FailBackupRead, "cancelled before any firmware was written: the meter's settings could not be read",
      "отменено до записи прошивки: настройки прибора не прочитались"},
     {Msg::FailBackupWrite,
@@ -422,17 +422,18 @@ constexpr Entry kCatalogue[] = {
      "отменено до записи прошивки: прибор не подтвердил начало обновления"},
     {Msg::FailInterrupted,
      "interrupted after {0} of {1} bytes: the meter is marked incomplete and asks for an update until one "
-     "completes; run lu14 update again to finish",
+     "completes; {2} to finish",
      "прервано после {0} из {1} байт: прибор помечен как неполный и просит обновления, пока одно не "
-     "завершится; чтобы закончить, снова выполните lu14 update"},
+     "завершится; чтобы закончить, {2}"},
     {Msg::FailInterruptedBeforeWriting,
      "interrupted while the settings were being saved: nothing was written to the meter, which keeps its firmware",
      "прервано во время сохранения настроек: в прибор ничего не записано, прошивка в нём прежняя"},
-    {Msg::FailLinkFailed, "the link to the meter failed after {0} bytes; reconnect the meter and run lu14 update again",
-     "связь с прибором прервалась после {0} байт; подключите прибор заново и снова выполните lu14 update"},
+    {Msg::FailLinkFailed, "the link to the meter failed after {0} bytes; reconnect the meter and {1}",
+     "связь с прибором прервалась после {0} байт; подключите прибор заново и {1}"},
     {Msg::FailChunkNotConfirmed,
-     "the meter did not confirm the chunk at byte {0}; reconnect the meter and run lu14 update again",
-     "прибор не подтвердил блок на байте {0}; подключите прибор заново и снова выполните lu14 update"},
+     "the meter did not confirm the chunk at byte {0}; reconnect the meter and {1}",
+     "прибор не подтвердил блок на байте {0}; подключите прибор заново и {1}"},
+    {Msg::UpdateAgainLu14, "run lu14 update again", "снова выполните lu14 update"},
     {Msg::FailVersionText, "the version text was not written", "текст версии не записан"},
     {Msg::FailChecksumMismatch, "the meter's checksum does not match the firmware",
      "контрольная сумма прибора не совпадает с прошивкой"},
@@ -677,6 +678,15 @@ constexpr Entry kCatalogue[] = {
      "страница несёт тестовую заглушку, а не прошивку прибора; в настоящий прибор она записывается, только "
      "если страница открыта с ?allow-placeholder"},
     {Msg::PageBusy, "the meter is busy: wait until the update ends", "прибор занят: дождитесь конца обновления"},
+    {Msg::PageUpdateAgain, "press the update button again", "снова нажмите кнопку обновления"},
+    {Msg::PageIncomplete, "(incomplete: update it)", "(неполная: обновите её)"},
+    {Msg::PageRefusedBatteryLow,
+     "the meter's battery is low ({0} V): an update that stops half-way leaves the meter without firmware; "
+     "charge it first",
+     "батарея прибора разряжена ({0} В): прерванное обновление оставит прибор без прошивки; сначала "
+     "зарядите её"},
+    {Msg::PageAlreadyCurrent, "the meter already has firmware {0}, complete: nothing to do",
+     "в приборе уже полная прошивка {0}: делать нечего"},
 };
 
 constexpr bool InOrder() {

@@ -110,6 +110,7 @@ enum class Msg {
   FailInterruptedBeforeWriting,
   FailLinkFailed,
   FailChunkNotConfirmed,
+  UpdateAgainLu14,
   FailVersionText,
   FailChecksumMismatch,
   FailCompleteMark,
@@ -259,6 +260,10 @@ enum class Msg {
   PageLog,
   PagePlaceholderRefused,
   PageBusy,
+  PageUpdateAgain,
+  PageIncomplete,
+  PageRefusedBatteryLow,
+  PageAlreadyCurrent,
   Count
 };
 

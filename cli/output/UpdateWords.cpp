@@ -11,12 +11,13 @@ bool HasFault(const UpdateOutcome& outcome, UpdateFault fault) {
   return std::find(outcome.faults.begin(), outcome.faults.end(), fault) != outcome.faults.end();
 }
 
-std::string UpdateFailure(Language language, const UpdateOutcome& outcome) {
+std::string UpdateFailure(Language language, const UpdateOutcome& outcome, Msg updateAgain) {
+  const std::string again = Text(language, updateAgain);
   const std::string confirmed = std::to_string(outcome.bytesConfirmed);
   const std::string streamed = std::to_string(kStreamedLength);
   switch (outcome.result) {
     case UpdateResult::Completed: return {};
-    case UpdateResult::Disconnected: return Text(language, Msg::FailDisconnected, {confirmed, streamed});
+    case UpdateResult::Disconnected: return Text(language, Msg::FailDisconnected, {confirmed, streamed, again});
     case UpdateResult::Cancelled:
       if (HasFault(outcome, UpdateFault::Interrupted)) {
         const std::string stopped = Text(language, Msg::FailInterruptedBeforeWriting);
@@ -36,9 +37,9 @@ std::string UpdateFailure(Language language, const UpdateOutcome& outcome) {
       }
       return Text(language, Msg::FailStartNotConfirmed);
     case UpdateResult::Stopped:
-      if (HasFault(outcome, UpdateFault::Interrupted)) return Text(language, Msg::FailInterrupted, {confirmed, streamed});
-      if (HasFault(outcome, UpdateFault::LinkFailed)) return Text(language, Msg::FailLinkFailed, {confirmed});
-      return Text(language, Msg::FailChunkNotConfirmed, {confirmed});
+      if (HasFault(outcome, UpdateFault::Interrupted)) return Text(language, Msg::FailInterrupted, {confirmed, streamed, again});
+      if (HasFault(outcome, UpdateFault::LinkFailed)) return Text(language, Msg::FailLinkFailed, {confirmed, again});
+      return Text(language, Msg::FailChunkNotConfirmed, {confirmed, again});
     case UpdateResult::Unverified: break;
   }
   std::string reason;

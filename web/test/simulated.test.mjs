@@ -66,9 +66,10 @@ describe("a whole update of the simulated meter", () => {
     assert.equal(lines[52].slice(0, 10), Buffer.from("D1.40").toString("hex").toUpperCase());
   });
 
-  test("leaves the progress bar full", async () => {
+  test("leaves the progress bar full, saying what came after the last chunk", async () => {
     const bar = await page.$eval(byTestId("progress"), (progress) => [progress.value, progress.max]);
     assert.equal(bar[0], bar[1]);
+    assert.equal(await textOf(page, "progress-text"), "verifying");
   });
 
   test("saves a screenshot", async () => {
@@ -79,10 +80,18 @@ describe("a whole update of the simulated meter", () => {
 
 describe("the simulated faults", () => {
   const cases = [
-    { fault: "sum-mismatch", outcome: "failure", text: /^update failed: the meter did not confirm the chunk at byte 15984/ },
+    {
+      fault: "sum-mismatch",
+      outcome: "failure",
+      text: /^update failed: the meter did not confirm the chunk at byte 15984; reconnect the meter and press the update button again$/,
+    },
     { fault: "wrong-checksum", outcome: "failure", text: /^update failed: the meter's checksum does not match/ },
-    { fault: "low-battery", outcome: "failure", text: /^update refused: the meter's battery is low \(1\.20 V\)/ },
-    { fault: "unplug-during-update", outcome: "failure", text: /^update failed: the meter was disconnected after/ },
+    { fault: "low-battery", outcome: "failure", text: /^update refused: the meter's battery is low \(1\.20 V\).*; charge it first$/ },
+    {
+      fault: "unplug-during-update",
+      outcome: "failure",
+      text: /^update failed: the meter was disconnected after \d+ of 60160 bytes; reconnect it and press the update button again$/,
+    },
   ];
   for (const { fault, outcome, text } of cases) {
     test(fault, async () => {
@@ -91,7 +100,10 @@ describe("the simulated faults", () => {
         const result = await runUpdate(page);
         assert.equal(result.outcome, outcome);
         assert.match(result.text, text);
-        assert.ok((await logLines(page)).includes(result.text), "the log holds the result");
+        const lines = await logLines(page);
+        assert.ok(lines.includes(result.text), "the log holds the result");
+        // The page's advice is the page's, not lu14's options and commands.
+        assert.doesNotMatch(lines.join("\n"), /lu14|--/);
       } finally {
         await page.close();
       }
