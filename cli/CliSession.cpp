@@ -10,6 +10,7 @@
 #include "cli/output/TerminalText.h"
 #include "device/MeterProtocol.h"
 #include "ports/Utf.h"
+#include "session/LoopWiring.h"
 #include "update/UpdateParameters.h"
 
 namespace lu14::cli {
@@ -81,14 +82,10 @@ CliSession::CliSession(const CliOptions& options, Shell& shell, EventLoop& loop,
   };
   // JSON carries the progress itself; -q shows none.
   progress_.SetSilent(options_.json || options_.verbosity == Verbosity::Quiet);
-  pacer_.Drive([this] { meter_.Update.ChunkTick(); }, [this] { meter_.Update.FinishTick(); },
-               [this](const std::function<void()>& tick) { Dispatch(tick); });
-  controller_.OnEnumerate = [this](TJvHidDevice& device, std::int32_t) { return MeterFound(device); };
-  controller_.OnDeviceChange = [this] {
-    if (!meter_.Link.CurrentDevice()) controller_.Enumerate();
-  };
-  controller_.OnRemoval = [this](TJvHidDevice& device) { DeviceRemoved(device); };
-  controller_.OnDeviceCreateError = [](const TJvHidPnPInfo&, bool& handled, bool&) { handled = true; };
+  WireOnLoop(meter_, pacer_, controller_,
+             {.dispatch = [this](const std::function<void()>& tick) { Dispatch(tick); },
+              .found = [this](TJvHidDevice& device) { MeterFound(device); },
+              .removed = [this](TJvHidDevice& device) { DeviceRemoved(device); }});
 }
 
 CliSession::~CliSession() = default;
@@ -147,12 +144,11 @@ TJvHidDevice* CliSession::MeterWithId(const std::string& id) const {
   return found == meters_.end() ? nullptr : *found;
 }
 
-bool CliSession::MeterFound(TJvHidDevice& device) {
-  if (!MeterAgent::IsMeter(device)) return true;
+void CliSession::MeterFound(TJvHidDevice& device) {
+  if (!MeterAgent::IsMeter(device)) return;
   if (device.IsPluggedIn() && std::find(meters_.begin(), meters_.end(), &device) == meters_.end()) {
     meters_.push_back(&device);
   }
-  return true;
 }
 
 void CliSession::DeviceRemoved(TJvHidDevice& device) {

@@ -187,7 +187,7 @@ class CliSession : LinkObserver, UpdateView {
 
   // The HID controller's events: every meter found is a candidate; the
   // command picks one and works with it to its end.
-  bool MeterFound(TJvHidDevice& device);
+  void MeterFound(TJvHidDevice& device);
   void DeviceRemoved(TJvHidDevice& device);
 
   // LinkObserver: the transaction's retries, shown with -v.

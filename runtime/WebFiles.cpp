@@ -20,9 +20,7 @@ std::uint32_t RealTimeRuntime::ProcessId() { return 1; }
 std::string RealTimeRuntime::PlatformErrorText() { return std::strerror(errno); }
 
 std::unique_ptr<OutputFile> RealTimeRuntime::OpenOutputFile(const std::filesystem::path& path) {
-  std::FILE* file = std::fopen(path.string().c_str(), "wb");
-  if (!file) return nullptr;
-  return std::make_unique<StdioFile>(file);
+  return StdioFile::Open(path);
 }
 
 MoveOutcome RealTimeRuntime::MoveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {

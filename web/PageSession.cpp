@@ -1,7 +1,6 @@
 #include "web/PageSession.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "cli/output/ConsoleProgress.h"
 #include "cli/output/LinkWords.h"
@@ -10,6 +9,7 @@
 #include "device/LinkEvent.h"
 #include "device/MeterMemory.h"
 #include "device/MeterProtocol.h"
+#include "session/LoopWiring.h"
 #include "update/FirmwarePayload.h"
 #include "update/UpdateParameters.h"
 #include "web/PageBridge.h"
@@ -35,12 +35,6 @@ Msg PhaseName(UpdatePhase phase) {
   return Msg::PhaseWriting;
 }
 
-std::string Hex24(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%06X", static_cast<unsigned>(value));
-  return text;
-}
-
 }  // namespace
 
 PageSession::PageSession(const PageChoices& choices, Shell& shell, EventLoop& loop, HidPlatform& platform)
@@ -52,14 +46,10 @@ PageSession::PageSession(const PageChoices& choices, Shell& shell, EventLoop& lo
       meter_(shell, *this, silentStatus_, *this, pacer_, PollReads::Confirmed),
       restore_(choices.language, meter_),
       controller_(platform, [this](const std::function<void()>& work) { Dispatch(work); }) {
-  pacer_.Drive([this] { meter_.Update.ChunkTick(); }, [this] { meter_.Update.FinishTick(); },
-               [this](const std::function<void()>& tick) { Dispatch(tick); });
-  controller_.OnEnumerate = [this](TJvHidDevice& device, std::int32_t) { return MeterFound(device); };
-  controller_.OnDeviceChange = [this] {
-    if (!meter_.Link.CurrentDevice()) controller_.Enumerate();
-  };
-  controller_.OnRemoval = [this](TJvHidDevice& device) { DeviceRemoved(device); };
-  controller_.OnDeviceCreateError = [](const TJvHidPnPInfo&, bool& handled, bool&) { handled = true; };
+  WireOnLoop(meter_, pacer_, controller_,
+             {.dispatch = [this](const std::function<void()>& tick) { Dispatch(tick); },
+              .found = [this](TJvHidDevice& device) { MeterFound(device); },
+              .removed = [this](TJvHidDevice& device) { DeviceRemoved(device); }});
   ShowLabels();
   ShowNoMeter();
   SchedulePoll();
@@ -167,14 +157,13 @@ void PageSession::ShowControls() {
   SetEnabled("restore-file", idle && read);
 }
 
-bool PageSession::MeterFound(TJvHidDevice& device) {
-  if (!MeterAgent::IsMeter(device) || !device.IsPluggedIn()) return true;
-  if (meter_.Link.CurrentDevice() == &device) return true;
+void PageSession::MeterFound(TJvHidDevice& device) {
+  if (!MeterAgent::IsMeter(device) || !device.IsPluggedIn()) return;
+  if (meter_.Link.CurrentDevice() == &device) return;
   meter_.Offer(device);
   AppendLog(Say(Msg::PageMeterConnected));
   // The first read at once rather than a second later.
   ShowStatus(meter_.Poll.Tick());
-  return true;
 }
 
 void PageSession::DeviceRemoved(TJvHidDevice& device) {
@@ -244,11 +233,7 @@ void PageSession::ReadChecksum() {
   if (meter_.Update.Running() || !meter_.Link.CurrentDevice()) return;
   const std::optional<std::uint32_t> checksum = meter_.Memory.ReadChecksumConfirmed();
   if (!checksum) return AppendLog(Say(Msg::ChecksumNoAnswer));
-  const std::string value = std::to_string(*checksum);
-  AppendLog(*checksum == kFirmwareChecksum
-                ? Say(Msg::ChecksumMatches, {value, Hex24(*checksum), kFirmwareVersionText})
-                : Say(Msg::ChecksumDiffers, {value, Hex24(*checksum), kFirmwareVersionText,
-                                             std::to_string(kFirmwareChecksum) + " (" + Hex24(kFirmwareChecksum) + ")"}));
+  AppendLog(cli::ChecksumComparison(choices_.language, *checksum));
 }
 
 void PageSession::RestoreFrom(const std::filesystem::path& file) {

@@ -74,7 +74,7 @@ class PageSession : LinkObserver, UpdateView {
   void RestoreFrom(const std::filesystem::path& file);
   void RestoreWrite(bool anyway);
 
-  bool MeterFound(TJvHidDevice& device);
+  void MeterFound(TJvHidDevice& device);
   void DeviceRemoved(TJvHidDevice& device);
 
   // LinkObserver

@@ -1,19 +1,12 @@
 // lu14 checksum: the meter's firmware checksum against the carried firmware's.
-#include <cstdio>
-
 #include "cli/CliSession.h"
 #include "cli/output/LinkWords.h"
+#include "cli/output/UpdateWords.h"
 #include "cli/commands/Command.h"
 #include "update/FirmwarePayload.h"
 
 namespace lu14::cli {
 namespace {
-
-std::string Hex24(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%06X", static_cast<unsigned>(value));
-  return text;
-}
 
 int Checksum(CliSession& session) {
   if (const auto refused = session.ChooseMeter()) return *refused;
@@ -39,11 +32,7 @@ int Checksum(CliSession& session) {
   const int exitCode = match ? kExitOk : kExitFailed;
   session.JsonResult({{"checksum", *checksum}, {"expected", kFirmwareChecksum}, {"match", match},
                       {"firmware", std::string(kFirmwareVersionText)}, {"ok", match}, {"exit", exitCode}});
-  const std::string value = std::to_string(*checksum);
-  session.Result(match ? session.Say(Msg::ChecksumMatches, {value, Hex24(*checksum), kFirmwareVersionText})
-                       : session.Say(Msg::ChecksumDiffers,
-                                     {value, Hex24(*checksum), kFirmwareVersionText,
-                                      std::to_string(kFirmwareChecksum) + " (" + Hex24(kFirmwareChecksum) + ")"}));
+  session.Result(ChecksumComparison(session.Options().language, *checksum));
   return exitCode;
 }
 

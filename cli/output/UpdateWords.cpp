@@ -1,11 +1,21 @@
 #include "cli/output/UpdateWords.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "cli/output/TerminalText.h"
 #include "update/FirmwarePayload.h"
 
 namespace lu14::cli {
+namespace {
+
+std::string Hex24(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%06X", static_cast<unsigned>(value));
+  return text;
+}
+
+}  // namespace
 
 bool HasFault(const UpdateOutcome& outcome, UpdateFault fault) {
   return std::find(outcome.faults.begin(), outcome.faults.end(), fault) != outcome.faults.end();
@@ -48,6 +58,16 @@ std::string UpdateFailure(Language language, const UpdateOutcome& outcome, Msg u
   if (HasFault(outcome, UpdateFault::ChecksumMismatch)) add(Msg::FailChecksumMismatch);
   if (HasFault(outcome, UpdateFault::CompleteMarkNotWritten)) add(Msg::FailCompleteMark);
   return Text(language, Msg::FailStillIncomplete, {reason});
+}
+
+std::string ChecksumComparison(Language language, std::uint32_t checksum) {
+  const std::string value = std::to_string(checksum);
+  if (checksum == kFirmwareChecksum) {
+    return Text(language, Msg::ChecksumMatches, {value, Hex24(checksum), kFirmwareVersionText});
+  }
+  return Text(language, Msg::ChecksumDiffers,
+              {value, Hex24(checksum), kFirmwareVersionText,
+               std::to_string(kFirmwareChecksum) + " (" + Hex24(kFirmwareChecksum) + ")"});
 }
 
 }  // namespace lu14::cli

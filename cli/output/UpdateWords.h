@@ -1,7 +1,9 @@
-// Why an update ended, in a run's language: the words lu14 and the web page
-// give an UpdateOutcome that did not complete.
+// The firmware's words in a run's language, as lu14 and the web page give
+// them: why an update that did not complete ended, and how a meter's
+// checksum compares with the carried firmware's.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "cli/output/Messages.h"
@@ -16,5 +18,8 @@ bool HasFault(const UpdateOutcome& outcome, UpdateFault fault);
 // running it again is the cure, in the words of `updateAgain`: lu14's
 // command or the page's button); empty for one that completed.
 std::string UpdateFailure(Language language, const UpdateOutcome& outcome, Msg updateAgain);
+
+// The meter's firmware checksum, in decimal and hex, against the carried firmware's.
+std::string ChecksumComparison(Language language, std::uint32_t checksum);
 
 }  // namespace lu14::cli

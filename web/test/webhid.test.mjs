@@ -8,7 +8,7 @@ import { describe, test } from "node:test";
 import assert from "node:assert/strict";
 
 import { byTestId } from "./support/browser.mjs";
-import { logLines, meterRead, runUpdate, siteInBrowser, waitForLogLine } from "./support/page.mjs";
+import { logLines, meterRead, outcomeOf, runUpdate, siteInBrowser, waitForLogLine } from "./support/page.mjs";
 import { installStandInHid } from "./support/standin-hid.mjs";
 
 const browser = siteInBrowser();
@@ -138,10 +138,10 @@ describe("updating through WebHID", () => {
       await meterRead(page);
       await page.evaluate(() => standIn.unplugAtCommit(20));
       await page.click(byTestId("update"));
-      await page.waitForSelector(`${byTestId("result")}[data-outcome]:not(:empty)`);
-      const result = await page.$eval(byTestId("result"), (r) => ({ outcome: r.dataset.outcome, text: r.textContent }));
-      assert.equal(result.outcome, "failure");
-      assert.equal(result.text, "update failed: the meter was disconnected after 5120 of 60160 bytes; reconnect it and run lu14 update again");
+      assert.deepEqual(await outcomeOf(page, "result"), {
+        outcome: "failure",
+        text: "update failed: the meter was disconnected after 5120 of 60160 bytes; reconnect it and press the update button again",
+      });
     } finally {
       await page.close();
     }
