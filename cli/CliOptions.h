@@ -41,6 +41,7 @@ struct CliOptions {
   bool force = false;             // update: write even when the meter has this firmware;
                                   // restore: a backup whose name names another meter, or none
   std::string outputFile;         // backup: the file to save to; empty: Documents/lu14, named by the meter
+  std::string backupsApartIn;     // a folder in Documents/lu14 the run's backups go to instead (simulated meters')
   std::string restoreFile;        // restore: the backup to put back
   bool dryRun = false;            // restore: show the differences, write nothing
   std::string recordFile;         // every transfer with the meter is written here; empty: none

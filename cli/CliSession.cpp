@@ -80,6 +80,7 @@ CliSession::CliSession(const CliOptions& options, Shell& shell, EventLoop& loop,
   clock_ = [start] {
     return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
   };
+  if (!options_.backupsApartIn.empty()) meter_.KeepBackupsApartIn(options_.backupsApartIn);
   // JSON carries the progress itself; -q shows none.
   progress_.SetSilent(options_.json || options_.verbosity == Verbosity::Quiet);
   WireOnLoop(meter_, pacer_, controller_,

@@ -56,6 +56,9 @@ class LuRun {
     if (const std::optional<int> refused = OpenRecord()) return *refused;
     if (replay_) return RunOn({*replay_, [] {}, "replay", nullptr, nullptr});
     if (options_.simulate) {
+      // A simulated meter's settings are made up: its backups go to a folder
+      // of their own, never among a real meter's.
+      options_.backupsApartIn = "simulated";
       SimulatedMeter meter(runtime_, options_.simulatedFault, std::chrono::microseconds(options_.latencyMicroseconds),
                            options_.simulatedMeters, options_.faultMeter);
       return RunOn({meter.Platform(), [&] { meter.Step(); }, "simulated", nullptr,

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "device/LinkEvent.h"
 #include "device/MeterLink.h"
@@ -57,6 +58,13 @@ class MeterAgent : UpdateView {
   bool Held() const { return held_ != nullptr || Update.Starting(); }
   // Once no update holds the meter, works with a meter found meanwhile.
   void FollowNewcomer();
+
+  // Every backup the agent saves from now on (its own and its updates') goes
+  // to this folder of the backup folder: a simulated meter's, apart.
+  void KeepBackupsApartIn(const std::string& subfolder) {
+    Backup.KeepApartIn(subfolder);
+    Update.KeepBackupsApartIn(subfolder);
+  }
 
   // How the last update ended; nothing before the first.
   const std::optional<UpdateOutcome>& LastUpdate() const { return lastUpdate_; }

@@ -89,7 +89,10 @@ std::string BackupLine(const std::uint8_t* sixteenBytes) {
 
 SettingsBackup::SettingsBackup(MeterMemory& memory, Shell& shell) : memory_(memory), shell_(shell) {}
 
-std::filesystem::path SettingsBackup::BackupFolder() { return BackupFolderIn(shell_.DocumentsFolder()); }
+std::filesystem::path SettingsBackup::BackupFolder() {
+  const std::filesystem::path folder = BackupFolderIn(shell_.DocumentsFolder());
+  return apartIn_.empty() ? folder : folder / apartIn_;
+}
 
 BackupOutcome SettingsBackup::Abandon(const std::filesystem::path& part, const std::filesystem::path& folder,
                                       UpdateFault fault) {
@@ -182,9 +185,14 @@ BackupOutcome SettingsBackup::SaveSettingsBackup(const std::u32string& identity,
                                                  const std::function<bool()>& stop) {
   const std::optional<std::filesystem::path> documents = shell_.DocumentsFolder();
   if (!documents && rule == BackupFolderRule::DocumentsOnly) return Skipped({});
-  const std::filesystem::path folder = BackupFolderIn(documents);
-  const std::uint32_t made = shell_.MakeDirectory(folder);
-  if (made != 0 && made != kErrorAlreadyExists) return Skipped(folder);
+  const std::filesystem::path root = BackupFolderIn(documents);
+  const std::filesystem::path folder = apartIn_.empty() ? root : root / apartIn_;
+  const auto made = [this](const std::filesystem::path& level) {
+    const std::uint32_t error = shell_.MakeDirectory(level);
+    return error == 0 || error == kErrorAlreadyExists;
+  };
+  // One level at a time: "lu14", then the folder kept apart within it.
+  if (!made(root) || (folder != root && !made(folder))) return Skipped(folder);
 
   // The time is read before the date, each at its own moment.
   const LocalTime time = shell_.Now();

@@ -47,8 +47,13 @@ class SettingsBackup {
   BackupOutcome SaveSettingsBackupTo(OutputFile& output, const std::function<void(int)>& lineWritten,
                                      const std::function<bool()>& stop = {});
 
-  // The Documents folder and "lu14"; the root's "lu14" when it is unknown.
+  // The Documents folder and "lu14"; the root's "lu14" when it is unknown;
+  // and the folder of KeepApartIn below that.
   std::filesystem::path BackupFolder();
+
+  // Backups made from now on go to `subfolder` of the backup folder (one
+  // level), kept apart from a real meter's: a simulated meter's settings.
+  void KeepApartIn(std::string subfolder) { apartIn_ = std::move(subfolder); }
 
  private:
   // Reads the EEPROM into `output`, the part file `part`: nothing when it is
@@ -68,6 +73,7 @@ class SettingsBackup {
 
   MeterMemory& memory_;
   Shell& shell_;
+  std::string apartIn_;
 };
 
 }  // namespace lu14

@@ -56,6 +56,9 @@ class UpdateSequence {
 
   // From a successful Start to the outcome.
   bool Running() const { return running_; }
+  // The backups updates save from now on go to this folder of the backup
+  // folder (SettingsBackup::KeepApartIn).
+  void KeepBackupsApartIn(const std::string& subfolder) { backup_.KeepApartIn(subfolder); }
   // While Start runs (its backup and mark, and any box they open).
   bool Starting() const { return starting_; }
   std::size_t StreamPos() const { return streamPos_; }

@@ -27,10 +27,15 @@ using namespace std::chrono_literals;
 
 std::string Quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
 
+// The backups a simulated run saved: in Documents/lu14/simulated, apart from
+// a real meter's, which stay the only files of Documents/lu14 itself.
 std::vector<std::filesystem::path> BackupsIn(const std::filesystem::path& home) {
   std::vector<std::filesystem::path> found;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(home / "Documents" / "lu14", error)) {
+    EXPECT_EQ(entry.path().filename(), "simulated") << "a simulated meter's file among a real meter's";
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(home / "Documents" / "lu14" / "simulated", error)) {
     found.push_back(entry.path());
   }
   std::sort(found.begin(), found.end());

@@ -116,6 +116,20 @@ TEST_F(BackupFixture, AFolderOrFileThatCannotBeCreatedIsSkippedSilently) {
   }
 }
 
+// lu14 keeps a simulated meter's backups apart: in a folder of their own
+// inside the backup folder, made a level at a time, and only there.
+TEST_F(BackupFixture, BackupsKeptApartGoToAFolderOfTheirOwnInsideTheBackupFolder) {
+  form.Meter.KeepBackupsApartIn("simulated");
+  const Path apart = kFolder / "simulated";
+  EXPECT_EQ(form.Meter.Backup.BackupFolder(), apart);
+  PressB1();
+  EXPECT_EQ(files.FilesIn(apart), std::vector<Path>{apart / (Identity() + "_0930_101226.hex")});
+  EXPECT_TRUE(Backups().empty());
+  RunUpdateToItsEnd();
+  ASSERT_TRUE(form.LastUpdate());
+  EXPECT_EQ(form.LastUpdate()->backup.file, apart / (Identity() + "_0930_101226.hex"));
+}
+
 TEST(BackupFailure, ABackupThatCannotBeFinishedLeavesNoFileAndWritesNothingToTheMeter) {
   struct Case {
     const char* what;
