@@ -2,7 +2,8 @@
 // against the floor the protocol sets for the same run. The floor is the same
 // session run in virtual time: there handlers take no time at all, so the
 // virtual clock moves only by transfer latency, mandated pauses and timer
-// periods (the first poll's second included).
+// periods (the first poll's second included). The process's processor time
+// shows what its waits cost.
 //
 //   lu14-cli-benchmark PATH-TO-lu14 [--latency-us N]     (default 1000)
 #include <chrono>
@@ -11,6 +12,8 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+
+#include <sys/resource.h>
 
 #include "cli/CliSession.h"
 #include "cli/SimulatedMeter.h"
@@ -40,6 +43,12 @@ int main(int argc, char** argv) {
   const double floorMs = duration<double, std::milli>(runtime.Elapsed()).count();
 
   const std::string command = tool + " --simulate --latency-us " + std::to_string(latency) + " update --yes --quiet >/dev/null";
+  const auto childrenCpuMs = [] {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+  };
   const auto start = steady_clock::now();
   const int status = std::system(command.c_str());
   const double wallMs = duration<double, std::milli>(steady_clock::now() - start).count();
@@ -51,5 +60,6 @@ int main(int argc, char** argv) {
   std::printf("lu14 wall time     %.1f ms (whole process: start, first poll, update)\n", wallMs);
   std::printf("protocol floor     %.1f ms\n", floorMs);
   std::printf("wall / floor       %.4f\n", wallMs / floorMs);
+  std::printf("processor time     %.1f ms (user and system, the whole process)\n", childrenCpuMs());
   return 0;
 }

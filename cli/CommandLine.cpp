@@ -19,7 +19,7 @@ namespace lu14::cli {
 namespace {
 
 constexpr int kMaxWaitSeconds = 3600;
-constexpr int kMaxSimulatedMeters = 8;
+constexpr int kMaxSimulatedMeters = 32;
 constexpr long kMaxLatencyMicroseconds = 1'000'000;
 
 std::string CommandList() {

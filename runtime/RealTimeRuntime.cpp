@@ -62,16 +62,26 @@ RealTimeRuntime::RealTimeRuntime(std::optional<std::filesystem::path> documents,
     : documents_(std::move(documents)), boxes_(boxes) {}
 
 bool RealTimeRuntime::StartTimer(TimerId id, Milliseconds interval) {
-  timers_[id] = Timer{interval, Clock::now() + interval};
+  timers_[id] = Timer{interval, Present() + interval};
   return true;
 }
 
 void RealTimeRuntime::Sleep(Milliseconds duration) {
   paused_ += duration;
+  PayOwedTime();
   WaitUntil(Clock::now() + duration);
 }
 
-void RealTimeRuntime::Spend(std::chrono::microseconds duration) { WaitUntil(Clock::now() + duration); }
+void RealTimeRuntime::Spend(std::chrono::microseconds duration) {
+  constexpr auto kLongestOwed = std::chrono::milliseconds(10);
+  const Clock::time_point now = Clock::now();
+  busyUntil_ = std::max(busyUntil_, now) + duration;
+  if (busyUntil_ - now >= kLongestOwed) PayOwedTime();
+}
+
+void RealTimeRuntime::PayOwedTime() {
+  if (Clock::now() < busyUntil_) WaitUntil(busyUntil_);
+}
 
 void RealTimeRuntime::ShowMessageBox(const MessageBoxRequest& box) {
   boxes_ << (box.caption.empty() ? std::string() : box.caption + ": ") << box.text << '\n';
@@ -167,6 +177,11 @@ bool RealTimeRuntime::RemoveFile(const std::filesystem::path& path) {
 
 bool RealTimeRuntime::RunUntil(const std::function<bool()>& condition, std::chrono::microseconds limit) {
   const Clock::time_point deadline = Clock::now() + limit;
+  // What was spent is waited out before the caller goes on.
+  struct PaidOnReturn {
+    RealTimeRuntime& runtime;
+    ~PaidOnReturn() { runtime.PayOwedTime(); }
+  } paid{*this};
   while (!condition()) {
     if (!posted_.empty()) {
       auto message = std::move(posted_.front());
@@ -180,7 +195,9 @@ bool RealTimeRuntime::RunUntil(const std::function<bool()>& condition, std::chro
     const Clock::time_point due = timerFirst           ? next->second.due
                                   : !delayed_.empty() ? delayed_.begin()->first
                                                       : deadline;
-    const Clock::time_point wake = std::min(due, deadline);
+    // A timer comes due no sooner than the owed time ends, as if the
+    // blocking calls had taken it then and there.
+    const Clock::time_point wake = std::max(std::min(due, deadline), busyUntil_);
     if (Clock::now() < wake) WaitUntil(wake);
     if (Clock::now() >= deadline) return condition();
     if (Clock::now() < due) continue;

@@ -5,10 +5,14 @@
 // Timers (and tasks posted for later) follow the same rules as the window's: a tick only while on, the
 // first one a full interval after switching on, never more than one waiting,
 // and posted messages before due ticks. Pauses and waits end on time to a
-// few microseconds: the last stretch of each is spun rather than slept, as a
-// plain sleep overshoots by tens of microseconds, which 3761 chunk ticks add up.
+// few microseconds (see PosixWait.cpp and WindowsWait.cpp). The time a
+// blocking call takes (Spend: a simulated meter's transfer) is owed rather
+// than slept at once, and waited out with the loop's next wait or pause, or
+// once it adds up to 10 ms: the same wall time in a quarter of the waits,
+// each of which costs processor time to wake from.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <filesystem>
@@ -56,7 +60,7 @@ class RealTimeRuntime : public Shell, public EventLoop {
   // --- EventLoop ---
   void Post(std::function<void()> message) override { posted_.push_back(std::move(message)); }
   void PostAfter(std::chrono::microseconds delay, std::function<void()> task) override {
-    delayed_.emplace(Clock::now() + delay, std::move(task));
+    delayed_.emplace(Present() + delay, std::move(task));
   }
   void Spend(std::chrono::microseconds duration) override;
 
@@ -73,6 +77,10 @@ class RealTimeRuntime : public Shell, public EventLoop {
   };
   // Returns at `deadline`, to a few microseconds (PosixWait.cpp, WindowsWait.cpp).
   static void WaitUntil(Clock::time_point deadline);
+  // Waits out the time Spend owes.
+  void PayOwedTime();
+  // The time a delay counts from: the end of the owed time, when it lies ahead.
+  Clock::time_point Present() const { return std::max(Clock::now(), busyUntil_); }
   // The platform's file calls (PosixFiles.cpp, WindowsFiles.cpp): a file
   // opened for writing, null when it cannot be; the move of MoveFileNoReplace.
   static std::unique_ptr<OutputFile> OpenOutputFile(const std::filesystem::path& path);
@@ -90,6 +98,8 @@ class RealTimeRuntime : public Shell, public EventLoop {
   std::deque<std::function<void()>> posted_;
   std::multimap<Clock::time_point, std::function<void()>> delayed_;
   Clock::duration paused_{};
+  // Where the time owed by Spend ends: waits end there at the earliest.
+  Clock::time_point busyUntil_{};
   // One runtime serves one thread (lu14 update --all makes one per meter).
   std::string lastFileError_;
 };

@@ -494,7 +494,7 @@ TEST(LuCommandLine, ErrorsExitTwoAndNameWhatIsValid) {
       {{"--wait", "3601", "status"}, "from 0 to 3600"},
       {{"--wait"}, "--wait needs a value"},
       {{"status", "--device"}, "--device needs a value"},
-      {{"--simulate", "--meters", "9", "list"}, "--meters takes a whole number from 1 to 8, not \"9\""},
+      {{"--simulate", "--meters", "33", "list"}, "--meters takes a whole number from 1 to 32, not \"33\""},
       {{"--simulate", "--latency-us", "-1", "status"}, "--latency-us takes a whole number from 0 to 1000000"},
       {{"--meters", "2", "list"}, "--meters works only with --simulate"},
       {{"--simulate=melted", "status"}, "unknown simulated fault \"melted\"; the faults: no-meter, low-battery"},
