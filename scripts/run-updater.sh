@@ -5,7 +5,7 @@
 # saved to build/screenshots/lu14-updater.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --windows
 cmake --preset mingw
 cmake --build --preset mingw --target lu14-updater
 
