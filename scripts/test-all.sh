@@ -32,7 +32,7 @@ phase() {
   "$@" 2>&1 | tee "$log" || status=$?
   local found
   found="$(phase_findings "$name")"
-  summary+=("$(printf '%-16s %5d s  %s' "$name" $((SECONDS - start)) "$found")")
+  summary+=("$(printf '%-16s %5d s%s' "$name" $((SECONDS - start)) "${found:+  $found}")")
   echo "== $name: $((SECONDS - start)) s${found:+, $found}"
   if ((status != 0)); then
     summary+=("$(printf '%-16s failed (exit %d)' "$name" "$status")")
